@@ -1,0 +1,147 @@
+// The program's one serial port: open/close with fixed line settings, delivery
+// of received bytes on the user-interface thread, single-byte transmit, the
+// settings file and the list of ports present.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <stdexcept>
+
+class QSerialPort;
+
+namespace qta {
+
+// Error of the serial port service. Message: "COM Port Error: " + text
+// [+ " on " + port name, for codes that carry a platform error number].
+class EComPort : public std::runtime_error {
+public:
+    EComPort(int code, int winCode, const QString& message);
+    int Code;
+    int WinCode; // platform error number, -1 when none
+    QString message() const { return QString::fromUtf8(what()); }
+};
+
+enum ComErrorCode {
+    CError_OpenFailed = 1,
+    CError_TransmitFailed = 13,
+    CError_StoreFailed = 16,
+};
+
+enum TBaudRate {
+    brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400,
+    br19200, br38400, br56000, br57600, br115200, br128000, br256000
+};
+enum TStopBits { sbOneStopBit, sbOne5StopBits, sbTwoStopBits };
+enum TDataBits { dbFive, dbSix, dbSeven, dbEight };
+enum TParityBits { prNone, prOdd, prEven, prMark, prSpace };
+enum TDTRFlowControl { dtrDisable, dtrEnable, dtrHandshake };
+enum TRTSFlowControl { rtsDisable, rtsEnable, rtsHandshake, rtsToggle };
+enum TFlowControl { fcHardware, fcSoftware, fcNone, fcCustom };
+enum TStoreType { stIniFile };
+
+struct TComParity {
+    TParityBits Bits = prNone;
+    bool Check = false;
+    bool Replace = false;
+    std::uint8_t ReplaceChar = 0;
+};
+
+struct TComFlowControl {
+    bool OutCTSFlow = false;
+    bool OutDSRFlow = false;
+    TDTRFlowControl ControlDTR = dtrDisable;
+    TRTSFlowControl ControlRTS = rtsDisable;
+    bool XonXoffOut = false;
+    bool XonXoffIn = false;
+    bool DSRSensitivity = false;
+    bool TxContinueOnXoff = false;
+    std::uint8_t XonChar = 17;
+    std::uint8_t XoffChar = 19;
+
+    // "Hardware" / "Software" / "None" / "Custom" summary of the fields above.
+    TFlowControl summary() const;
+    void setSummary(TFlowControl fc);
+};
+
+// Text forms used by the settings file (compared without case when loading).
+QString baudRateText(TBaudRate b);
+QString stopBitsText(TStopBits s);
+QString dataBitsText(TDataBits d);
+QString parityText(TParityBits p);
+QString flowControlText(TFlowControl f);
+TBaudRate baudRateFromText(const QString& s);       // unknown: br9600
+TStopBits stopBitsFromText(const QString& s);       // unknown: sbOneStopBit
+TDataBits dataBitsFromText(const QString& s);       // unknown: dbEight
+TParityBits parityFromText(const QString& s);       // unknown: prNone
+TFlowControl flowControlFromText(const QString& s); // unknown: fcCustom
+int baudRateValue(TBaudRate b, int custom);         // bits per second
+
+class TComPort : public QObject {
+    Q_OBJECT
+public:
+    explicit TComPort(QObject* parent = nullptr);
+    ~TComPort() override; // closes the port
+
+    // Line settings. Defaults are this system's: 38400 8N1, no handshake.
+    TBaudRate BaudRate = br38400;
+    int CustomBaudRate = 9600;
+    TComParity Parity;
+    TStopBits StopBits = sbOneStopBit;
+    TDataBits DataBits = dbEight;
+    TComFlowControl FlowControl;
+
+    bool Connected() const;
+    // true opens (raises EComPort code 1 on failure, stays closed), false closes;
+    // writing the current value does nothing.
+    void setConnected(bool value);
+    void Open() { setConnected(true); }
+    void Close() { setConnected(false); }
+
+    QString Port() const { return port_; }
+    // A new name is stored; an open port is closed and reopened under it
+    // (an open failure is raised, the port left closed). The same name: nothing.
+    // Accepts the names the system lists (ttyUSB0, ttyS0) and full device paths.
+    void setPort(const QString& name);
+
+    // Sends one byte before returning. Raises code 13 on a closed port or a failed write.
+    void TransmitChar(std::uint8_t ch);
+    // Convenience: every byte of `bytes` through TransmitChar, in order.
+    void TransmitBytes(const QByteArray& bytes);
+
+    // Reads up to `count` waiting bytes without waiting; returns how many.
+    int ReadStr(QByteArray& str, int count);
+
+    // Called on the user-interface thread with the number of waiting bytes.
+    std::function<void(QObject* sender, int count)> OnRxChar;
+
+    // Settings file: section "ComPort", keys Port, BaudRate, [CustomBaudRate],
+    // StopBits, DataBits, Parity, FlowControl. Load swallows every error;
+    // store raises code 16.
+    void LoadSettings(TStoreType type, const QString& path);
+    void StoreSettings(TStoreType type, const QString& path);
+
+    // Names of the serial ports present, sorted as text ignoring case.
+    static void EnumComPorts(QStringList& ports);
+
+Q_SIGNALS:
+    // The port was closed by the service itself (device vanished).
+    void lost();
+
+private:
+    void applySettings();
+    void onReadyRead();
+    void onError(int error);
+
+    QSerialPort* serial_ = nullptr;
+    QString port_ = QStringLiteral("COM1");
+    int updating_ = 0; // settings update depth (LoadSettings)
+};
+
+// Where every settings-file path of the program points: rejestr/ under the
+// working directory, whatever the case the caller wrote.
+QString rejestrPath(const QString& fileName);
+
+} // namespace qta
