@@ -1,0 +1,96 @@
+// A local dBase table: open, append-only writes that reach the file at every
+// Post, and reads by row and field name (names matched without case).
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <stdexcept>
+
+namespace qta {
+
+// Error of the table layer; the message names the file and what failed.
+class ETable : public std::runtime_error {
+public:
+    explicit ETable(const QString& message) : std::runtime_error(message.toStdString()) {}
+    QString message() const { return QString::fromUtf8(what()); }
+};
+
+class TTable;
+
+// One field of the current row (or of the row being appended).
+class TField {
+public:
+    TField(TTable* table, int index) : table_(table), index_(index) {}
+    void setAsString(const QString& v);
+    void setAsInteger(qint64 v);
+    void setAsDateTime(const QDateTime& v);
+    QString asString() const;
+    // Raises ETable when there is no current row or the value is not a number.
+    qint64 asInteger() const;
+    QDateTime asDateTime() const; // invalid when empty
+    int index() const { return index_; }
+
+private:
+    TTable* table_;
+    int index_;
+};
+
+class TTable {
+public:
+    explicit TTable(const QString& fileName);
+    ~TTable();
+    TTable(const TTable&) = delete;
+    TTable& operator=(const TTable&) = delete;
+
+    QString fileName() const { return fileName_; }
+
+    // Raises ETable when the file is missing, unreadable or not a dBase table.
+    // A table whose header count disagrees with its length (a torn append)
+    // opens with its complete rows.
+    void Open();
+    void Close();
+    bool Active() const;
+
+    void Last();   // the last row becomes current (none when empty)
+    void Append(); // starts a new row at the end; it becomes current
+    // Writes the new row and the header's record count through to the file.
+    void Post();
+    void Refresh(); // re-reads the row count from the file
+
+    // Raises ETable when the table has no such field.
+    TField FieldByName(const QString& name);
+    int fieldIndex(const QString& name) const; // -1 when absent
+    QStringList fieldNames() const;
+
+    int RecordCount() const;
+    int RecNo() const; // current row, 0-based; -1 when none
+    void setRecNo(int row);
+
+    // Direct reads of any row (for grids and charts).
+    QString stringValue(int row, int field) const;
+    QDateTime dateTimeValue(int row, int field) const;
+    double numberValue(int row, int field) const;
+    bool isNull(int row, int field) const;
+
+    // Rewrites one text field of a posted row in place (the remarks the user
+    // types in the event-log window). Nothing else of a posted row changes.
+    void rewriteString(int row, int field, const QString& value);
+
+    // The code page name of the table ("CP1250" for the tables this project creates).
+    QString codePage() const;
+
+    // Creation, for the table tool: both refuse to overwrite an existing file.
+    static void createRejestr(const QString& fileName);
+    static void createLinia(const QString& fileName);
+
+    struct Impl;
+
+private:
+    friend class TField;
+    QString fileName_;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace qta
