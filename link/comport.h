@@ -125,6 +125,9 @@ public:
 
     // Names of the serial ports present, sorted as text ignoring case.
     static void EnumComPorts(QStringList& ports);
+    // Replaces the system's port list (tests, start window); the names it gives
+    // are sorted like the system's. nullptr restores the system's list.
+    static void setPortListProvider(std::function<QStringList()> provider);
 
 Q_SIGNALS:
     // The port was closed by the service itself (device vanished).
