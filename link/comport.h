@@ -134,13 +134,26 @@ Q_SIGNALS:
     void lost();
 
 private:
+    // Pushes the line settings to the device (kept for the next open when
+    // closed); does nothing while a settings load is under way.
     void applySettings();
     void onReadyRead();
     void onError(int error);
+    void openPort();
+    void closePort();
+    void queueDelivery();
+    void deliver();
+    void handleLoss();
+    void markLost();
 
     QSerialPort* serial_ = nullptr;
     QString port_ = QStringLiteral("COM1");
-    int updating_ = 0; // settings update depth (LoadSettings)
+    int updating_ = 0;            // settings update depth (LoadSettings)
+    bool lossPending_ = false;    // the device failed; the close is queued
+    bool rxPending_ = false;      // bytes came since the last OnRxChar call began
+    bool deliveryQueued_ = false; // an OnRxChar call is queued
+    bool delivering_ = false;     // OnRxChar is running
+    bool sending_ = false;        // TransmitChar judges its own failures
 };
 
 // Where every settings-file path of the program points: rejestr/ under the
