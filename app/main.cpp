@@ -1,0 +1,66 @@
+// Program start: application title, one copy per working directory, the main
+// window, orderly close on SIGTERM and SIGINT.
+#include "app/errors.h"
+#include "app/mainwindow.h"
+#include "app/wiring.h"
+
+#include <QDir>
+#include <QLockFile>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <csignal>
+#include <cstdio>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char c = 1;
+    [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    qta::TApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("QTA-504"));
+    QApplication::setApplicationDisplayName(QStringLiteral("QTA-504"));
+
+    // The tables allow one writer: one copy of the program per working directory.
+    QLockFile lock(QDir::current().absoluteFilePath(QStringLiteral(".qta504.lock")));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(0)) {
+        const QString text = QStringLiteral(
+            "Program QTA-504 jest już uruchomiony w tym katalogu roboczym (%1). "
+            "Drugiej kopii nie uruchomiono, bo tabele rejestru przyjmują tylko jednego piszącego.")
+                                 .arg(QDir::currentPath());
+        std::fprintf(stderr, "qta504: %s\n", qPrintable(text));
+        if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+            QMessageBox::critical(nullptr, QStringLiteral("QTA-504"), text);
+        return 3;
+    }
+
+    qta::TQTA504 main;
+    qta::wireWindows(main);
+
+    // SIGTERM and SIGINT close the program exactly like closing the main window.
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
+        auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &main);
+        QObject::connect(notifier, &QSocketNotifier::activated, &main, [&main] {
+            char c;
+            [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &c, 1);
+            main.close();
+        });
+        struct sigaction sa {};
+        sa.sa_handler = onSignal;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &sa, nullptr);
+        sigaction(SIGINT, &sa, nullptr);
+    }
+
+    main.showMaximized();
+    main.FormCreate();
+    return QApplication::exec();
+}

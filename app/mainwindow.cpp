@@ -1,0 +1,368 @@
+#include "app/mainwindow.h"
+
+#include "app/aboutbox.h"
+#include "app/errors.h"
+#include "app/startwindow.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QStatusBar>
+#include <QStringDecoder>
+#include <QTextStream>
+
+namespace qta {
+
+namespace {
+// What a status panel's accessible name says before its text.
+const std::array<QString, 3> kPanelNames = {QStringLiteral("Stan połączenia"),
+                                            QStringLiteral("Sygnalizacja awarii"),
+                                            QStringLiteral("Opis awarii")};
+} // namespace
+
+TQTA504::TQTA504(QWidget* parent) : QMainWindow(parent), core(this) {
+    setObjectName(QStringLiteral("QTA504"));
+    setWindowTitle(QStringLiteral("QTA-504 v. 1.2"));
+    mdi_ = new QMdiArea(this);
+    mdi_->setObjectName(QStringLiteral("ClientArea"));
+    mdi_->setAccessibleName(QStringLiteral("Obszar okien programu"));
+    mdi_->setBackground(palette().brush(QPalette::Dark)); // the application-workspace colour
+    setCentralWidget(mdi_);
+    buildMenu();
+    buildStatusBar();
+}
+
+TQTA504::~TQTA504() {
+    // Child windows read the core: they go before it.
+    mdi_->closeAllSubWindows();
+    delete mdi_;
+    mdi_ = nullptr;
+}
+
+QAction* TQTA504::addItem(QMenu* menu, const QString& caption, const char* component,
+                          const QString& accessibleName) {
+    QAction* a = menu->addAction(caption);
+    a->setObjectName(QLatin1String(component));
+    // Screen readers and UI automation: the component name as description,
+    // a Polish name that says what the item does.
+    a->setStatusTip(QLatin1String(component));
+    a->setToolTip(accessibleName);
+    a->setProperty("accessibleDescription", QLatin1String(component));
+    a->setProperty("accessibleName", accessibleName);
+    return a;
+}
+
+void TQTA504::buildMenu() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    bar->setAccessibleName(QStringLiteral("Menu główne"));
+    bar->setAccessibleDescription(QStringLiteral("MainMenu1"));
+
+    auto menu = [bar](const QString& caption, const char* component, const QString& name) {
+        QMenu* m = bar->addMenu(caption);
+        m->setObjectName(QLatin1String(component));
+        m->setAccessibleName(name);
+        m->setAccessibleDescription(QLatin1String(component));
+        m->menuAction()->setObjectName(QLatin1String(component));
+        return m;
+    };
+
+    QMenu* polaczenie = menu(QStringLiteral("&Połączenie"), "Polaczenie", QStringLiteral("Menu Połączenie"));
+    Polaczenie_Polacz = addItem(polaczenie, QStringLiteral("Połącz"), "Polaczenie_Polacz",
+                                QStringLiteral("Połącz ze sterownikiem lub rozłącz"));
+    polaczenie->addSeparator()->setObjectName(QStringLiteral("N1"));
+    Polaczenie_Exit = addItem(polaczenie, QStringLiteral("W&yjście"), "Polaczenie_Exit",
+                              QStringLiteral("Zakończ program"));
+    connect(Polaczenie_Polacz, &QAction::triggered, this, [this] { core.Polaczenie_PolaczClick(); });
+    connect(Polaczenie_Exit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* widok = menu(QStringLiteral("&Widok"), "Edit1", QStringLiteral("Menu Widok"));
+    Widok_Program = addItem(widok, QStringLiteral("Program"), "Widok_Program",
+                            QStringLiteral("Okno synoptyczne aktualnego programu"));
+    Widok_Rejestr = addItem(widok, QStringLiteral("Rejestr"), "Widok_Rejestr",
+                            QStringLiteral("Okno rejestru zdarzeń"));
+    Widok_N1 = addItem(widok, QStringLiteral("Monitor - N1"), "Widok_N1",
+                       QStringLiteral("Wykres napięć linii N1"));
+    Widok_N2 = addItem(widok, QStringLiteral("Monitor - N2"), "Widok_N2",
+                       QStringLiteral("Wykres napięć linii N2"));
+    Widok_N3 = addItem(widok, QStringLiteral("Monitor - N3"), "Widok_N3",
+                       QStringLiteral("Wykres napięć linii N3"));
+
+    QMenu* ustawienia = menu(QStringLiteral("&Ustawienia"), "Ustawienia1", QStringLiteral("Menu Ustawienia"));
+    Ustawienia_Konfiguracja = addItem(ustawienia, QStringLiteral("&Konfiguracja"), "Ustawienia_Konfiguracja",
+                                      QStringLiteral("Konfiguracja sterownika"));
+    Ustawienia_Dostosuj = addItem(ustawienia, QStringLiteral("&Dostosuj"), "Ustawienia_Dostosuj",
+                                  QStringLiteral("Dostosowanie sterownika"));
+    Ustawienia_Zegar = addItem(ustawienia, QStringLiteral("Zegar"), "Ustawienia_Zegar",
+                               QStringLiteral("Zegar sterownika"));
+    Ustawienia_Zabezpieczenia = addItem(ustawienia, QStringLiteral("Zabezpieczenia"), "Ustawienia_Zabezpieczenia",
+                                        QStringLiteral("Zabezpieczenie kodem PIN"));
+    ustawienia->addSeparator()->setObjectName(QStringLiteral("N2"));
+    Ustawienia_Konfiguracja->setEnabled(false);
+    Ustawienia_Dostosuj->setEnabled(false);
+    Ustawienia_Zabezpieczenia->setEnabled(false);
+
+    Window1 = menu(QStringLiteral("&Okna"), "Window1", QStringLiteral("Menu Okna"));
+    WindowCascadeItem = addItem(Window1, QStringLiteral("Ułóż okna kaskadowo"), "WindowCascadeItem",
+                                QStringLiteral("Ułóż okna kaskadowo"));
+    WindowTileItem = addItem(Window1, QStringLiteral("Ułuż okna jedno nad drugim"), "WindowTileItem",
+                             QStringLiteral("Ułóż okna jedno nad drugim"));
+    WindowTileItem2 = addItem(Window1, QStringLiteral("Ułóż okna jedno obok drugiego"), "WindowTileItem2",
+                              QStringLiteral("Ułóż okna jedno obok drugiego"));
+    WindowMinimizeItem = addItem(Window1, QStringLiteral("Minimalizuj wszystkie okna"), "WindowMinimizeItem",
+                                 QStringLiteral("Minimalizuj wszystkie okna"));
+    connect(WindowCascadeItem, &QAction::triggered, mdi_, &QMdiArea::cascadeSubWindows);
+    connect(WindowTileItem, &QAction::triggered, this, &TQTA504::tileOneAboveOther);
+    connect(WindowTileItem2, &QAction::triggered, this, &TQTA504::tileSideBySide);
+    connect(WindowMinimizeItem, &QAction::triggered, this, &TQTA504::minimizeAll);
+    connect(Window1, &QMenu::aboutToShow, this, &TQTA504::fillWindowMenu);
+
+    QMenu* help = menu(QStringLiteral("Pomoc"), "Help1", QStringLiteral("Menu Pomoc"));
+    HelpAboutItem = addItem(help, QStringLiteral("O programie"), "HelpAboutItem",
+                            QStringLiteral("Informacje o programie"));
+    Ustawienia_Demo = addItem(help, QStringLiteral("Demo"), "Ustawienia_Demo",
+                              QStringLiteral("Panel demonstracyjny"));
+    Ustawienia_Demo->setVisible(false);
+    Ustawienia_Demo->setEnabled(false);
+    connect(HelpAboutItem, &QAction::triggered, this, &TQTA504::HelpAbout1Execute);
+
+    // The text viewer has no menu item: Ctrl+O only.
+    FileOpen1 = new QAction(QStringLiteral("Otwórz plik tekstowy"), this);
+    FileOpen1->setObjectName(QStringLiteral("FileOpen1"));
+    FileOpen1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    FileOpen1->setShortcutContext(Qt::ApplicationShortcut);
+    addAction(FileOpen1);
+    connect(FileOpen1, &QAction::triggered, this, &TQTA504::FileOpen1Execute);
+
+    // One rule for every window item.
+    program_ = new TWindowItem(Widok_Program, mdi_, [this]() -> QWidget* {
+        return mimicFactory ? mimicFactory(core.Aktywny_Program) : nullptr;
+    }, this);
+    items_.push_back(program_);
+    for (QAction* a : {Widok_Rejestr, Widok_N1, Widok_N2, Widok_N3, Ustawienia_Konfiguracja,
+                       Ustawienia_Dostosuj, Ustawienia_Zegar, Ustawienia_Zabezpieczenia, Ustawienia_Demo})
+        items_.push_back(new TWindowItem(a, mdi_, nullptr, this));
+}
+
+void TQTA504::buildStatusBar() {
+    QStatusBar* bar = statusBar();
+    bar->setObjectName(QStringLiteral("StatusBar"));
+    bar->setAccessibleName(QStringLiteral("Pasek stanu"));
+    bar->setAccessibleDescription(QStringLiteral("StatusBar"));
+    bar->setSizeGripEnabled(false);
+    const std::array<int, 3> widths = {200, 60, 600};
+    for (int i = 0; i < 3; ++i) {
+        auto* l = new QLabel(bar);
+        l->setObjectName(QStringLiteral("StatusBar_Panel%1").arg(i));
+        l->setFixedWidth(widths[size_t(i)]);
+        l->setAlignment(i == 0 ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignVCenter));
+        l->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        l->setAccessibleDescription(QStringLiteral("StatusBar.Panels[%1]").arg(i));
+        l->setAccessibleName(kPanelNames[size_t(i)] + QStringLiteral(": brak"));
+        bar->addWidget(l);
+        panels_[size_t(i)] = l;
+    }
+}
+
+TWindowItem* TQTA504::windowItem(QAction* action) const {
+    for (TWindowItem* i : items_)
+        if (i->action() == action)
+            return i;
+    return nullptr;
+}
+
+void TQTA504::setWindowFactory(QAction* action, TWindowItem::Factory factory) {
+    if (TWindowItem* i = windowItem(action))
+        i->setFactory(std::move(factory));
+}
+
+// ---------------------------------------------------------------- start and end
+
+void TQTA504::FormCreate() {
+    setWindowTitle(QStringLiteral("QTA-504 v. 1.2"));
+    try {
+        core.openTables();
+    } catch (const std::exception& e) {
+        // Without its tables the program shows the error and waits: no start
+        // window, settings items disabled; "Połącz" still works.
+        reportError(QString::fromUtf8(e.what()));
+        return;
+    }
+    showStartWindow();
+    core.Timer1.start();
+}
+
+void TQTA504::closeEvent(QCloseEvent* event) {
+    if (!closed_) {
+        closed_ = true;
+        if (start_)
+            start_->close();
+        mdi_->closeAllSubWindows();
+        core.closeAll();
+    }
+    event->accept();
+}
+
+bool TQTA504::event(QEvent* e) {
+    // Status tips of the menu carry component names for accessibility; they
+    // must not overwrite the status panels.
+    if (e->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(e);
+}
+
+// ---------------------------------------------------------------- TMainView
+
+void TQTA504::setStatusPanel(int panel, const QString& text) {
+    if (panel < 0 || panel > 2)
+        return;
+    QLabel* l = panels_[size_t(panel)];
+    if (l->text() == text)
+        return;
+    l->setText(text);
+    l->setAccessibleName(kPanelNames[size_t(panel)] + QStringLiteral(": ") +
+                         (text.isEmpty() ? QStringLiteral("brak") : text));
+}
+
+QString TQTA504::statusPanel(int panel) const {
+    return panel >= 0 && panel <= 2 ? panels_[size_t(panel)]->text() : QString();
+}
+
+void TQTA504::setConnectCaption(const QString& caption) { Polaczenie_Polacz->setText(caption); }
+
+bool TQTA504::mimicWindowOpen() const { return Widok_Program->isChecked(); }
+
+void TQTA504::closeMimicWindow() { program_->close(); }
+
+void TQTA504::ShowMain() {
+    if (!hasMimicWindow(core.Aktywny_Program))
+        return;
+    program_->open();
+}
+
+void TQTA504::enableSettingsItems() {
+    Ustawienia_Konfiguracja->setEnabled(true);
+    Ustawienia_Dostosuj->setEnabled(true);
+    Ustawienia_Zabezpieczenia->setEnabled(true);
+}
+
+void TQTA504::showStartWindow() {
+    if (start_)
+        start_->close();
+    start_ = new TStart(core);
+    start_->FormCreate();
+    if (start_)
+        start_->show();
+}
+
+void TQTA504::reportError(const QString& message) { showApplicationError(message); }
+
+// ---------------------------------------------------------------- window menu
+
+void TQTA504::fillWindowMenu() {
+    for (QAction* a : windowListActions_) {
+        Window1->removeAction(a);
+        a->deleteLater();
+    }
+    windowListActions_.clear();
+    const QList<QMdiSubWindow*> subs = mdi_->subWindowList();
+    if (subs.isEmpty())
+        return;
+    QAction* sep = Window1->addSeparator();
+    windowListActions_ << sep;
+    int n = 1;
+    for (QMdiSubWindow* s : subs) {
+        QAction* a = Window1->addAction(QStringLiteral("&%1 %2").arg(n++).arg(s->windowTitle()));
+        a->setCheckable(true);
+        a->setChecked(s == mdi_->activeSubWindow());
+        connect(a, &QAction::triggered, mdi_, [this, s] {
+            if (s->isMinimized())
+                s->showNormal();
+            mdi_->setActiveSubWindow(s);
+        });
+        windowListActions_ << a;
+    }
+}
+
+namespace {
+QList<QMdiSubWindow*> arrangeable(QMdiArea* mdi) {
+    QList<QMdiSubWindow*> out;
+    for (QMdiSubWindow* s : mdi->subWindowList())
+        if (s->isVisible() && !s->isMinimized())
+            out << s;
+    return out;
+}
+} // namespace
+
+void TQTA504::tileOneAboveOther() {
+    const QList<QMdiSubWindow*> subs = arrangeable(mdi_);
+    if (subs.isEmpty())
+        return;
+    const QRect r = mdi_->viewport()->rect();
+    const int h = r.height() / int(subs.size());
+    for (int i = 0; i < subs.size(); ++i) {
+        subs[i]->showNormal();
+        subs[i]->setGeometry(0, i * h, r.width(), h);
+    }
+}
+
+void TQTA504::tileSideBySide() {
+    const QList<QMdiSubWindow*> subs = arrangeable(mdi_);
+    if (subs.isEmpty())
+        return;
+    const QRect r = mdi_->viewport()->rect();
+    const int w = r.width() / int(subs.size());
+    for (int i = 0; i < subs.size(); ++i) {
+        subs[i]->showNormal();
+        subs[i]->setGeometry(i * w, 0, w, r.height());
+    }
+}
+
+void TQTA504::minimizeAll() {
+    for (QMdiSubWindow* s : mdi_->subWindowList())
+        s->showMinimized();
+}
+
+// ---------------------------------------------------------------- viewer and About
+
+void TQTA504::FileOpen1Execute() {
+    const QString name = QFileDialog::getOpenFileName(this, QString(), QString(),
+                                                      QStringLiteral("All files (*.*)"));
+    if (!name.isEmpty())
+        CreateMDIChild(name);
+}
+
+QMdiSubWindow* TQTA504::CreateMDIChild(const QString& name) {
+    auto* edit = new QPlainTextEdit;
+    edit->setObjectName(QStringLiteral("Memo1"));
+    edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+    edit->setAccessibleName(QStringLiteral("Treść pliku ") + name);
+    edit->setAccessibleDescription(QStringLiteral("Memo1"));
+    QFile f(name);
+    if (f.open(QIODevice::ReadOnly)) {
+        const QByteArray bytes = f.readAll();
+        // UTF-8 first; anything else in the local 8-bit encoding.
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        QString text = utf8.decode(bytes);
+        if (utf8.hasError())
+            text = QString::fromLocal8Bit(bytes);
+        edit->setPlainText(text);
+    }
+    auto* sub = new TChildWindow;
+    sub->setObjectName(QStringLiteral("MDIChild"));
+    sub->setWidget(edit);
+    sub->setWindowTitle(name);
+    mdi_->addSubWindow(sub);
+    sub->show();
+    return sub;
+}
+
+void TQTA504::HelpAbout1Execute() {
+    TAboutBox box(this);
+    box.exec();
+}
+
+} // namespace qta

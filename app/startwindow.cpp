@@ -1,0 +1,79 @@
+#include "app/startwindow.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QShortcut>
+
+namespace qta {
+
+TStart::TStart(TQTA504Core& main, QWidget* parent)
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint),
+      cycle(main, this) {
+    setObjectName(QStringLiteral("Start"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Start"));
+    setAccessibleName(QStringLiteral("Okno łączenia ze sterownikiem"));
+    setAccessibleDescription(QStringLiteral("Start"));
+    setFixedSize(316, 135);
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, QColor(231, 218, 185));
+    setPalette(pal);
+
+    Label1 = new QLabel(QStringLiteral("QTA504 - Łączenie"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    QFont big(QStringLiteral("Tahoma"));
+    big.setFamilies({QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans"),
+                     QStringLiteral("Liberation Sans")});
+    big.setPixelSize(32);
+    Label1->setFont(big);
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setGeometry(0, 8, 316, 44);
+    Label1->setAccessibleName(QStringLiteral("QTA504 - Łączenie"));
+    Label1->setAccessibleDescription(QStringLiteral("Label1"));
+
+    Button1 = new QPushButton(QStringLiteral("Anuluj"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(118, 62, 80, 28);
+    Button1->setAccessibleName(QStringLiteral("Anuluj łączenie"));
+    Button1->setAccessibleDescription(QStringLiteral("Button1"));
+    connect(Button1, &QPushButton::clicked, this, [this] { cycle.Button1Click(); });
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(esc, &QShortcut::activated, Button1, &QPushButton::click);
+
+    StatusBar = new QLabel(this);
+    StatusBar->setObjectName(QStringLiteral("StatusBar"));
+    StatusBar->setGeometry(0, 135 - 20, 316, 20);
+    StatusBar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    StatusBar->setAccessibleDescription(QStringLiteral("StatusBar"));
+    StatusBar->setAccessibleName(QStringLiteral("Postęp łączenia"));
+}
+
+void TStart::setStatusText(const QString& text) {
+    StatusBar->setText(text);
+    StatusBar->setAccessibleName(QStringLiteral("Postęp łączenia: ") + text);
+}
+
+void TStart::closeWindow() {
+    finished_ = true;
+    close();
+}
+
+void TStart::closeEvent(QCloseEvent* event) {
+    // Closed from outside (window manager, main window closing): as "Anuluj".
+    if (!finished_) {
+        finished_ = true;
+        cycle.Button1Click();
+    }
+    event->accept();
+}
+
+void TStart::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (const QScreen* s = screen())
+        move(s->availableGeometry().center() - rect().center());
+}
+
+} // namespace qta

@@ -1,0 +1,40 @@
+// The start window: "QTA504 - Łączenie", the cancel button and a status line
+// over the start cycle that finds the controller.
+#pragma once
+
+#include "link/startcycle.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QWidget>
+
+namespace qta {
+
+class TQTA504Core;
+
+class TStart : public QWidget, public TStartView {
+    Q_OBJECT
+public:
+    explicit TStart(TQTA504Core& main, QWidget* parent = nullptr);
+
+    TStartCycle cycle;
+    QLabel* Label1 = nullptr;
+    QPushButton* Button1 = nullptr; // "Anuluj"
+    QLabel* StatusBar = nullptr;
+
+    void FormCreate() { cycle.FormCreate(); }
+
+    // TStartView
+    void setStatusText(const QString& text) override;
+    QString statusText() const override { return StatusBar->text(); }
+    void closeWindow() override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    bool finished_ = false;
+};
+
+} // namespace qta

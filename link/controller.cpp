@@ -1,0 +1,491 @@
+#include "link/controller.h"
+
+#include "history/table.h"
+#include "link/eventrecord.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+namespace qta {
+
+namespace {
+const QString kConnected = QStringLiteral("Połączono z QTA504 - v. ");
+const QString kLost = QStringLiteral("Brak połączenia...");
+const QString kLostRetry = QStringLiteral("Brak połączenia..");
+const QString kConnect = QStringLiteral("Połącz");
+const QString kDisconnect = QStringLiteral("Rozłącz");
+
+constexpr std::array<const char*, 9> kLiniaFields = {"N1L1", "N1L2", "N1L3", "N2L1", "N2L2",
+                                                     "N2L3", "N3L1", "N3L2", "N3L3"};
+} // namespace
+
+TQTA504Core::TQTA504Core(TMainView* view, QObject* parent) : QObject(parent), view_(view) {
+    ComPort.OnRxChar = [this](QObject* sender, int count) { ComPortRxChar(sender, count); };
+
+    Timer1.setInterval(2000);
+    Timer2.setInterval(3000);
+    Timer3.setInterval(1000);
+    Timer4.setInterval(1000);
+    Timer5.setInterval(1000);
+    Timer5.setSingleShot(true); // every tick disables it: one tick per arming
+    RecordTimeout.setInterval(kRecordReplyTimeoutMs);
+    RecordTimeout.setSingleShot(true);
+
+    connect(&Timer1, &QTimer::timeout, this, &TQTA504Core::Timer1Timer);
+    connect(&Timer2, &QTimer::timeout, this, &TQTA504Core::Timer2Timer);
+    connect(&Timer3, &QTimer::timeout, this, &TQTA504Core::Timer3Timer);
+    connect(&Timer4, &QTimer::timeout, this, &TQTA504Core::Timer4Timer);
+    connect(&Timer5, &QTimer::timeout, this, &TQTA504Core::Timer5Timer);
+    connect(&RecordTimeout, &QTimer::timeout, this, &TQTA504Core::onRecordTimeout);
+
+    // Timer2 and Timer3 run from the start; Timer1 is enabled by the main window.
+    Timer2.start();
+    Timer3.start();
+}
+
+TQTA504Core::~TQTA504Core() = default;
+
+QString TQTA504Core::settingsPath() { return rejestrPath(QStringLiteral("ustawienia.ini")); }
+
+// ---------------------------------------------------------------- tables
+
+void TQTA504Core::openTables() {
+    rejestr_ = std::make_unique<TTable>(rejestrPath(QStringLiteral("rejestr.dbf")));
+    rejestr_->Open();
+    rejestr_->Last();
+    const int last = lastStoredIndex();
+    Konfig.Baza_Last_Rekord = last < 0 ? 0 : last;
+
+    linia_ = std::make_unique<TTable>(rejestrPath(QStringLiteral("linia.dbf")));
+    linia_->Open();
+    linia_->Last();
+    appendLiniaRow({});
+}
+
+void TQTA504Core::closeAll() {
+    Timer1.stop();
+    Timer2.stop();
+    Timer4.stop();
+    Timer5.stop();
+    RecordTimeout.stop();
+    QString error;
+    if (rejestr_)
+        rejestr_->Close();
+    if (linia_ && linia_->Active()) {
+        try {
+            appendLiniaRow({});
+        } catch (const std::exception& e) {
+            error = QString::fromUtf8(e.what());
+        }
+        linia_->Close();
+    }
+    ComPort.Close();
+    if (!error.isEmpty())
+        view_->reportError(error);
+}
+
+int TQTA504Core::lastStoredIndex() const {
+    if (!rejestr_ || !rejestr_->Active() || rejestr_->RecordCount() == 0)
+        return -1;
+    try {
+        rejestr_->Last();
+        const qint64 v = rejestr_->FieldByName(QStringLiteral("INDEKS")).asInteger();
+        return v < 0 || v > 65535 ? -1 : int(v);
+    } catch (const ETable&) {
+        return -1;
+    }
+}
+
+void TQTA504Core::appendLiniaRow(const std::array<int, 9>& u) {
+    if (!linia_)
+        throw ETable(QStringLiteral("Tabela linia.dbf nie jest otwarta"));
+    linia_->Append();
+    linia_->FieldByName(QStringLiteral("CZAS")).setAsDateTime(QDateTime::currentDateTime());
+    for (size_t i = 0; i < kLiniaFields.size(); ++i)
+        linia_->FieldByName(QLatin1String(kLiniaFields[i])).setAsInteger(u[i]);
+    linia_->Post();
+}
+
+void TQTA504Core::reportTableFailure(bool& reported, const QString& message) {
+    // A failing table is reported once; status replies come every second and
+    // would otherwise stack error boxes without end.
+    if (reported)
+        return;
+    reported = true;
+    view_->reportError(message);
+}
+
+// ---------------------------------------------------------------- requests
+
+void TQTA504Core::send(const QByteArray& frame, bool needOk) {
+    if ((needOk && !Flaga_Kom.OK) || !ComPort.Connected())
+        return;
+    try {
+        ComPort.TransmitBytes(frame);
+    } catch (const EComPort&) {
+        Flaga_Kom.OK = false; // stops the requests and the watchdog until reconnected
+    }
+}
+
+void TQTA504Core::RS_ReceiveParam() { send(buildFrame(TxAskConfig), true); }
+void TQTA504Core::RS_ReceiveDostosuj() { send(buildFrame(TxAskCustom), true); }
+void TQTA504Core::RS_Identyfikator() { send(buildFrame(TxAskIdentifier), false); }
+void TQTA504Core::RS_RequestRecord(int numer) { send(recordRequest(numer), true); }
+
+// ---------------------------------------------------------------- receive path
+
+void TQTA504Core::ComPortRxChar(QObject*, int count) {
+    QByteArray bytes;
+    const int n = ComPort.ReadStr(bytes, count);
+    if (n > 0)
+        receiveBytes(bytes);
+}
+
+void TQTA504Core::receiveBytes(const QByteArray& bytes) {
+    if (Rx.feed(bytes))
+        postFrameComplete();
+}
+
+void TQTA504Core::postFrameComplete() {
+    // The handler runs after the receive event has returned.
+    QMetaObject::invokeMethod(this, &TQTA504Core::COM_Rx_Complete, Qt::QueuedConnection);
+}
+
+void TQTA504Core::COM_Rx_Complete() {
+    if (!Rx.complete())
+        return;
+    const int code = Rx.code();
+    QString error;
+    try {
+        Timer2.stop();
+        Timer2.setInterval(1500);
+        Timer2.start();
+        UART_Connect = true;
+        view_->setConnectCaption(kDisconnect);
+        view_->setStatusPanel(0, kConnected + Konfig.Id);
+
+        switch (code) {
+        case RxStatus: decodeStatus(); break;
+        case RxConfig: decodeConfig(); break;
+        case RxRecord: decodeRecord(); break;
+        case RxCustom: decodeCustom(); break;
+        case RxIdentifier: decodeIdentifier(); break;
+        case RxNewest: decodeNewest(); break;
+        default: break;
+        }
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
+    }
+    // Re-armed whatever happened above; bytes held meanwhile are fed now.
+    const bool another = Rx.rearm();
+    if (another)
+        postFrameComplete();
+    if (!error.isEmpty())
+        view_->reportError(error);
+    Q_EMIT frameHandled(code);
+}
+
+void TQTA504Core::decodeStatus() {
+    const int previous = Aktywny_Program;
+    std::array<int, 9> u{};
+    for (int i = 0; i < 9; ++i)
+        u[i] = Rx.word(2 * i);
+    for (int n = 1; n <= 3; ++n) {
+        TLinia1& l = linia(n);
+        for (int k = 1; k <= 3; ++k)
+            l.U[k] = u[(n - 1) * 3 + k - 1];
+        const int faults = Rx.payload(17 + n);
+        for (int k = 1; k <= 3; ++k) {
+            l.Error_Min[k] = (faults >> (k - 1)) & 1 ? -1 : 0;
+            l.Error_Max[k] = (faults >> (k + 2)) & 1 ? -1 : 0;
+        }
+    }
+    Aktywny_Program = Rx.payload(21) >> 4;
+    Aktywna_Linia = Rx.payload(21) & 0x0F;
+    const int states = Rx.payload(22);
+    Linia_1.Status = (states >> 4) & 3;
+    Linia_2.Status = (states >> 2) & 3;
+    Linia_3.Status = states & 3;
+    Konfig.Awaria = Rx.payload(23);
+
+    if (Konfig.Awaria != 0) {
+        view_->setStatusPanel(1, Tykacz ? QStringLiteral("Awaria !") : QString());
+        QString texts;
+        if (Konfig.Awaria & 0x01)
+            texts += QStringLiteral("Brak napięcia na linii wyjściowej, ");
+        if (Konfig.Awaria & 0x02)
+            texts += QStringLiteral("Brak dobrych linii zasilających");
+        if (Konfig.Awaria & 0x04)
+            texts += QStringLiteral("Załączenie generatora");
+        if (Konfig.Awaria & 0x80)
+            texts += QStringLiteral("Zadziałanie wyłącznika bezpieczeństwa");
+        view_->setStatusPanel(2, texts);
+    } else {
+        view_->setStatusPanel(1, QString());
+        view_->setStatusPanel(2, QString());
+    }
+
+    // The voltage row; a failing table must not stop the rest of the frame.
+    try {
+        appendLiniaRow(u);
+        liniaFailReported_ = false;
+        Q_EMIT statusRowAppended();
+    } catch (const std::exception& e) {
+        reportTableFailure(liniaFailReported_, QString::fromUtf8(e.what()));
+    }
+
+    if (Aktywny_Program != previous && view_->mimicWindowOpen()) {
+        view_->closeMimicWindow();
+        view_->showMain();
+    }
+}
+
+void TQTA504Core::decodeConfig() {
+    for (int n = 1; n <= 3; ++n) {
+        TLinia& l = Konfig.Linia[n];
+        const int base = (n - 1) * 6;
+        l.Umin = Rx.word(base);
+        l.Umax = Rx.word(base + 2);
+        l.Histereza = Rx.word(base + 4);
+    }
+    Konfig.Kwal_ON = Rx.word(18);
+    Konfig.Kwal_OFF = Rx.word(20);
+    Konfig.Przelaczanie = Rx.word(22);
+    Konfig.Uzbrajanie = Rx.word(24) / 10.0;
+    Konfig.Rozbrajanie = Rx.word(26) / 10.0;
+    Konfig.Przerwa = Rx.word(28) / 10.0;
+    const int mode = Rx.payload(30);
+    Konfig.Aparat = (mode & 0x80) != 0;
+    Konfig.Progr = (mode >> 3) & 0x0F;
+    Konfig.Linia_Glowna = mode & 0x07;
+    const int shed = Rx.payload(31);
+    Konfig.Linia[1].Zrzut = (shed & 0x10) != 0;
+    Konfig.Linia[2].Zrzut = (shed & 0x04) != 0;
+    Konfig.Linia[3].Zrzut = (shed & 0x01) != 0;
+    Konfig.Czas_Zrzutu = Rx.word(32);
+    Flaga_Kom.Konfig = true;
+}
+
+void TQTA504Core::decodeCustom() {
+    const int flags = Rx.payload(0);
+    Konfig.Kontrola_On = (flags & 0x80) != 0;
+    Konfig.PIN_On = (flags & 0x40) != 0;
+    Konfig.Buczek_On = (flags & 0x20) != 0;
+    Konfig.Podsw_On = (flags & 0x10) != 0;
+    Konfig.Rejestr_On = (flags & 0x08) != 0;
+    Konfig.Kontrola_Opozn = Rx.word(1);
+    Konfig.Buczek_Czas = Rx.word(3);
+    Konfig.Podsw_Czas = Rx.word(5);
+    Konfig.Podsw_Jasnosc = Rx.payload(7);
+    Konfig.PIN_Numer = Rx.word(8);
+    Flaga_Kom.Ustawienia = true;
+}
+
+void TQTA504Core::decodeIdentifier() {
+    Konfig.Id.clear();
+    for (int i = 0; i < 6; ++i)
+        Konfig.Id.append(QChar(ushort(Rx.payload(i))));
+    Konfig.QTA_Last_Rekord = Rx.word(6);
+    Flaga_Kom.Id = true;
+}
+
+void TQTA504Core::decodeNewest() {
+    Konfig.QTA_Last_Rekord = Rx.word(0);
+    if (downloadNeeded())
+        armDownload(downloadIntervalMs);
+}
+
+// ---------------------------------------------------------------- event-log download
+//
+// The copy runs one record per tick of the one-shot Timer5. It starts after
+// the last local row (on an empty table at the oldest record of the ring,
+// QTA_Last_Rekord + 1) and ends once record QTA_Last_Rekord has been handled.
+// An empty record is skipped: past QTA_Last_Rekord lies the part of the ring
+// never written, so the copy goes on at 0; otherwise at the next record.
+
+bool TQTA504Core::downloadNeeded() const {
+    const int last = lastStoredIndex();
+    return last < 0 || last != Konfig.QTA_Last_Rekord;
+}
+
+void TQTA504Core::armDownload() {
+    if (!Timer5.isActive())
+        Timer5.start();
+}
+
+void TQTA504Core::armDownload(int intervalMs) {
+    if (Timer5.isActive())
+        return; // arming an armed timer adds no tick
+    Timer5.setInterval(intervalMs);
+    Timer5.start();
+}
+
+void TQTA504Core::Timer5Timer() {
+    Timer5.stop();
+    requestNext();
+}
+
+void TQTA504Core::requestNext() {
+    const int newest = Konfig.QTA_Last_Rekord;
+    int next;
+    if (Konfig.Pusty_Rekord) {
+        Konfig.Pusty_Rekord = false;
+        const int empty = requested_;
+        if (empty < 0 || empty == newest) {
+            requested_ = -1;
+            return; // the newest record was handled: the copy is complete
+        }
+        next = empty > newest ? 0 : (empty + 1) % kEventRingSize;
+    } else {
+        const int last = lastStoredIndex();
+        if (last < 0) {
+            next = newest >= kEventRingSize - 1 ? 0 : newest + 1;
+        } else {
+            Konfig.Baza_Last_Rekord = last;
+            if (last == newest) {
+                requested_ = -1;
+                return;
+            }
+            next = last >= kEventRingSize - 1 ? 0 : last + 1;
+        }
+    }
+    requested_ = next;
+    retries_ = 0;
+    if (!Flaga_Kom.OK || !ComPort.Connected()) {
+        requested_ = -1; // nothing is sent; the next arming resumes
+        return;
+    }
+    RS_RequestRecord(next);
+    RecordTimeout.start();
+}
+
+void TQTA504Core::onRecordTimeout() {
+    if (requested_ < 0)
+        return;
+    if (retries_ < kRecordRetries && UART_Connect && Flaga_Kom.OK && ComPort.Connected()) {
+        ++retries_;
+        RS_RequestRecord(requested_);
+        RecordTimeout.start();
+        return;
+    }
+    // Give up until the next arming (a newest-index reply or the next connection).
+    requested_ = -1;
+}
+
+void TQTA504Core::decodeRecord() {
+    EventRecordBytes r{};
+    for (int i = 0; i < 12; ++i)
+        r[size_t(i)] = Rx.payload(i);
+    const int nr = Rx.word(10);
+
+    if (requested_ >= 0 && nr != requested_ && !isEmptyRecord(r))
+        return; // a late reply to an earlier request: the awaited one is still due
+    RecordTimeout.stop();
+
+    if (isEmptyRecord(r)) {
+        if (requested_ < 0)
+            return;
+        Konfig.Pusty_Rekord = true;
+        armDownload(downloadIntervalMs);
+        return;
+    }
+    Konfig.Nr_Rekordu = nr;
+    requested_ = -1;
+    if (nr == lastStoredIndex()) {
+        armDownload(downloadIntervalMs); // already stored: a duplicate reply adds no second row
+        return;
+    }
+
+    const EventRow row = decodeEventRecord(r, Konfig.Progr, QLocale::system());
+    try {
+        if (!rejestr_)
+            throw ETable(QStringLiteral("Tabela rejestr.dbf nie jest otwarta"));
+        TTable& t = *rejestr_;
+        t.Append();
+        t.FieldByName(QStringLiteral("DATA")).setAsString(row.DATA);
+        t.FieldByName(QStringLiteral("CZAS")).setAsString(row.CZAS);
+        t.FieldByName(QStringLiteral("ZDARZENIE")).setAsString(row.ZDARZENIE);
+        t.FieldByName(QStringLiteral("UWAGI")).setAsString(QString());
+        t.FieldByName(QStringLiteral("INDEKS")).setAsInteger(row.INDEKS);
+        for (int n = 0; n < 3; ++n) {
+            const QString p = QStringLiteral("N%1").arg(n + 1);
+            const EventLineFields& f = row.N[size_t(n)];
+            t.FieldByName(p + QStringLiteral("_STATUS")).setAsString(f.Status);
+            for (int k = 0; k < 3; ++k)
+                t.FieldByName(p + QStringLiteral("L%1_UMIN").arg(k + 1)).setAsString(f.Umin[size_t(k)]);
+            for (int k = 0; k < 3; ++k)
+                t.FieldByName(p + QStringLiteral("L%1_UMAX").arg(k + 1)).setAsString(f.Umax[size_t(k)]);
+        }
+        if (row.Aktywna)
+            t.FieldByName(QStringLiteral("AKTYWNA")).setAsString(*row.Aktywna);
+        if (row.Program)
+            t.FieldByName(QStringLiteral("PROGRAM")).setAsString(*row.Program);
+        t.Post();
+        rejestrFailReported_ = false;
+        Konfig.Baza_Last_Rekord = row.INDEKS;
+        Q_EMIT eventRowAppended(row.INDEKS);
+    } catch (const std::exception& e) {
+        reportTableFailure(rejestrFailReported_, QString::fromUtf8(e.what()));
+        return; // not stored: the copy pauses rather than skip the record
+    }
+    armDownload(downloadIntervalMs);
+}
+
+// ---------------------------------------------------------------- timers
+
+void TQTA504Core::Timer1Timer() {
+    if (!Flaga_Kom.OK)
+        return;
+    view_->enableSettingsItems();
+    view_->showMain();
+    Timer1.stop();
+}
+
+void TQTA504Core::Timer2Timer() {
+    if (!Flaga_Kom.OK)
+        return;
+    if (Port) {
+        ComPort.Close();
+        view_->setStatusPanel(0, kLost);
+        Timer2.setInterval(1000);
+        Timer2.start();
+        Port = false;
+        UART_Connect = false;
+        view_->setConnectCaption(kConnect);
+        return;
+    }
+    try {
+        ComPort.Open();
+        ComPort.LoadSettings(stIniFile, settingsPath());
+        Port = true;
+    } catch (const std::exception&) {
+        ComPort.Close();
+        view_->setStatusPanel(0, kLostRetry);
+        UART_Connect = false;
+    }
+}
+
+void TQTA504Core::Timer3Timer() { Tykacz = !Tykacz; }
+
+void TQTA504Core::Timer4Timer() {
+    if (Czytaj_Parametry == 1)
+        RS_ReceiveParam();
+    else if (Czytaj_Parametry == 2)
+        RS_ReceiveDostosuj();
+    Czytaj_Parametry = 0;
+    Timer4.stop();
+}
+
+void TQTA504Core::Polaczenie_PolaczClick() {
+    if (UART_Connect) {
+        ComPort.Close();
+        Timer2.stop();
+        UART_Connect = false;
+        view_->setConnectCaption(kConnect);
+    } else {
+        view_->showStartWindow();
+        view_->setConnectCaption(kDisconnect);
+    }
+}
+
+} // namespace qta

@@ -1,0 +1,153 @@
+// The heart of the main window without its widgets: the controller state, the
+// serial port and receiver, the two tables, the five timers, the reply handler,
+// the event-log download and the link watchdog. The main window owns one and
+// implements TMainView for the effects on windows.
+#pragma once
+
+#include "link/comport.h"
+#include "link/frame.h"
+#include "link/model.h"
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+
+namespace qta {
+
+class TTable;
+
+// What the core asks of the main window.
+class TMainView {
+public:
+    virtual ~TMainView() = default;
+    virtual void setStatusPanel(int panel, const QString& text) = 0;
+    virtual QString statusPanel(int panel) const = 0;
+    virtual void setConnectCaption(const QString& caption) = 0;
+    // The "Program" item is checked: a mimic window is open.
+    virtual bool mimicWindowOpen() const = 0;
+    // Closes the open mimic window (whatever its program).
+    virtual void closeMimicWindow() = 0;
+    // Opens the mimic window of Aktywny_Program (nothing for a program without one).
+    virtual void showMain() = 0;
+    // Enables "&Konfiguracja", "&Dostosuj" and "Zabezpieczenia".
+    virtual void enableSettingsItems() = 0;
+    // Creates and shows a new start window.
+    virtual void showStartWindow() = 0;
+    // The program's general handling of unexpected errors.
+    virtual void reportError(const QString& message) = 0;
+};
+
+class TQTA504Core : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kKom_Rx_Complete = 2224; // the frame-complete notification
+
+    explicit TQTA504Core(TMainView* view, QObject* parent = nullptr);
+    ~TQTA504Core() override;
+
+    // --- controller state (read directly by every window) ---
+    TKonf Konfig;
+    TLinia1 Linia_1, Linia_2, Linia_3;
+    TFlaga_Kom Flaga_Kom;
+    int Aktywny_Program = 0;
+    int Aktywna_Linia = 0;
+    bool UART_Connect = false;
+    bool Port = false; // watchdog phase: true = it (re)opened the port and waits
+    bool Tykacz = false;
+    int Czytaj_Parametry = 0;
+
+    TLinia1& linia(int n) { return n == 1 ? Linia_1 : n == 2 ? Linia_2 : Linia_3; }
+    const TLinia1& linia(int n) const { return n == 1 ? Linia_1 : n == 2 ? Linia_2 : Linia_3; }
+
+    // --- components ---
+    TComPort ComPort;
+    TReceiver Rx;
+    QTimer Timer1, Timer2, Timer3, Timer4, Timer5;
+    TTable* Rejestr() const { return rejestr_.get(); }
+    TTable* Linia() const { return linia_.get(); }
+
+    // Start-up: opens rejestr.dbf (Baza_Last_Rekord from its last row) and
+    // linia.dbf, appends the start row of zero voltages. Raises on failure; the
+    // tables opened so far stay open.
+    void openTables();
+    // Shut-down: closes the event log, appends the end row of zeros to the
+    // voltage table and closes it, closes the port.
+    void closeAll();
+
+    // Requests (guards: OK and an open port; the identifier only needs the port).
+    void RS_ReceiveParam();
+    void RS_ReceiveDostosuj();
+    void RS_Identyfikator();
+    void RS_RequestRecord(int numer);
+
+    // Receive path.
+    void ComPortRxChar(QObject* sender, int count);
+    // Feeds received bytes to the receiver and posts the frame-complete call.
+    void receiveBytes(const QByteArray& bytes);
+    void COM_Rx_Complete();
+
+    // Timer handlers.
+    void Timer1Timer();
+    void Timer2Timer();
+    void Timer3Timer();
+    void Timer4Timer();
+    void Timer5Timer();
+
+    // "Połącz" / "Rozłącz".
+    void Polaczenie_PolaczClick();
+
+    // The local event log lacks records the controller holds.
+    bool downloadNeeded() const;
+    // Arms the download with the timer's current interval (the start window's arming).
+    void armDownload();
+
+    // Index of the record the download waits for, -1 when none.
+    int requestedRecord() const { return requested_; }
+
+    // Lost-reply retry of the download (2 s, up to 3 times).
+    static constexpr int kRecordReplyTimeoutMs = 2000;
+    static constexpr int kRecordRetries = 3;
+    // Interval of the download ticks after the first arming.
+    int downloadIntervalMs = 500;
+    QTimer RecordTimeout;
+
+    // Errors of the start window go to the same general handling.
+    void reportErrorFromStart(const QString& message) { view_->reportError(message); }
+
+    // Settings file path (rejestr/ustawienia.ini under the working directory).
+    static QString settingsPath();
+
+Q_SIGNALS:
+    // A frame has been handled (tests and views follow the link with it).
+    void frameHandled(int code);
+    void eventRowAppended(int indeks);
+    void statusRowAppended();
+
+private:
+    void postFrameComplete();
+    void decodeStatus();
+    void decodeConfig();
+    void decodeCustom();
+    void decodeIdentifier();
+    void decodeNewest();
+    void decodeRecord();
+    void send(const QByteArray& frame, bool needOk);
+    void appendLiniaRow(const std::array<int, 9>& u);
+    void armDownload(int intervalMs);
+    void requestNext();
+    void onRecordTimeout();
+    // INDEKS of the last row of the event log, or -1 when there is none.
+    int lastStoredIndex() const;
+    void reportTableFailure(bool& reported, const QString& message);
+
+    TMainView* view_;
+    std::unique_ptr<TTable> rejestr_;
+    std::unique_ptr<TTable> linia_;
+    bool posted_ = false;
+    bool liniaFailReported_ = false;
+    bool rejestrFailReported_ = false;
+    int requested_ = -1;
+    int retries_ = 0;
+};
+
+} // namespace qta

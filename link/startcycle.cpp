@@ -1,0 +1,146 @@
+#include "link/startcycle.h"
+
+#include "link/controller.h"
+
+namespace qta {
+
+TStartCycle::TStartCycle(TQTA504Core& main, TStartView* view, QObject* parent)
+    : QObject(parent), main_(main), view_(view) {
+    Timer.setInterval(1000);
+    connect(&Timer, &QTimer::timeout, this, &TStartCycle::TimerTimer);
+}
+
+void TStartCycle::FormCreate() {
+    TComPort::EnumComPorts(ComComboBox);
+    TComPort& port = main_.ComPort;
+    try {
+        port.LoadSettings(stIniFile, TQTA504Core::settingsPath());
+        port.Open();
+    } catch (const std::exception&) {
+        port.Close();
+    }
+    if (port.Connected()) {
+        main_.Flaga_Kom.Id = false;
+        main_.RS_Identyfikator();
+        Timer.setInterval(250);
+        Licznik = 0;
+        Etap = 1;
+        Timer.start();
+        view_->setStatusText(QStringLiteral("Odbiór identyfikatora urządzenia"));
+    } else {
+        view_->setStatusText(QStringLiteral("Port ") + port.Port() + QStringLiteral(" niedostępny"));
+        Etap = 0;
+        Timer.start();
+    }
+}
+
+void TStartCycle::TimerTimer() {
+    Timer.stop();
+    switch (Etap) {
+    case 0: stageScan(); break;
+    case 1: stageIdentifier(); break;
+    case 2: stageConfig(); break;
+    case 3: stageCustom(); return; // restarts the timer itself unless the window closed
+    default: break;
+    }
+    Timer.start();
+}
+
+void TStartCycle::appendDot() { view_->setStatusText(view_->statusText() + QLatin1Char('.')); }
+
+void TStartCycle::stageScan() {
+    TComPort& port = main_.ComPort;
+    Ile = int(ComComboBox.size());
+    if (Indeks > Ile - 1 && Ile > 0)
+        Indeks = 0;
+    if (Indeks >= 0 && Indeks < Ile) {
+        COM_String = ComComboBox.at(Indeks);
+        view_->setStatusText(QStringLiteral("Sprawdzam port ") + COM_String);
+        try {
+            port.setPort(COM_String);
+            port.Open();
+        } catch (const std::exception&) {
+            view_->setStatusText(QStringLiteral("PORT ") + COM_String + QStringLiteral(" niedostępny"));
+            port.Close();
+        }
+    }
+    if (port.Connected()) {
+        main_.Flaga_Kom.Id = false;
+        main_.RS_Identyfikator();
+        Etap = 1;
+    } else {
+        port.Close();
+        ++Indeks;
+        view_->setStatusText(QStringLiteral("Port ") + port.Port() + QStringLiteral(" niedostępny"));
+        Etap = 0;
+    }
+}
+
+void TStartCycle::stageIdentifier() {
+    if (main_.Flaga_Kom.Id) {
+        Licznik = 0;
+        main_.Flaga_Kom.OK = true;
+        main_.Flaga_Kom.Konfig = false;
+        main_.RS_ReceiveParam();
+        Etap = 2;
+        view_->setStatusText(QStringLiteral("Odbiór parametrów konfiguracyjnych"));
+    } else if (Licznik >= 4) {
+        view_->setStatusText(QStringLiteral("Brak odpowiedzi - szukam dalej"));
+        main_.ComPort.Close();
+        ++Indeks;
+        Licznik = 0;
+        Etap = 0;
+    } else {
+        ++Licznik;
+        appendDot();
+    }
+}
+
+void TStartCycle::stageConfig() {
+    if (main_.Flaga_Kom.Konfig) {
+        Licznik = 0;
+        main_.Flaga_Kom.Ustawienia = false;
+        main_.RS_ReceiveDostosuj();
+        Etap = 3;
+        view_->setStatusText(QStringLiteral("Odbiór ustawień urządzenia"));
+    } else if (Licznik >= 4) {
+        main_.RS_ReceiveParam();
+        Licznik = 0;
+    } else {
+        ++Licznik;
+        appendDot();
+    }
+}
+
+void TStartCycle::stageCustom() {
+    if (main_.Flaga_Kom.Ustawienia) {
+        try {
+            main_.ComPort.StoreSettings(stIniFile, TQTA504Core::settingsPath());
+        } catch (const std::exception& e) {
+            // The window stays at this stage with its timer stopped; the user can cancel.
+            main_.reportErrorFromStart(QString::fromUtf8(e.what()));
+            return;
+        }
+        if (main_.downloadNeeded())
+            main_.armDownload();
+        view_->closeWindow();
+        return;
+    }
+    if (Licznik >= 4) {
+        main_.RS_ReceiveDostosuj();
+        Licznik = 0;
+    } else {
+        ++Licznik;
+        appendDot();
+    }
+    Timer.start();
+}
+
+void TStartCycle::Button1Click() {
+    Timer.stop();
+    main_.ComPort.Close();
+    main_.Flaga_Kom.OK = false;
+    view_->closeWindow();
+}
+
+} // namespace qta

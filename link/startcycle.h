@@ -1,0 +1,53 @@
+// The start window's logic: find the controller on the saved port or by
+// scanning the port list, then read its identifier, configuration and
+// customisation in turn. The window itself only shows the texts.
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+#include <QTimer>
+
+namespace qta {
+
+class TQTA504Core;
+
+class TStartView {
+public:
+    virtual ~TStartView() = default;
+    virtual void setStatusText(const QString& text) = 0;
+    virtual QString statusText() const = 0;
+    // Closes (and so destroys) the start window.
+    virtual void closeWindow() = 0;
+};
+
+class TStartCycle : public QObject {
+    Q_OBJECT
+public:
+    TStartCycle(TQTA504Core& main, TStartView* view, QObject* parent = nullptr);
+
+    int Etap = 0;    // 0 scanning, 1 identifier, 2 configuration, 3 customisation
+    int Licznik = 0; // ticks spent waiting in the current stage
+    int Indeks = 0;  // position in the port list of the port to try next
+    int Ile = 0;     // number of ports in the list
+    QString COM_String;
+    QTimer Timer;
+    QStringList ComComboBox; // the hidden port list
+
+    // Fills the port list, loads the settings, opens the saved port.
+    void FormCreate();
+    void TimerTimer();
+    // "Anuluj" or Esc.
+    void Button1Click();
+
+private:
+    void stageScan();
+    void stageIdentifier();
+    void stageConfig();
+    void stageCustom();
+    void appendDot();
+
+    TQTA504Core& main_;
+    TStartView* view_;
+};
+
+} // namespace qta

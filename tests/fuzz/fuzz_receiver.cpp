@@ -1,0 +1,79 @@
+// Arbitrary bytes into the receiver and the reply decoding: no crash, no read
+// past a buffer, and after any garbage a valid frame is still received.
+#include "link/controller.h"
+#include "link/eventrecord.h"
+#include "link/frame.h"
+
+#include <QCoreApplication>
+#include <cstdlib>
+
+namespace {
+class NullView : public qta::TMainView {
+public:
+    void setStatusPanel(int, const QString&) override {}
+    QString statusPanel(int) const override { return {}; }
+    void setConnectCaption(const QString&) override {}
+    bool mimicWindowOpen() const override { return open; }
+    void closeMimicWindow() override { open = false; }
+    void showMain() override { open = true; }
+    void enableSettingsItems() override {}
+    void showStartWindow() override {}
+    void reportError(const QString&) override {}
+    bool open = false;
+};
+
+QCoreApplication* app = nullptr;
+NullView* view = nullptr;
+qta::TQTA504Core* core = nullptr;
+
+// Handles every complete frame the way the main window does.
+int drain() {
+    int frames = 0;
+    while (core->Rx.complete()) {
+        ++frames;
+        if (core->Rx.code() == qta::RxRecord) {
+            qta::EventRecordBytes r{};
+            for (int i = 0; i < 12; ++i)
+                r[size_t(i)] = core->Rx.payload(i);
+            if (!qta::isEmptyRecord(r))
+                (void)qta::decodeEventRecord(r, core->Konfig.Progr, QLocale::c());
+        }
+        core->COM_Rx_Complete();
+    }
+    return frames;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    app = new QCoreApplication(*argc, *argv);
+    view = new NullView;
+    core = new qta::TQTA504Core(view);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
+    const char* p = reinterpret_cast<const char*>(data);
+    // Split the input at an arbitrary point: frames may arrive in pieces.
+    const size_t cut = size ? data[0] % (size + 1) : 0;
+    core->Rx.feed(p, qsizetype(cut));
+    drain();
+    core->Rx.feed(p + cut, qsizetype(size - cut));
+    drain();
+
+    // Resynchronisation: a valid newest-index frame (no 255 after its start
+    // byte), repeated, must come through within a few copies.
+    const QByteArray good = qta::buildFrame(qta::RxNewest, QByteArray("\x01\x02", 2));
+    int received = 0;
+    for (int i = 0; i < 4 && received == 0; ++i) {
+        core->Rx.feed(good);
+        while (core->Rx.complete()) {
+            if (core->Rx.code() == qta::RxNewest && core->Rx.word(0) == 0x0102)
+                ++received;
+            core->COM_Rx_Complete();
+        }
+    }
+    if (received == 0)
+        std::abort();
+    return 0;
+}
