@@ -23,13 +23,17 @@ class TTable;
 class TField {
 public:
     TField(TTable* table, int index) : table_(table), index_(index) {}
+    // Setters work on the row being appended. Without one, setAsString on
+    // UWAGI rewrites the current row's remark (see rewriteString); anything
+    // else raises ETable, as do values the field cannot hold (too long, a
+    // character outside the code page, a number wider than the field).
     void setAsString(const QString& v);
     void setAsInteger(qint64 v);
     void setAsDateTime(const QDateTime& v);
     QString asString() const;
     // Raises ETable when there is no current row or the value is not a number.
     qint64 asInteger() const;
-    QDateTime asDateTime() const; // invalid when empty
+    QDateTime asDateTime() const; // invalid when empty; see dateTimeValue
     int index() const { return index_; }
 
 private:
@@ -53,6 +57,8 @@ public:
     void Close();
     bool Active() const;
 
+    // Moving on from an appended row that was given values (Last, Append,
+    // setRecNo, Close) posts it first; one without values is dropped.
     void Last();   // the last row becomes current (none when empty)
     void Append(); // starts a new row at the end; it becomes current
     // Writes the new row and the header's record count through to the file.
@@ -69,13 +75,16 @@ public:
     void setRecNo(int row);
 
     // Direct reads of any row (for grids and charts).
-    QString stringValue(int row, int field) const;
+    QString stringValue(int row, int field) const; // a 'T' date as "yyyy-MM-dd HH:mm:ss"
+    // The stored local wall time, carrying that moment's UTC offset as a fixed
+    // offset (cheap to make; same instant and wall time as local time).
     QDateTime dateTimeValue(int row, int field) const;
-    double numberValue(int row, int field) const;
+    double numberValue(int row, int field) const; // NaN when empty or not a number
     bool isNull(int row, int field) const;
 
     // Rewrites one text field of a posted row in place (the remarks the user
-    // types in the event-log window). Nothing else of a posted row changes.
+    // types in the event-log window). Nothing else of a posted row changes:
+    // any field but UWAGI raises ETable.
     void rewriteString(int row, int field, const QString& value);
 
     // The code page name of the table ("CP1250" for the tables this project creates).

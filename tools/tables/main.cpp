@@ -1,0 +1,151 @@
+// qta504-tables: makes the two empty local tables for a new installation,
+// prints a table as text, and checks a table for a torn append.
+#include "history/table.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <cstdio>
+
+using namespace qta;
+
+namespace {
+
+QTextStream& out() {
+    static QTextStream s(stdout);
+    return s;
+}
+
+QTextStream& err() {
+    static QTextStream s(stderr);
+    return s;
+}
+
+int usage() {
+    err() << "Usage:\n"
+             "  qta504-tables create DIR   make DIR/rejestr/ with empty rejestr.dbf and linia.dbf\n"
+             "  qta504-tables dump FILE    print a table as tab-separated UTF-8 text\n"
+             "  qta504-tables check FILE   compare the header's row count with the file length\n"
+             "                             (exit 0 when they agree, 1 when not)\n";
+    err().flush();
+    return 2;
+}
+
+int create(const QString& dir) {
+    const QString folder = QDir(dir).filePath(QStringLiteral("rejestr"));
+    const QString rejestr = QDir(folder).filePath(QStringLiteral("rejestr.dbf"));
+    const QString linia = QDir(folder).filePath(QStringLiteral("linia.dbf"));
+    // Both or neither: a half-made installation is worse than none.
+    for (const QString& f : {rejestr, linia}) {
+        if (QFileInfo::exists(f)) {
+            err() << "qta504-tables: " << f << " already exists; nothing created\n";
+            return 1;
+        }
+    }
+    if (!QDir().mkpath(folder)) {
+        err() << "qta504-tables: cannot create folder " << folder << "\n";
+        return 1;
+    }
+    TTable::createRejestr(rejestr);
+    try {
+        TTable::createLinia(linia);
+    } catch (...) {
+        QFile::remove(rejestr);
+        throw;
+    }
+    out() << "created " << rejestr << "\ncreated " << linia << "\n";
+    return 0;
+}
+
+QString cell(QString v) {
+    // One row per line, one column per tab, whatever a remark holds.
+    for (QChar& c : v)
+        if (c == u'\t' || c == u'\n' || c == u'\r')
+            c = u' ';
+    return v;
+}
+
+int dump(const QString& file) {
+    TTable t(file);
+    t.Open();
+    const QStringList names = t.fieldNames();
+    out() << names.join(u'\t') << '\n';
+    const int rows = t.RecordCount();
+    for (int r = 0; r < rows; ++r) {
+        for (int f = 0; f < names.size(); ++f) {
+            if (f > 0)
+                out() << '\t';
+            out() << cell(t.stringValue(r, f));
+        }
+        out() << '\n';
+    }
+    return 0;
+}
+
+quint32 le(const QByteArray& b, int at, int n) {
+    quint32 v = 0;
+    for (int i = n - 1; i >= 0; --i)
+        v = v << 8 | static_cast<unsigned char>(b[at + i]);
+    return v;
+}
+
+int check(const QString& file) {
+    {
+        TTable t(file); // refuses what is not a dBase table at all
+        t.Open();
+    }
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) {
+        err() << "qta504-tables: " << file << ": " << f.errorString() << "\n";
+        return 2;
+    }
+    const QByteArray h = f.read(32);
+    const qint64 size = f.size();
+    const qint64 count = le(h, 4, 4) & 0x7FFFFFFF;
+    const qint64 headerLength = le(h, 8, 2);
+    const qint64 recordLength = le(h, 10, 2);
+    const qint64 complete = (size - headerLength) / recordLength;
+    const qint64 rest = size - headerLength - complete * recordLength;
+    // The end mark 0x1A may follow the last row.
+    char last = 0;
+    const bool endMark = rest == 1 && f.seek(size - 1) && f.read(&last, 1) == 1 && last == 0x1A;
+    const bool agree = count == complete && (rest == 0 || endMark);
+    out() << file << ": header count " << count << ", file length " << size << " bytes = header "
+          << headerLength << " + " << complete << " complete rows of " << recordLength
+          << (endMark    ? QStringLiteral(" + end mark")
+              : rest > 0 ? QStringLiteral(" + %1 bytes of a partial row").arg(rest)
+                         : QString())
+          << "\n"
+          << (agree ? "OK: header count and file length agree\n"
+                    : "TORN: header count and file length disagree\n");
+    return agree ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int rc = [&] {
+        if (argc != 3)
+            return usage();
+        const QString cmd = QString::fromLocal8Bit(argv[1]);
+        const QString arg = QFile::decodeName(argv[2]);
+        try {
+            if (cmd == u"create")
+                return create(arg);
+            if (cmd == u"dump")
+                return dump(arg);
+            if (cmd == u"check")
+                return check(arg);
+        } catch (const ETable& e) {
+            out().flush();
+            err() << "qta504-tables: " << e.message() << "\n";
+            return 2;
+        }
+        return usage();
+    }();
+    out().flush();
+    err().flush();
+    return rc;
+}
