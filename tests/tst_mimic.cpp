@@ -149,6 +149,13 @@ private Q_SLOTS:
     void designAndZeroState() {
         QFETCH(int, program);
         auto w = open(program);
+        // Every picture was found in the artwork and drawn at its element's size.
+        for (QLabel* l : w->findChildren<QLabel*>()) {
+            if (l->objectName().endsWith(QLatin1String("_U")))
+                continue;
+            QVERIFY2(!l->pixmap().isNull(), qPrintable(l->objectName()));
+            QCOMPARE(l->pixmap().deviceIndependentSize().toSize(), l->size());
+        }
         const QStringList off{offName(program)};
         QCOMPARE(diagram(w.get()), off);
         for (int n : linesOf(program))
