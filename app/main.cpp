@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QLockFile>
 #include <QMessageBox>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <csignal>
 #include <cstdio>
@@ -41,6 +42,14 @@ int main(int argc, char** argv) {
         return 3;
     }
 
+    // Test and demo seam: the ports the start window scans, instead of the
+    // system's list (so that a test never touches a real serial port).
+    const QString portList = qEnvironmentVariable("QTA504_PORT_LIST");
+    if (qEnvironmentVariableIsSet("QTA504_PORT_LIST")) {
+        const QStringList ports = portList.split(QLatin1Char(':'), Qt::SkipEmptyParts);
+        qta::TComPort::setPortListProvider([ports] { return ports; });
+    }
+
     qta::TQTA504 main;
     qta::wireWindows(main);
 
@@ -60,6 +69,9 @@ int main(int argc, char** argv) {
         sigaction(SIGINT, &sa, nullptr);
     }
 
+    // Maximised; without a window manager (Xvfb) that is the screen's size.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        main.setGeometry(screen->availableGeometry());
     main.showMaximized();
     main.FormCreate();
     return QApplication::exec();

@@ -1,6 +1,7 @@
 #include "app/windowitem.h"
 
 #include <QCloseEvent>
+#include <QLayout>
 #include <QMdiArea>
 
 namespace qta {
@@ -43,7 +44,13 @@ TChildWindow* TWindowItem::open() {
     sub->setWidget(content);
     sub->setWindowTitle(content->windowTitle());
     sub->setWindowIcon(content->windowIcon());
-    area_->addSubWindow(sub);
+    Qt::WindowFlags flags = Qt::SubWindow | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                            Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
+    if (!content->property("fixedFrame").toBool())
+        flags |= Qt::WindowMaximizeButtonHint;
+    area_->addSubWindow(sub, flags);
+    if (content->property("fixedFrame").toBool())
+        sub->layout()->setSizeConstraint(QLayout::SetFixedSize);
     connect(sub, &TChildWindow::closed, this, [this](TChildWindow* w) {
         if (current_ == w) {
             current_ = nullptr;
