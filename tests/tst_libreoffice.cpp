@@ -1,0 +1,91 @@
+// The tables open in LibreOffice Calc with the right values: both are
+// converted to CSV by headless LibreOffice and read back.
+#include "history/table.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace qta;
+
+class TestLibreOffice : public QObject {
+    Q_OBJECT
+    QString soffice;
+    QTemporaryDir dir;
+
+    // Converts `table` to UTF-8 CSV; Calc's dBase import is told the code page.
+    QStringList convert(const QString& table) {
+        QProcess p;
+        p.setWorkingDirectory(dir.path());
+        p.start(soffice, {QStringLiteral("-env:UserInstallation=file://") + dir.path() + "/profile",
+                          QStringLiteral("--headless"), QStringLiteral("--infilter=dBase:33"),
+                          QStringLiteral("--convert-to"),
+                          QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1"),
+                          QStringLiteral("--outdir"), dir.path() + "/out", table});
+        if (!p.waitForFinished(180000) || p.exitCode() != 0)
+            return {QStringLiteral("soffice failed: ") + p.readAllStandardError()};
+        QFile f(dir.path() + "/out/" + QFileInfo(table).completeBaseName() + ".csv");
+        if (!f.open(QIODevice::ReadOnly))
+            return {QStringLiteral("no CSV written: ") + p.readAllStandardError()};
+        return QString::fromUtf8(f.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    }
+
+private Q_SLOTS:
+    void initTestCase() {
+        soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+        if (soffice.isEmpty())
+            QSKIP("LibreOffice is not installed (scripts/bootstrap installs it)");
+        QVERIFY(dir.isValid());
+    }
+
+    void lineVoltageTable() {
+        const QString path = dir.path() + "/linia.dbf";
+        TTable::createLinia(path);
+        TTable t(path);
+        t.Open();
+        t.Append();
+        t.FieldByName(QStringLiteral("CZAS"))
+            .setAsDateTime(QDateTime(QDate(2026, 12, 10), QTime(13, 45, 7)));
+        const int volts[9] = {230, 0, 65535, 81, 299, 300, 1, 2, 3};
+        for (int i = 0; i < 9; ++i)
+            t.FieldByName(QStringLiteral("N%1L%2").arg(i / 3 + 1).arg(i % 3 + 1)).setAsInteger(volts[i]);
+        t.Post();
+        t.Close();
+
+        const QStringList rows = convert(path);
+        QCOMPARE(rows.size(), 2);
+        QVERIFY2(rows[0].startsWith(QStringLiteral("\"CZAS\"")), qPrintable(rows[0]));
+        // Calc shows the date and time with its default (en-US) format.
+        QCOMPARE(rows[1], QStringLiteral("12/10/26 01:45 PM,230,0,65535,81,299,300,1,2,3"));
+    }
+
+    void eventLogTable() {
+        const QString path = dir.path() + "/rejestr.dbf";
+        TTable::createRejestr(path);
+        TTable t(path);
+        t.Open();
+        t.Append();
+        t.FieldByName(QStringLiteral("INDEKS")).setAsInteger(499);
+        t.FieldByName(QStringLiteral("DATA")).setAsString(QStringLiteral("2007-03-07 "));
+        t.FieldByName(QStringLiteral("ZDARZENIE"))
+            .setAsString(QStringLiteral("Zadziałanie wyłacznika bezpieczeństwa"));
+        t.FieldByName(QStringLiteral("N1_STATUS")).setAsString(QStringLiteral("Linia zła"));
+        t.FieldByName(QStringLiteral("UWAGI")).setAsString(QStringLiteral("ŻÓŁĆ źdźbło ĄĘŃŚ"));
+        t.Post();
+        t.Close();
+
+        const QStringList rows = convert(path);
+        QCOMPARE(rows.size(), 2);
+        const QStringList cells = rows[1].split(QLatin1Char(','));
+        QCOMPARE(cells.value(0), QStringLiteral("499"));
+        QCOMPARE(cells.value(1), QStringLiteral("\"2007-03-07\""));
+        QCOMPARE(cells.value(3), QStringLiteral("\"Zadziałanie wyłacznika bezpieczeństwa\""));
+        QCOMPARE(cells.value(4), QStringLiteral("\"ŻÓŁĆ źdźbło ĄĘŃŚ\""));
+        QCOMPARE(cells.value(5), QStringLiteral("\"Linia zła\""));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLibreOffice)
+#include "tst_libreoffice.moc"
