@@ -378,8 +378,12 @@ void TQTA504Core::decodeRecord() {
         r[size_t(i)] = Rx.payload(i);
     const int nr = Rx.word(10);
 
-    if (requested_ >= 0 && nr != requested_ && !isEmptyRecord(r))
-        return; // a late reply to an earlier request: the awaited one is still due
+    // Only the record the copy waits for is stored. Any other one (a late or
+    // repeated reply, also after the copy has ended) would add a row out of
+    // order or a second time, and the copy would then start over after it.
+    // Nothing is lost: the copy itself asks for every record it still lacks.
+    if (nr != requested_ && !isEmptyRecord(r))
+        return;
     RecordTimeout.stop();
 
     if (isEmptyRecord(r)) {
