@@ -60,6 +60,9 @@ int main(int argc, char** argv) {
             char c;
             [[maybe_unused]] ssize_t n = ::read(signalPipe[0], &c, 1);
             main.close();
+            // An open message box (an error report, the About box) would keep
+            // the program running with the main window gone: end it anyway.
+            QApplication::quit();
         });
         struct sigaction sa {};
         sa.sa_handler = onSignal;

@@ -2,6 +2,7 @@
 
 #include "app/aboutbox.h"
 #include "app/errors.h"
+#include "app/menuaccessible.h"
 #include "app/startwindow.h"
 
 #include <QCloseEvent>
@@ -13,6 +14,7 @@
 #include <QStatusBar>
 #include <QStringDecoder>
 #include <QTextStream>
+#include <algorithm>
 
 namespace qta {
 
@@ -31,6 +33,7 @@ TQTA504::TQTA504(QWidget* parent) : QMainWindow(parent), core(this) {
     mdi_->setAccessibleName(QStringLiteral("Obszar okien programu"));
     mdi_->setBackground(palette().brush(QPalette::Dark)); // the application-workspace colour
     setCentralWidget(mdi_);
+    installMenuItemAccessibility();
     buildMenu();
     buildStatusBar();
 }
@@ -47,7 +50,8 @@ QAction* TQTA504::addItem(QMenu* menu, const QString& caption, const char* compo
     QAction* a = menu->addAction(caption);
     a->setObjectName(QLatin1String(component));
     // Screen readers and UI automation: the component name as description,
-    // a Polish name that says what the item does.
+    // a Polish text that says what the item does as help (both reach them
+    // through installMenuItemAccessibility; Qt's own items give the caption only).
     a->setStatusTip(QLatin1String(component));
     a->setToolTip(accessibleName);
     a->setProperty("accessibleDescription", QLatin1String(component));
@@ -67,6 +71,9 @@ void TQTA504::buildMenu() {
         m->setAccessibleName(name);
         m->setAccessibleDescription(QLatin1String(component));
         m->menuAction()->setObjectName(QLatin1String(component));
+        // The menu's entry in the menu bar is a menu item too.
+        m->menuAction()->setProperty("accessibleDescription", QLatin1String(component));
+        m->menuAction()->setProperty("accessibleName", name);
         return m;
     };
 
@@ -295,30 +302,47 @@ QList<QMdiSubWindow*> arrangeable(QMdiArea* mdi) {
             out << s;
     return out;
 }
+
+// Tiles the children one after another along `o`, each across the whole area.
+// The mimic windows have frames of a fixed size: given an equal share they
+// keep their size and cover their neighbours. So a window that cannot change
+// its size along `o` keeps it, the others share the rest, and each window
+// starts where the one before it actually ends. When the fixed windows alone
+// need more room than the area has, the last ones run past its edge rather
+// than cover others.
+void tile(QMdiArea* mdi, Qt::Orientation o) {
+    const QList<QMdiSubWindow*> subs = arrangeable(mdi);
+    if (subs.isEmpty())
+        return;
+    const bool down = o == Qt::Vertical;
+    const auto along = [down](QSize s) { return down ? s.height() : s.width(); };
+    const QRect r = mdi->viewport()->rect();
+    int fixedRoom = 0, flexible = 0;
+    for (QMdiSubWindow* s : subs) {
+        s->showNormal();
+        if (along(s->minimumSize()) == along(s->maximumSize()))
+            fixedRoom += along(s->minimumSize());
+        else
+            ++flexible;
+    }
+    const int share = flexible ? std::max(0, along(r.size()) - fixedRoom) / flexible : 0;
+    int at = 0;
+    for (QMdiSubWindow* s : subs) {
+        if (down)
+            s->setGeometry(0, at, r.width(), share);
+        else
+            s->setGeometry(at, 0, share, r.height());
+        at += along(s->size()); // as the window's own limits allowed
+    }
+}
 } // namespace
 
 void TQTA504::tileOneAboveOther() {
-    const QList<QMdiSubWindow*> subs = arrangeable(mdi_);
-    if (subs.isEmpty())
-        return;
-    const QRect r = mdi_->viewport()->rect();
-    const int h = r.height() / int(subs.size());
-    for (int i = 0; i < subs.size(); ++i) {
-        subs[i]->showNormal();
-        subs[i]->setGeometry(0, i * h, r.width(), h);
-    }
+    tile(mdi_, Qt::Vertical);
 }
 
 void TQTA504::tileSideBySide() {
-    const QList<QMdiSubWindow*> subs = arrangeable(mdi_);
-    if (subs.isEmpty())
-        return;
-    const QRect r = mdi_->viewport()->rect();
-    const int w = r.width() / int(subs.size());
-    for (int i = 0; i < subs.size(); ++i) {
-        subs[i]->showNormal();
-        subs[i]->setGeometry(i * w, 0, w, r.height());
-    }
+    tile(mdi_, Qt::Horizontal);
 }
 
 void TQTA504::minimizeAll() {

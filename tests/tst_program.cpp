@@ -1,0 +1,287 @@
+// The real qta504 program, end to end, on the offscreen platform against the
+// controller simulator: the start-up handshake on the line, the tables it
+// writes, the event-log copy, orderly exit on SIGTERM, a missing table, and
+// one copy per working directory.
+#include "simprocess.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <csignal>
+
+namespace {
+
+const QString kTables = QStringLiteral(QTA_BIN_DIR "/qta504-tables");
+
+// Rows of a table as text fields, without the header line.
+QList<QStringList> dump(const QString& file) {
+    QProcess p;
+    p.start(kTables, {QStringLiteral("dump"), file});
+    if (!p.waitForFinished(10000) || p.exitCode() != 0)
+        return {};
+    QList<QStringList> rows;
+    const QStringList lines =
+        QString::fromUtf8(p.readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+    for (qsizetype i = 1; i < lines.size(); ++i)
+        rows << lines[i].split(u'\t');
+    return rows;
+}
+
+bool allZero(const QStringList& liniaRow) {
+    if (liniaRow.size() != 10 || liniaRow[0].isEmpty())
+        return false;
+    for (qsizetype i = 1; i < liniaRow.size(); ++i)
+        if (liniaRow[i] != QStringLiteral("0"))
+            return false;
+    return true;
+}
+
+// One run of the program in a working directory.
+class Program {
+public:
+    // `ports`: the port list the start window scans (colon-separated).
+    Program(const QString& workDir, const QString& ports) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QTA504_PORT_LIST"), ports);
+        proc.setProcessEnvironment(env);
+        proc.setWorkingDirectory(workDir);
+        proc.setReadChannel(QProcess::StandardError);
+        clock.start();
+        proc.start(QStringLiteral(QTA_BIN_DIR "/qta504"), {});
+        proc.waitForStarted(5000);
+    }
+    ~Program() {
+        if (proc.state() != QProcess::NotRunning) {
+            proc.kill();
+            proc.waitForFinished(3000);
+        }
+    }
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    QString errors() {
+        err += QString::fromLocal8Bit(proc.readAllStandardError());
+        return err;
+    }
+    // The program's own lines on standard error ("qta504: ...").
+    QStringList reports() {
+        QStringList out;
+        for (const QString& l : errors().split(u'\n', Qt::SkipEmptyParts))
+            if (l.startsWith(QStringLiteral("qta504: ")))
+                out << l;
+        return out;
+    }
+    bool running() const { return proc.state() == QProcess::Running; }
+    // SIGTERM, then the exit code (-1: did not end normally in time).
+    int terminate() {
+        proc.terminate();
+        if (!proc.waitForFinished(10000) || proc.exitStatus() != QProcess::NormalExit)
+            return -1;
+        errors();
+        return proc.exitCode();
+    }
+
+    QProcess proc;
+    QElapsedTimer clock; // since the start
+    QString err;
+};
+
+} // namespace
+
+class TestProgram : public QObject {
+    Q_OBJECT
+    std::unique_ptr<QTemporaryDir> dir_;
+
+    QString path(const QString& name) const { return dir_->filePath(name); }
+    void writeSettings(const QString& port) {
+        QFile f(path(QStringLiteral("rejestr/ustawienia.ini")));
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("[ComPort]\nPort=" + port.toUtf8() + "\n");
+    }
+
+private Q_SLOTS:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        QProcess tables;
+        tables.start(kTables, {QStringLiteral("create"), dir_->path()});
+        QVERIFY(tables.waitForFinished(10000));
+        QCOMPARE(tables.exitCode(), 0);
+    }
+    void cleanup() { dir_.reset(); }
+
+    // The whole run: handshake, status rows, event-log copy, exit on SIGTERM.
+    void startUpAndRun() {
+        SimProcess sim(path(QStringLiteral("qta")), path(QStringLiteral("sim.log")),
+                       {"--events", "10", "--period", "250"});
+        QVERIFY2(sim.ready(), qPrintable(sim.readyLine()));
+        writeSettings(sim.link());
+        Program prog(dir_->path(), sim.link());
+
+        // Start-up time: the program asks for the identifier, the configuration
+        // and the customisation; the link is complete with the last answer.
+        qint64 firstRequest = -1, identified = -1, customised = -1;
+        QDeadlineTimer deadline(15000);
+        while (customised < 0 && !deadline.hasExpired() && prog.running()) {
+            const QStringList log = sim.logLines();
+            const qint64 now = prog.clock.elapsed();
+            if (firstRequest < 0 && log.contains(QStringLiteral("rx 7")))
+                firstRequest = now;
+            if (identified < 0 && std::any_of(log.begin(), log.end(), [](const QString& l) {
+                    return l.startsWith(QStringLiteral("tx 7 "));
+                }))
+                identified = now;
+            if (std::any_of(log.begin(), log.end(),
+                            [](const QString& l) { return l.startsWith(QStringLiteral("tx 4 ")); }))
+                customised = now;
+            QThread::msleep(5);
+        }
+        QVERIFY2(customised >= 0, qPrintable(prog.errors()));
+        qInfo(
+            "start-up: identifier asked %lld ms, answered %lld ms, customisation answered %lld ms "
+            "after the process start",
+            firstRequest, identified, customised);
+        QVERIFY2(customised < 5000, qPrintable(QString::number(customised)));
+
+        // The requests, byte for byte: anything but a well-formed frame would
+        // show as rx-bad or rx-junk.
+        QTRY_VERIFY_WITH_TIMEOUT(sim.received().size() >= 4, 5000);
+        const QStringList rx = sim.received();
+        QCOMPARE(rx.mid(0, 3), (QStringList{"rx 7", "rx 1", "rx 4"}));
+
+        // The settings file names the working port, all six keys in order.
+        QFile ini(path(QStringLiteral("rejestr/ustawienia.ini")));
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        QStringList keys;
+        QString port;
+        for (const QString& line :
+             QString::fromUtf8(ini.readAll()).split(u'\n', Qt::SkipEmptyParts)) {
+            if (!line.contains(u'='))
+                continue;
+            keys << line.section(u'=', 0, 0);
+            if (keys.last() == QStringLiteral("Port"))
+                port = line.section(u'=', 1);
+        }
+        QCOMPARE(keys, (QStringList{"Port", "BaudRate", "StopBits", "DataBits", "Parity",
+                                    "FlowControl"}));
+        QCOMPARE(port, sim.link());
+
+        // The event log is copied, oldest first; status rows pile up meanwhile.
+        QTRY_COMPARE_WITH_TIMEOUT(dump(path(QStringLiteral("rejestr/rejestr.dbf"))).size(), 10,
+                                  20000);
+        QTRY_VERIFY_WITH_TIMEOUT(dump(path(QStringLiteral("rejestr/linia.dbf"))).size() >= 5, 5000);
+
+        QCOMPARE(prog.terminate(), 0);
+        QVERIFY2(prog.reports().isEmpty(), qPrintable(prog.reports().join(u'\n')));
+        QVERIFY(!QFile::exists(path(QStringLiteral(".qta504.lock"))));
+
+        const QStringList all = sim.received();
+        for (const QString& l : all)
+            QVERIFY2(!l.startsWith(QStringLiteral("rx-")), qPrintable(l));
+        QStringList asked;
+        for (const QString& l : all)
+            if (l.startsWith(QStringLiteral("rx 8 ")))
+                asked << l;
+        // On an empty table the copy starts at the oldest slot of the ring, just
+        // after the newest record; never written, it sends the copy on to 0.
+        QStringList expected{"rx 8 0 10"};
+        for (int i = 0; i < 10; ++i)
+            expected << QStringLiteral("rx 8 0 %1").arg(i);
+        QCOMPARE(asked, expected);
+
+        const QList<QStringList> events = dump(path(QStringLiteral("rejestr/rejestr.dbf")));
+        QCOMPARE(events.size(), 10);
+        for (int i = 0; i < 10; ++i) {
+            QCOMPARE(events[i][0], QString::number(i)); // INDEKS
+            QVERIFY(!events[i][3].isEmpty());           // ZDARZENIE
+        }
+
+        // Zero rows mark the start and the end of the run; the replies between.
+        const QList<QStringList> rows = dump(path(QStringLiteral("rejestr/linia.dbf")));
+        QVERIFY(rows.size() >= 7);
+        QVERIFY2(allZero(rows.first()), qPrintable(rows.first().join(u' ')));
+        QVERIFY2(allZero(rows.last()), qPrintable(rows.last().join(u' ')));
+        for (qsizetype i = 1; i + 1 < rows.size(); ++i) {
+            QCOMPARE(rows[i].mid(1), QStringList(9, QStringLiteral("230")));
+            QVERIFY(rows[i][0] >= rows[i - 1][0]);
+        }
+    }
+
+    // Without its tables the program says why and does not look for the
+    // controller at all; it still ends in order.
+    void missingTable_data() {
+        QTest::addColumn<QString>("remove");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("no rejestr.dbf") << "rejestr/rejestr.dbf"
+                                        << "rejestr.dbf";
+        QTest::newRow("no linia.dbf") << "rejestr/linia.dbf"
+                                      << "linia.dbf";
+        QTest::newRow("no folder rejestr") << "rejestr"
+                                           << "rejestr";
+    }
+    void missingTable() {
+        QFETCH(QString, remove);
+        QFETCH(QString, named);
+        SimProcess sim(path(QStringLiteral("qta")), path(QStringLiteral("sim.log")),
+                       {"--period", "0"});
+        QVERIFY2(sim.ready(), qPrintable(sim.readyLine()));
+        writeSettings(sim.link());
+        if (remove == QStringLiteral("rejestr"))
+            QVERIFY(QDir(path(remove)).removeRecursively());
+        else
+            QVERIFY(QFile::remove(path(remove)));
+
+        Program prog(dir_->path(), sim.link());
+        QTRY_VERIFY_WITH_TIMEOUT(!prog.reports().isEmpty(), 10000);
+        QCOMPARE(prog.reports().size(), 1);
+        QVERIFY2(prog.reports()[0].contains(named), qPrintable(prog.reports()[0]));
+        QVERIFY(prog.reports()[0].endsWith(u'.'));
+        QTest::qWait(1500); // a start window would have asked for the identifier at once
+        QVERIFY2(sim.received().isEmpty(), qPrintable(sim.received().join(u'\n')));
+        QVERIFY(prog.running());
+
+        QCOMPARE(prog.terminate(), 0);
+        QVERIFY(!QFile::exists(path(remove))); // nothing made in its place
+        if (remove == QStringLiteral("rejestr/linia.dbf"))
+            QCOMPARE(dump(path(QStringLiteral("rejestr/rejestr.dbf"))).size(), 0);
+        if (remove == QStringLiteral("rejestr/rejestr.dbf"))
+            QCOMPARE(dump(path(QStringLiteral("rejestr/linia.dbf"))).size(), 0);
+    }
+
+    // One copy per working directory; a copy that died leaves no lock behind.
+    void oneCopyPerDirectory() {
+        writeSettings(path(QStringLiteral("brak/port"))); // no controller, no port at all
+        const QString linia = path(QStringLiteral("rejestr/linia.dbf"));
+        auto first = std::make_unique<Program>(dir_->path(), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(dump(linia).size(), 1, 10000);
+
+        Program second(dir_->path(), QString());
+        QVERIFY(second.proc.waitForFinished(10000));
+        QCOMPARE(second.proc.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.proc.exitCode(), 3);
+        QVERIFY2(second.reports().size() == 1 &&
+                     second.reports()[0].contains(QStringLiteral("już uruchomiony")),
+                 qPrintable(second.errors()));
+        QCOMPARE(dump(linia).size(), 1); // the second copy did not touch the tables
+        QVERIFY(first->running());
+
+        // Killed: the next copy starts all the same.
+        first->proc.kill();
+        QVERIFY(first->proc.waitForFinished(5000));
+        first.reset();
+        QVERIFY(QFile::exists(path(QStringLiteral(".qta504.lock"))));
+        Program third(dir_->path(), QString());
+        QTRY_COMPARE_WITH_TIMEOUT(dump(linia).size(), 2, 10000);
+        QVERIFY2(third.running(), qPrintable(third.errors()));
+        QCOMPARE(third.terminate(), 0);
+        QCOMPARE(dump(linia).size(), 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProgram)
+#include "tst_program.moc"
