@@ -3,8 +3,10 @@
 #include "app/errors.h"
 #include "app/mainwindow.h"
 #include "app/wiring.h"
+#include "mimic/artwork.h"
 
 #include <QDir>
+#include <QIcon>
 #include <QLockFile>
 #include <QMessageBox>
 #include <QScreen>
@@ -27,6 +29,8 @@ int main(int argc, char** argv) {
     qta::TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("QTA-504"));
     QApplication::setApplicationDisplayName(QStringLiteral("QTA-504"));
+    qta::initArtwork();
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/artwork/front_panel.svg")));
 
     // The tables allow one writer: one copy of the program per working directory.
     QLockFile lock(QDir::current().absoluteFilePath(QStringLiteral(".qta504.lock")));

@@ -4,6 +4,7 @@
 #include "app/errors.h"
 #include "app/menuaccessible.h"
 #include "app/startwindow.h"
+#include "history/table.h"
 
 #include <QCloseEvent>
 #include <QFile>
@@ -368,11 +369,12 @@ QMdiSubWindow* TQTA504::CreateMDIChild(const QString& name) {
     QFile f(name);
     if (f.open(QIODevice::ReadOnly)) {
         const QByteArray bytes = f.readAll();
-        // UTF-8 first; anything else in the local 8-bit encoding.
+        // UTF-8 first; anything else is taken as Windows-1250, the code page
+        // of the tables and files of this installation.
         QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
         QString text = utf8.decode(bytes);
         if (utf8.hasError())
-            text = QString::fromLocal8Bit(bytes);
+            text = fromWindows1250(bytes);
         edit->setPlainText(text);
     }
     auto* sub = new TChildWindow;

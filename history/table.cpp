@@ -595,6 +595,10 @@ void createTable(const QString& fileName, const std::vector<FieldSpec>& spec) {
 
 } // namespace
 
+QString fromWindows1250(const QByteArray& bytes) {
+    return decodeText(CodePage::Cp1250, bytes.constData(), int(bytes.size()));
+}
+
 // ---------------------------------------------------------------------------
 
 struct TTable::Impl {

@@ -19,6 +19,9 @@ public:
 
 class TTable;
 
+// Text in Windows-1250, the code page of this installation's tables and files.
+QString fromWindows1250(const QByteArray& bytes);
+
 // One field of the current row (or of the row being appended).
 class TField {
 public:
