@@ -1,4 +1,4 @@
-// A main-window stand-in that records what the core asks of it.
+// Main-window stand-ins for the tests that run the core without the main window.
 #pragma once
 
 #include "link/controller.h"
@@ -6,11 +6,28 @@
 #include <QStringList>
 #include <array>
 
-class RecordingView : public qta::TMainView {
+// Does nothing the core asks but keep whether a mimic window is open, so that
+// the core's handling of a program change runs as it does in the program.
+class NullView : public qta::TMainView {
+public:
+    bool mimicOpen = false;
+
+    void setStatusPanel(int, const QString&) override {}
+    QString statusPanel(int) const override { return {}; }
+    void setConnectCaption(const QString&) override {}
+    bool mimicWindowOpen() const override { return mimicOpen; }
+    void closeMimicWindow() override { mimicOpen = false; }
+    void showMain() override { mimicOpen = true; }
+    void enableSettingsItems() override {}
+    void showStartWindow() override {}
+    void reportError(const QString&) override {}
+};
+
+// Records what the core asks of the main window.
+class RecordingView : public NullView {
 public:
     std::array<QString, 3> panels;
     QString caption = QStringLiteral("Połącz");
-    bool mimicOpen = false;
     int mimicCloses = 0;
     int showMains = 0;
     int settingsEnabled = 0;
@@ -20,14 +37,13 @@ public:
     void setStatusPanel(int panel, const QString& text) override { panels[size_t(panel)] = text; }
     QString statusPanel(int panel) const override { return panels[size_t(panel)]; }
     void setConnectCaption(const QString& c) override { caption = c; }
-    bool mimicWindowOpen() const override { return mimicOpen; }
     void closeMimicWindow() override {
         ++mimicCloses;
-        mimicOpen = false;
+        NullView::closeMimicWindow();
     }
     void showMain() override {
         ++showMains;
-        mimicOpen = true;
+        NullView::showMain();
     }
     void enableSettingsItems() override { ++settingsEnabled; }
     void showStartWindow() override { ++startWindows; }

@@ -1,6 +1,7 @@
 // The serial port service against real pseudo-terminals: the test holds the
 // master end and plays the controller; the service opens the slave end.
 #include "link/comport.h"
+#include "testbytes.h"
 
 #include <QFile>
 #include <QSerialPort>
@@ -103,13 +104,6 @@ private:
     int master_ = -1;
     QString slave_;
 };
-
-QByteArray bytes(std::initializer_list<int> v) {
-    QByteArray b;
-    for (int x : v)
-        b.append(char(x));
-    return b;
-}
 
 QSerialPort* device(TComPort& port) {
     return port.findChild<QSerialPort*>();

@@ -3,6 +3,7 @@
 #include "history/table.h"
 #include "link/controller.h"
 #include "recordingview.h"
+#include "testbytes.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -12,22 +13,9 @@
 using namespace qta;
 
 namespace {
-QByteArray bytes(std::initializer_list<int> v) {
-    QByteArray b;
-    for (int x : v)
-        b.append(char(x));
-    return b;
-}
-
 QByteArray status(std::array<int, 9> u, int f1, int f2, int f3, int progActive, int states,
                   int awaria) {
-    QByteArray p;
-    for (int v : u) {
-        p.append(char(v >> 8));
-        p.append(char(v & 0xFF));
-    }
-    p += bytes({f1, f2, f3, progActive, states, awaria});
-    return buildFrame(RxStatus, p);
+    return buildFrame(RxStatus, statusBytes(u, f1, f2, f3, progActive, states, awaria));
 }
 } // namespace
 

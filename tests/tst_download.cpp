@@ -8,12 +8,12 @@
 #include "link/controller.h"
 #include "link/frame.h"
 #include "recordingview.h"
+#include "simprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -30,98 +30,35 @@ QList<int> range(int first, int last) {
     return r;
 }
 
-// The simulator process. Its log is followed while the test waits: each line is
-// stamped with the moment it was first seen, which shows the retry intervals.
-class Sim {
+// The simulator with what this test reads from its log: the record requests,
+// stamped with the moment they were first seen (which shows the retry
+// intervals), and the records sent.
+class Sim : public SimProcess {
 public:
-    struct Line {
-        qint64 ms;
-        QString text;
-    };
-
-    Sim(const QString& dirPath, QStringList args) {
-        link = dirPath + QStringLiteral("/qta");
-        logPath = dirPath + QStringLiteral("/sim.log");
-        args << QStringLiteral("--link") << link << QStringLiteral("--log") << logPath;
-        proc.start(QStringLiteral(QTA_BIN_DIR "/qta504-sim"), args);
-        QElapsedTimer t;
-        t.start();
-        while (!proc.canReadLine() && t.elapsed() < 5000 && proc.state() != QProcess::NotRunning)
-            proc.waitForReadyRead(100);
-        readyLine = QString::fromLocal8Bit(proc.readLine()).trimmed();
-        clock.start();
-        follow.setInterval(5);
-        QObject::connect(&follow, &QTimer::timeout, [this] { poll(); });
-        follow.start();
-    }
-    ~Sim() {
-        follow.stop();
-        if (proc.state() != QProcess::NotRunning) {
-            proc.terminate();
-            if (!proc.waitForFinished(3000))
-                proc.kill();
-        }
-    }
-    bool ready() const {
-        return readyLine.startsWith(QStringLiteral("qta504-sim: ready ") + link + u' ');
-    }
-
-    // A command on the simulator's input; returns once the simulator has taken it.
-    bool command(const QByteArray& line) {
-        proc.write(line + '\n');
-        proc.waitForBytesWritten(1000);
-        const QString seen = QStringLiteral("cmd ") + QString::fromLatin1(line.simplified());
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 3000) {
-            poll();
-            for (const Line& l : lines)
-                if (l.text == seen)
-                    return true;
-            QTest::qWait(5);
-        }
-        return false;
-    }
-
-    void poll() {
-        QFile f(logPath);
-        if (!f.open(QIODevice::ReadOnly) || !f.seek(offset_))
-            return;
-        const QByteArray more = f.readAll();
-        offset_ += more.size();
-        tail_ += more;
-        qsizetype nl;
-        while ((nl = tail_.indexOf('\n')) >= 0) {
-            lines.append({clock.elapsed(), QString::fromLocal8Bit(tail_.left(nl))});
-            tail_.remove(0, nl + 1);
-        }
+    Sim(const QString& dirPath, QStringList args)
+        : SimProcess(dirPath + QStringLiteral("/qta"), dirPath + QStringLiteral("/sim.log"),
+                     std::move(args)) {
+        followLog();
     }
 
     // Record requests from the program ("rx 8 H L"), in order, with their times.
     QList<int> requests() {
-        poll();
         QList<int> r;
-        for (const Line& l : lines)
+        for (const LogLine& l : followedLines())
             if (auto n = requestIndex(l.text); n >= 0)
                 r << n;
         return r;
     }
     QList<qint64> requestTimes() {
-        poll();
         QList<qint64> r;
-        for (const Line& l : lines)
+        for (const LogLine& l : followedLines())
             if (requestIndex(l.text) >= 0)
                 r << l.ms;
         return r;
     }
-    int count(const QString& text) {
-        poll();
-        return int(std::count_if(lines.begin(), lines.end(),
-                                 [&](const Line& l) { return l.text == text; }));
-    }
     // The payload of the last record reply the simulator sent for `index`.
     QByteArray recordSent(int index) {
-        poll();
+        const QList<LogLine>& lines = followedLines();
         for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
             const QStringList w = it->text.split(u' ');
             if (w.size() == 14 && w[0] == u"tx" && w[1] == u"3" &&
@@ -135,10 +72,6 @@ public:
         return {};
     }
 
-    QString link, logPath, readyLine;
-    QProcess proc;
-    QList<Line> lines;
-
 private:
     static int requestIndex(const QString& line) {
         const QStringList w = line.split(u' ');
@@ -146,11 +79,6 @@ private:
             return w[2].toInt() * 256 + w[3].toInt();
         return -1;
     }
-
-    QElapsedTimer clock;
-    QTimer follow;
-    qint64 offset_ = 0;
-    QByteArray tail_;
 };
 
 // Runs the event loop until `done` holds or the time is up. Unlike QTRY_*, which
@@ -238,8 +166,8 @@ class TestDownload : public QObject {
         core->downloadIntervalMs = 1;
         sim = std::make_unique<Sim>(dir.path(),
                                     args << QStringLiteral("--period") << QStringLiteral("500"));
-        QVERIFY2(sim->ready(), qPrintable(sim->readyLine));
-        core->ComPort.setPort(sim->link);
+        QVERIFY2(sim->ready(), qPrintable(sim->readyLine()));
+        core->ComPort.setPort(sim->link());
         core->ComPort.Open();
         core->Flaga_Kom.OK = true;
         core->RS_Identyfikator();
@@ -429,7 +357,7 @@ private Q_SLOTS:
         connectTo({"--events", "21"}, {15});
         if (QTest::currentTestFailed())
             return;
-        QVERIFY(sim->command("drop 8 1"));
+        QVERIFY(sim->commandTaken("drop 8 1"));
         startCopy();
         waitCopy(6, 6000);
         QCOMPARE(core->Rejestr()->RecordCount(), 6);
@@ -448,7 +376,7 @@ private Q_SLOTS:
         connectTo({"--events", "21"}, {15});
         if (QTest::currentTestFailed())
             return;
-        QVERIFY(sim->command("drop 8 4"));
+        QVERIFY(sim->commandTaken("drop 8 4"));
         startCopy();
         QTRY_VERIFY_WITH_TIMEOUT(sim->count(QStringLiteral("lost 8 (drop, 0 more)")) == 1, 9000);
         QTRY_VERIFY_WITH_TIMEOUT(copyIdle(), 3000); // given up two seconds after the last try
@@ -462,7 +390,7 @@ private Q_SLOTS:
         QCOMPARE(storedIndexes(), QList<int>{15});
         QVERIFY(core->UART_Connect); // the link itself stayed up
 
-        QVERIFY(sim->command("add-event 0 192 192 192 33"));
+        QVERIFY(sim->commandTaken("add-event 0 192 192 192 33"));
         waitCopy(7, 5000);
         QCOMPARE(core->Rejestr()->RecordCount(), 7);
         QVERIFY(copyIdle());
@@ -479,10 +407,10 @@ private Q_SLOTS:
         connectTo({"--events", "21"}, {15});
         if (QTest::currentTestFailed())
             return;
-        QVERIFY(sim->command("drop 8 1"));
+        QVERIFY(sim->commandTaken("drop 8 1"));
         startCopy();
         QTRY_VERIFY_WITH_TIMEOUT(sim->count(QStringLiteral("lost 8 (drop, 0 more)")) == 1, 3000);
-        QVERIFY(sim->command("add-event 60 192 192 192 34"));
+        QVERIFY(sim->commandTaken("add-event 60 192 192 192 34"));
         waitCopy(7, 6000);
         QCOMPARE(core->Rejestr()->RecordCount(), 7);
         QVERIFY(copyIdle());
@@ -500,7 +428,7 @@ private Q_SLOTS:
         QCOMPARE(core->Rejestr()->RecordCount(), 6);
         const qsizetype asked = sim->requests().size();
 
-        QVERIFY(sim->command("add-event 9 192 0 0 33"));
+        QVERIFY(sim->commandTaken("add-event 9 192 0 0 33"));
         waitCopy(7);
         QCOMPARE(core->Rejestr()->RecordCount(), 7);
         QVERIFY(copyIdle());
@@ -532,7 +460,7 @@ private Q_SLOTS:
         const QByteArray record = sim->recordSent(index);
         QCOMPARE(record.size(), 12);
         QSignalSpy handled(core.get(), &TQTA504Core::frameHandled);
-        QVERIFY(sim->command("raw " + buildFrame(RxRecord, record).toHex(' ')));
+        QVERIFY(sim->commandTaken("raw " + buildFrame(RxRecord, record).toHex(' ')));
         QVERIFY(waitUntil(
             [&] { return handled.contains(QVariantList{int(RxRecord)}) && copyIdle(); }, 3000));
         QTest::qWait(100); // room for anything the frame might have set off

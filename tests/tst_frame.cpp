@@ -1,18 +1,12 @@
 // Framing and the receiver: request bytes, assembly, drops, no lost frames.
 #include "link/frame.h"
+#include "testbytes.h"
 
 #include <QTest>
 
 using namespace qta;
 
 namespace {
-QByteArray bytes(std::initializer_list<int> v) {
-    QByteArray b;
-    for (int x : v)
-        b.append(char(x));
-    return b;
-}
-
 QByteArray statusFrame(int seed) {
     QByteArray p(24, 0);
     for (int i = 0; i < 24; ++i)

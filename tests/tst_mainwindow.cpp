@@ -9,6 +9,7 @@
 #include "link/frame.h"
 #include "mimic/mimicwindow.h"
 #include "simprocess.h"
+#include "testbytes.h"
 
 #include <QAccessible>
 #include <QDeadlineTimer>
@@ -32,19 +33,10 @@ namespace {
 
 const QString kConnected = QStringLiteral("Połączono z QTA504 - v. ");
 
+// 230 V everywhere, no faults, line 1 active, all lines good.
 QByteArray statusPayload(int program) {
-    QByteArray p;
-    for (int i = 0; i < 9; ++i) {
-        p.append(char(0));
-        p.append(char(230));
-    }
-    p.append(char(0));
-    p.append(char(0));
-    p.append(char(0));
-    p.append(char((program << 4) | 1));
-    p.append(char(0x3F));
-    p.append(char(0));
-    return p;
+    return statusBytes({230, 230, 230, 230, 230, 230, 230, 230, 230}, 0, 0, 0, (program << 4) | 1,
+                       0x3F, 0);
 }
 
 // A line that opens but where nobody answers: a pseudo-terminal whose other

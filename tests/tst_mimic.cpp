@@ -3,6 +3,7 @@
 // self-switch. The refresh is driven directly, not by the timer.
 #include "link/controller.h"
 #include "mimic/mimicwindow.h"
+#include "recordingview.h"
 
 #include <QLabel>
 #include <QMdiArea>
@@ -15,19 +16,6 @@
 using namespace qta;
 
 namespace {
-
-class TNoView : public TMainView {
-public:
-    void setStatusPanel(int, const QString&) override {}
-    QString statusPanel(int) const override { return {}; }
-    void setConnectCaption(const QString&) override {}
-    bool mimicWindowOpen() const override { return false; }
-    void closeMimicWindow() override {}
-    void showMain() override {}
-    void enableSettingsItems() override {}
-    void showStartWindow() override {}
-    void reportError(const QString&) override {}
-};
 
 // Lines shown by each window, left to right.
 QList<int> linesOf(int program) {
@@ -100,7 +88,7 @@ QCustomPlot* chart(QWidget* w, int n) {
 class TestMimic : public QObject {
     Q_OBJECT
 
-    TNoView view;
+    NullView view;
     std::unique_ptr<TQTA504Core> core;
     int showMains = 0;
 

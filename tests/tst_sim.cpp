@@ -2,6 +2,8 @@
 // frames, answers, settings written and read back, the event log, runtime commands,
 // and a line that survives the program closing and reopening it.
 #include "link/frame.h"
+#include "simprocess.h"
+#include "testbytes.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -11,7 +13,6 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -20,13 +21,6 @@
 using namespace qta;
 
 namespace {
-
-QByteArray bytes(std::initializer_list<int> v) {
-    QByteArray b;
-    for (int x : v)
-        b.append(char(x));
-    return b;
-}
 
 struct Frame {
     int code = -1; // -1: no frame came
@@ -119,67 +113,9 @@ private:
     TReceiver rx_;
 };
 
-// One simulator process with its link and log in a temporary folder.
-class Sim {
-public:
-    explicit Sim(QStringList args) {
-        link = dir.filePath(QStringLiteral("qta"));
-        logPath = dir.filePath(QStringLiteral("sim.log"));
-        args << QStringLiteral("--link") << link << QStringLiteral("--log") << logPath;
-        proc.start(QStringLiteral(QTA_BIN_DIR "/qta504-sim"), args);
-        QElapsedTimer t;
-        t.start();
-        while (!proc.canReadLine() && t.elapsed() < 5000 && proc.state() != QProcess::NotRunning)
-            proc.waitForReadyRead(100);
-        readyLine = QString::fromLocal8Bit(proc.readLine()).trimmed();
-    }
-    ~Sim() {
-        if (proc.state() != QProcess::NotRunning) {
-            proc.terminate();
-            if (!proc.waitForFinished(3000))
-                proc.kill();
-        }
-    }
-    bool ready() const {
-        return readyLine.startsWith(QStringLiteral("qta504-sim: ready ") + link + u' ');
-    }
-
-    void command(const QByteArray& line) {
-        proc.write(line + '\n');
-        proc.waitForBytesWritten(1000);
-    }
-    QStringList logLines() const {
-        QFile f(logPath);
-        if (!f.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromLocal8Bit(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
-    }
-    int logCount(const QString& line) const { return int(logLines().count(line)); }
-    bool waitLog(const QString& line, int times = 1, int timeoutMs = 3000) const {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < timeoutMs) {
-            if (logCount(line) >= times)
-                return true;
-            QThread::msleep(10);
-        }
-        return false;
-    }
-
-    QTemporaryDir dir;
-    QString link, logPath, readyLine;
-    QProcess proc;
-};
-
 QByteArray statusOf(const std::array<int, 9>& u, int f1, int f2, int f3, int prog, int active,
                     int states, int awaria) {
-    QByteArray p;
-    for (int v : u) {
-        p.append(char(v >> 8));
-        p.append(char(v & 0xFF));
-    }
-    p += bytes({f1, f2, f3, (prog << 4) | active, states, awaria});
-    return p;
+    return statusBytes(u, f1, f2, f3, (prog << 4) | active, states, awaria);
 }
 
 QString dateKey(const QByteArray& r) {
@@ -193,12 +129,12 @@ class TestSim : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void statusFrameCarriesTheSetState() {
-        Sim sim({"--period", "50", "--voltages", "231,232,233,241,242,243,251,252,260", "--faults",
-                 "1,8,63", "--program", "10", "--active", "3", "--states", "3,1,2", "--awaria",
-                 "6"});
-        QVERIFY2(sim.ready(), qPrintable(sim.readyLine));
+        SimProcess sim({"--period", "50", "--voltages", "231,232,233,241,242,243,251,252,260",
+                        "--faults", "1,8,63", "--program", "10", "--active", "3", "--states",
+                        "3,1,2", "--awaria", "6"});
+        QVERIFY2(sim.ready(), qPrintable(sim.readyLine()));
         Line line;
-        QVERIFY(line.open(sim.link));
+        QVERIFY(line.open(sim.link()));
         auto f = line.waitFor(RxStatus);
         QVERIFY(f);
         // States 3, 1, 2 -> bits 5-4, 3-2, 1-0: 110110.
@@ -271,10 +207,10 @@ private Q_SLOTS:
             f.write(eventsFile.toUtf8());
             args << QStringLiteral("--events-file") << f.fileName();
         }
-        Sim sim(args << QStringLiteral("--period") << QStringLiteral("0"));
-        QVERIFY2(sim.ready(), qPrintable(sim.readyLine));
+        SimProcess sim(args << QStringLiteral("--period") << QStringLiteral("0"));
+        QVERIFY2(sim.ready(), qPrintable(sim.readyLine()));
         Line line;
-        QVERIFY(line.open(sim.link));
+        QVERIFY(line.open(sim.link()));
         line.send(request);
         auto f = line.nextAnswer();
         QVERIFY(f);
@@ -285,10 +221,10 @@ private Q_SLOTS:
     // A seeded log reads back as a history: every record in place, time never going back,
     // the slots after the newest empty; a full ring runs from just after the newest.
     void seededLog() {
-        Sim sim({"--events", "40", "--period", "0"});
+        SimProcess sim({"--events", "40", "--period", "0"});
         QVERIFY(sim.ready());
         Line line;
-        QVERIFY(line.open(sim.link));
+        QVERIFY(line.open(sim.link()));
         QString previous;
         QSet<int> events;
         for (int i = 0; i <= 40; ++i) {
@@ -318,9 +254,9 @@ private Q_SLOTS:
         QCOMPARE(f.code, int(RxIdentifier));
         QVERIFY(sim.waitLog(QStringLiteral("rx 8 1 244")));
 
-        Sim wrapped({"--wrapped", "123", "--period", "0"});
+        SimProcess wrapped({"--wrapped", "123", "--period", "0"});
         QVERIFY(wrapped.ready());
-        QVERIFY(line.open(wrapped.link));
+        QVERIFY(line.open(wrapped.link()));
         QStringList order;
         for (int i : {124, 499, 0, 123}) {
             line.send(recordRequest(i));
@@ -334,10 +270,10 @@ private Q_SLOTS:
     }
 
     void configurationWriteReadsBack() {
-        Sim sim({"--period", "50"});
+        SimProcess sim({"--period", "50"});
         QVERIFY(sim.ready());
         Line line;
-        QVERIFY(line.open(sim.link));
+        QVERIFY(line.open(sim.link()));
         QByteArray config;
         for (int k = 0; k < 32; ++k)
             config.append(char((k * 37 + 11) & 0xFF));
@@ -375,10 +311,10 @@ private Q_SLOTS:
         QFETCH(int, written);
         QFETCH(int, pinOn);
         QFETCH(int, replied);
-        Sim sim({"--period", "0"});
+        SimProcess sim({"--period", "0"});
         QVERIFY(sim.ready());
         Line line;
-        QVERIFY(line.open(sim.link));
+        QVERIFY(line.open(sim.link()));
         line.send(buildFrame(TxWriteCustom, bytes({written, 1, 44, 0, 99, 0, 30, 40})));
         line.send(buildFrame(TxSetPin, bytes({pinOn, 0x12, 0x34})));
         line.send(buildFrame(TxAskCustom));
@@ -388,10 +324,10 @@ private Q_SLOTS:
     }
 
     void silentStopsAllOutput() {
-        Sim sim({"--period", "30"});
+        SimProcess sim({"--period", "30"});
         QVERIFY(sim.ready());
         Line line;
-        QVERIFY(line.open(sim.link));
+        QVERIFY(line.open(sim.link()));
         QVERIFY(line.waitFor(RxStatus));
         sim.command("silent on");
         QVERIFY(sim.waitLog(QStringLiteral("cmd silent on")));
@@ -406,10 +342,10 @@ private Q_SLOTS:
     }
 
     void dropLosesTheNextRequests() {
-        Sim sim({"--period", "0"});
+        SimProcess sim({"--period", "0"});
         QVERIFY(sim.ready());
         Line line;
-        QVERIFY(line.open(sim.link));
+        QVERIFY(line.open(sim.link()));
         sim.command("drop 7 2");
         QVERIFY(sim.waitLog(QStringLiteral("cmd drop 7 2")));
         line.send(buildFrame(TxAskIdentifier));
@@ -422,15 +358,15 @@ private Q_SLOTS:
         f = line.nextAnswer();
         QVERIFY(f);
         QCOMPARE(f.code, int(RxIdentifier));
-        QCOMPARE(sim.logCount(QStringLiteral("rx 7")), 3);
+        QCOMPARE(sim.count(QStringLiteral("rx 7")), 3);
     }
 
     // Garbage and broken frames are logged and skipped; the good frame right after is answered.
     void badFramesAreLoggedAndSkipped() {
-        Sim sim({"--period", "0"});
+        SimProcess sim({"--period", "0"});
         QVERIFY(sim.ready());
         Line line;
-        QVERIFY(line.open(sim.link));
+        QVERIFY(line.open(sim.link()));
         line.send(bytes({1, 2, 3}));                 // junk
         line.send(bytes({255, 7, 247}));             // bad complement
         line.send(bytes({255, 8, 247, 0, 5, 0, 6})); // bad checksum
@@ -458,18 +394,19 @@ private Q_SLOTS:
         sim.command("newest");
         QVERIFY(line.waitFor(RxNewest));
         QString err;
-        QTRY_VERIFY_WITH_TIMEOUT((err += QString::fromLocal8Bit(sim.proc.readAllStandardError()))
-                                     .contains(u"frobnicate"),
-                                 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (err += QString::fromLocal8Bit(sim.process().readAllStandardError()))
+                .contains(u"frobnicate"),
+            3000);
     }
 
     // A new record goes after the newest (wrapping at 500), stamped with the clock the program
     // set, and an unasked newest-index frame announces it.
     void addEventAnnouncesTheNewRecord() {
-        Sim sim({"--wrapped", "499", "--period", "0"});
+        SimProcess sim({"--wrapped", "499", "--period", "0"});
         QVERIFY(sim.ready());
         Line line;
-        QVERIFY(line.open(sim.link));
+        QVERIFY(line.open(sim.link()));
         line.send(buildFrame(TxSetClock, bytes({31, 5, 6, 7, 8, 0})));
         QVERIFY(sim.waitLog(QStringLiteral("clock 2031-05-06 07:08:00")));
         sim.command("add-event 12 129 192 192 33");
@@ -490,10 +427,10 @@ private Q_SLOTS:
     // Voltages sent by the program's demonstration panel replace the measured ones until it
     // switches off.
     void demoVoltagesOverrideUntilSwitchedOff() {
-        Sim sim({"--period", "30", "--voltages", "231"});
+        SimProcess sim({"--period", "30", "--voltages", "231"});
         QVERIFY(sim.ready());
         Line line;
-        QVERIFY(line.open(sim.link));
+        QVERIFY(line.open(sim.link()));
         const QByteArray volts = bytes({200, 201, 202, 210, 211, 212, 0, 255, 230});
         line.send(buildFrame(TxDemo, bytes({1}) + volts + bytes({0, 0})));
         QVERIFY(sim.waitLog(QStringLiteral("demo-voltages on")));
@@ -520,17 +457,17 @@ private Q_SLOTS:
     // class (exclusive open) as well; after a pause it reads current frames, not a backlog.
     // On SIGTERM the simulator removes its link.
     void lineSurvivesReopening() {
-        Sim sim({"--period", "50"});
+        SimProcess sim({"--period", "50"});
         QVERIFY(sim.ready());
         Line line;
         for (int i = 0; i < 3; ++i) {
-            QVERIFY(line.open(sim.link));
+            QVERIFY(line.open(sim.link()));
             QVERIFY2(line.waitFor(RxStatus), qPrintable(QString::number(i)));
             line.close();
         }
 
         {
-            QSerialPort port(sim.link);
+            QSerialPort port(sim.link());
             port.setBaudRate(38400);
             QVERIFY2(port.open(QIODevice::ReadWrite), qPrintable(port.errorString()));
             TReceiver rx;
@@ -554,23 +491,23 @@ private Q_SLOTS:
         // discard them.
         const QString old = QStringLiteral(
             "tx 1 0 230 0 230 0 230 0 230 0 230 0 230 0 230 0 230 0 230 0 0 0 17 63 0");
-        QVERIFY(sim.waitLog(old, sim.logCount(old) + 4));
+        QVERIFY(sim.waitLog(old, sim.count(old) + 4));
         sim.command("voltages 201 201 201 201 201 201 201 201 201");
         QVERIFY(sim.waitLog(
             QStringLiteral(
                 "tx 1 0 201 0 201 0 201 0 201 0 201 0 201 0 201 0 201 0 201 0 0 0 17 63 0"),
             14));
-        QVERIFY(line.open(sim.link));
+        QVERIFY(line.open(sim.link()));
         auto f = line.waitFor(RxStatus);
         QVERIFY(f);
         QCOMPARE(f.payload.left(2), bytes({0, 201}));
 
-        QVERIFY(QFileInfo(sim.link).isSymLink());
-        sim.proc.terminate();
-        QVERIFY(sim.proc.waitForFinished(3000));
-        QCOMPARE(sim.proc.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(sim.proc.exitCode(), 0);
-        QVERIFY(!QFileInfo::exists(sim.link) && !QFileInfo(sim.link).isSymLink());
+        QVERIFY(QFileInfo(sim.link()).isSymLink());
+        sim.process().terminate();
+        QVERIFY(sim.process().waitForFinished(3000));
+        QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.process().exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(sim.link()) && !QFileInfo(sim.link()).isSymLink());
     }
 
     void badStartIsRefused_data() {

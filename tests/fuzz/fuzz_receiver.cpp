@@ -2,25 +2,12 @@
 // past a buffer, and after any garbage a valid frame is still received.
 #include "link/controller.h"
 #include "link/frame.h"
+#include "tests/recordingview.h"
 
 #include <QCoreApplication>
 #include <cstdlib>
 
 namespace {
-class NullView : public qta::TMainView {
-public:
-    void setStatusPanel(int, const QString&) override {}
-    QString statusPanel(int) const override { return {}; }
-    void setConnectCaption(const QString&) override {}
-    bool mimicWindowOpen() const override { return open; }
-    void closeMimicWindow() override { open = false; }
-    void showMain() override { open = true; }
-    void enableSettingsItems() override {}
-    void showStartWindow() override {}
-    void reportError(const QString&) override {}
-    bool open = false;
-};
-
 QCoreApplication* app = nullptr;
 NullView* view = nullptr;
 qta::TQTA504Core* core = nullptr;
