@@ -36,10 +36,11 @@ int main(int argc, char** argv) {
     QLockFile lock(QDir::current().absoluteFilePath(QStringLiteral(".qta504.lock")));
     lock.setStaleLockTime(0);
     if (!lock.tryLock(0)) {
-        const QString text = QStringLiteral(
-            "Program QTA-504 jest już uruchomiony w tym katalogu roboczym (%1). "
-            "Drugiej kopii nie uruchomiono, bo tabele rejestru przyjmują tylko jednego piszącego.")
-                                 .arg(QDir::currentPath());
+        const QString text =
+            QStringLiteral("Program QTA-504 jest już uruchomiony w tym katalogu roboczym (%1). "
+                           "Drugiej kopii nie uruchomiono, bo tabele rejestru przyjmują tylko "
+                           "jednego piszącego.")
+                .arg(QDir::currentPath());
         std::fprintf(stderr, "qta504: %s\n", qPrintable(text));
         if (QGuiApplication::platformName() != QLatin1String("offscreen"))
             QMessageBox::critical(nullptr, QStringLiteral("QTA-504"), text);

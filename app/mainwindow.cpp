@@ -78,13 +78,15 @@ void TQTA504::buildMenu() {
         return m;
     };
 
-    QMenu* polaczenie = menu(QStringLiteral("&Połączenie"), "Polaczenie", QStringLiteral("Menu Połączenie"));
+    QMenu* polaczenie =
+        menu(QStringLiteral("&Połączenie"), "Polaczenie", QStringLiteral("Menu Połączenie"));
     Polaczenie_Polacz = addItem(polaczenie, QStringLiteral("Połącz"), "Polaczenie_Polacz",
                                 QStringLiteral("Połącz ze sterownikiem lub rozłącz"));
     polaczenie->addSeparator()->setObjectName(QStringLiteral("N1"));
     Polaczenie_Exit = addItem(polaczenie, QStringLiteral("W&yjście"), "Polaczenie_Exit",
                               QStringLiteral("Zakończ program"));
-    connect(Polaczenie_Polacz, &QAction::triggered, this, [this] { core.Polaczenie_PolaczClick(); });
+    connect(Polaczenie_Polacz, &QAction::triggered, this,
+            [this] { core.Polaczenie_PolaczClick(); });
     connect(Polaczenie_Exit, &QAction::triggered, this, &QWidget::close);
 
     QMenu* widok = menu(QStringLiteral("&Widok"), "Edit1", QStringLiteral("Menu Widok"));
@@ -99,15 +101,18 @@ void TQTA504::buildMenu() {
     Widok_N3 = addItem(widok, QStringLiteral("Monitor - N3"), "Widok_N3",
                        QStringLiteral("Wykres napięć linii N3"));
 
-    QMenu* ustawienia = menu(QStringLiteral("&Ustawienia"), "Ustawienia1", QStringLiteral("Menu Ustawienia"));
-    Ustawienia_Konfiguracja = addItem(ustawienia, QStringLiteral("&Konfiguracja"), "Ustawienia_Konfiguracja",
-                                      QStringLiteral("Konfiguracja sterownika"));
+    QMenu* ustawienia =
+        menu(QStringLiteral("&Ustawienia"), "Ustawienia1", QStringLiteral("Menu Ustawienia"));
+    Ustawienia_Konfiguracja =
+        addItem(ustawienia, QStringLiteral("&Konfiguracja"), "Ustawienia_Konfiguracja",
+                QStringLiteral("Konfiguracja sterownika"));
     Ustawienia_Dostosuj = addItem(ustawienia, QStringLiteral("&Dostosuj"), "Ustawienia_Dostosuj",
                                   QStringLiteral("Dostosowanie sterownika"));
     Ustawienia_Zegar = addItem(ustawienia, QStringLiteral("Zegar"), "Ustawienia_Zegar",
                                QStringLiteral("Zegar sterownika"));
-    Ustawienia_Zabezpieczenia = addItem(ustawienia, QStringLiteral("Zabezpieczenia"), "Ustawienia_Zabezpieczenia",
-                                        QStringLiteral("Zabezpieczenie kodem PIN"));
+    Ustawienia_Zabezpieczenia =
+        addItem(ustawienia, QStringLiteral("Zabezpieczenia"), "Ustawienia_Zabezpieczenia",
+                QStringLiteral("Zabezpieczenie kodem PIN"));
     ustawienia->addSeparator()->setObjectName(QStringLiteral("N2"));
     Ustawienia_Konfiguracja->setEnabled(false);
     Ustawienia_Dostosuj->setEnabled(false);
@@ -116,12 +121,13 @@ void TQTA504::buildMenu() {
     Window1 = menu(QStringLiteral("&Okna"), "Window1", QStringLiteral("Menu Okna"));
     WindowCascadeItem = addItem(Window1, QStringLiteral("Ułóż okna kaskadowo"), "WindowCascadeItem",
                                 QStringLiteral("Ułóż okna kaskadowo"));
-    WindowTileItem = addItem(Window1, QStringLiteral("Ułuż okna jedno nad drugim"), "WindowTileItem",
-                             QStringLiteral("Ułóż okna jedno nad drugim"));
-    WindowTileItem2 = addItem(Window1, QStringLiteral("Ułóż okna jedno obok drugiego"), "WindowTileItem2",
-                              QStringLiteral("Ułóż okna jedno obok drugiego"));
-    WindowMinimizeItem = addItem(Window1, QStringLiteral("Minimalizuj wszystkie okna"), "WindowMinimizeItem",
-                                 QStringLiteral("Minimalizuj wszystkie okna"));
+    WindowTileItem = addItem(Window1, QStringLiteral("Ułuż okna jedno nad drugim"),
+                             "WindowTileItem", QStringLiteral("Ułóż okna jedno nad drugim"));
+    WindowTileItem2 = addItem(Window1, QStringLiteral("Ułóż okna jedno obok drugiego"),
+                              "WindowTileItem2", QStringLiteral("Ułóż okna jedno obok drugiego"));
+    WindowMinimizeItem =
+        addItem(Window1, QStringLiteral("Minimalizuj wszystkie okna"), "WindowMinimizeItem",
+                QStringLiteral("Minimalizuj wszystkie okna"));
     connect(WindowCascadeItem, &QAction::triggered, mdi_, &QMdiArea::cascadeSubWindows);
     connect(WindowTileItem, &QAction::triggered, this, &TQTA504::tileOneAboveOther);
     connect(WindowTileItem2, &QAction::triggered, this, &TQTA504::tileSideBySide);
@@ -146,12 +152,16 @@ void TQTA504::buildMenu() {
     connect(FileOpen1, &QAction::triggered, this, &TQTA504::FileOpen1Execute);
 
     // One rule for every window item.
-    program_ = new TWindowItem(Widok_Program, mdi_, [this]() -> QWidget* {
-        return mimicFactory ? mimicFactory(core.Aktywny_Program) : nullptr;
-    }, this);
+    program_ = new TWindowItem(
+        Widok_Program, mdi_,
+        [this]() -> QWidget* {
+            return mimicFactory ? mimicFactory(core.Aktywny_Program) : nullptr;
+        },
+        this);
     items_.push_back(program_);
-    for (QAction* a : {Widok_Rejestr, Widok_N1, Widok_N2, Widok_N3, Ustawienia_Konfiguracja,
-                       Ustawienia_Dostosuj, Ustawienia_Zegar, Ustawienia_Zabezpieczenia, Ustawienia_Demo})
+    for (QAction* a :
+         {Widok_Rejestr, Widok_N1, Widok_N2, Widok_N3, Ustawienia_Konfiguracja, Ustawienia_Dostosuj,
+          Ustawienia_Zegar, Ustawienia_Zabezpieczenia, Ustawienia_Demo})
         items_.push_back(new TWindowItem(a, mdi_, nullptr, this));
 }
 
@@ -239,11 +249,17 @@ QString TQTA504::statusPanel(int panel) const {
     return panel >= 0 && panel <= 2 ? panels_[size_t(panel)]->text() : QString();
 }
 
-void TQTA504::setConnectCaption(const QString& caption) { Polaczenie_Polacz->setText(caption); }
+void TQTA504::setConnectCaption(const QString& caption) {
+    Polaczenie_Polacz->setText(caption);
+}
 
-bool TQTA504::mimicWindowOpen() const { return Widok_Program->isChecked(); }
+bool TQTA504::mimicWindowOpen() const {
+    return Widok_Program->isChecked();
+}
 
-void TQTA504::closeMimicWindow() { program_->close(); }
+void TQTA504::closeMimicWindow() {
+    program_->close();
+}
 
 void TQTA504::ShowMain() {
     if (!hasMimicWindow(core.Aktywny_Program))
@@ -266,7 +282,9 @@ void TQTA504::showStartWindow() {
         start_->show();
 }
 
-void TQTA504::reportError(const QString& message) { showApplicationError(message); }
+void TQTA504::reportError(const QString& message) {
+    showApplicationError(message);
+}
 
 // ---------------------------------------------------------------- window menu
 
@@ -354,8 +372,8 @@ void TQTA504::minimizeAll() {
 // ---------------------------------------------------------------- viewer and About
 
 void TQTA504::FileOpen1Execute() {
-    const QString name = QFileDialog::getOpenFileName(this, QString(), QString(),
-                                                      QStringLiteral("All files (*.*)"));
+    const QString name =
+        QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("All files (*.*)"));
     if (!name.isEmpty())
         CreateMDIChild(name);
 }

@@ -15,7 +15,6 @@
 
 namespace qta {
 
-
 class TQTA504 : public QMainWindow, public TMainView {
     Q_OBJECT
 public:

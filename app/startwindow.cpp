@@ -8,8 +8,8 @@
 namespace qta {
 
 TStart::TStart(TQTA504Core& main, QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint),
+    : QWidget(parent,
+              Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
       cycle(main, this) {
     setObjectName(QStringLiteral("Start"));
     setAttribute(Qt::WA_DeleteOnClose);

@@ -45,7 +45,9 @@ TQTA504Core::TQTA504Core(TMainView* view, QObject* parent) : QObject(parent), vi
 
 TQTA504Core::~TQTA504Core() = default;
 
-QString TQTA504Core::settingsPath() { return rejestrPath(QStringLiteral("ustawienia.ini")); }
+QString TQTA504Core::settingsPath() {
+    return rejestrPath(QStringLiteral("ustawienia.ini"));
+}
 
 // ---------------------------------------------------------------- tables
 
@@ -127,10 +129,18 @@ void TQTA504Core::send(const QByteArray& frame, bool needOk) {
     }
 }
 
-void TQTA504Core::RS_ReceiveParam() { send(buildFrame(TxAskConfig), true); }
-void TQTA504Core::RS_ReceiveDostosuj() { send(buildFrame(TxAskCustom), true); }
-void TQTA504Core::RS_Identyfikator() { send(buildFrame(TxAskIdentifier), false); }
-void TQTA504Core::RS_RequestRecord(int numer) { send(recordRequest(numer), true); }
+void TQTA504Core::RS_ReceiveParam() {
+    send(buildFrame(TxAskConfig), true);
+}
+void TQTA504Core::RS_ReceiveDostosuj() {
+    send(buildFrame(TxAskCustom), true);
+}
+void TQTA504Core::RS_Identyfikator() {
+    send(buildFrame(TxAskIdentifier), false);
+}
+void TQTA504Core::RS_RequestRecord(int numer) {
+    send(recordRequest(numer), true);
+}
 
 // ---------------------------------------------------------------- receive path
 
@@ -165,13 +175,26 @@ void TQTA504Core::COM_Rx_Complete() {
         view_->setStatusPanel(0, kConnected + Konfig.Id);
 
         switch (code) {
-        case RxStatus: decodeStatus(); break;
-        case RxConfig: decodeConfig(); break;
-        case RxRecord: decodeRecord(); break;
-        case RxCustom: decodeCustom(); break;
-        case RxIdentifier: decodeIdentifier(); break;
-        case RxNewest: decodeNewest(); break;
-        default: break;
+        case RxStatus:
+            decodeStatus();
+            break;
+        case RxConfig:
+            decodeConfig();
+            break;
+        case RxRecord:
+            decodeRecord();
+            break;
+        case RxCustom:
+            decodeCustom();
+            break;
+        case RxIdentifier:
+            decodeIdentifier();
+            break;
+        case RxNewest:
+            decodeNewest();
+            break;
+        default:
+            break;
         }
     } catch (const std::exception& e) {
         error = QString::fromUtf8(e.what());
@@ -416,9 +439,11 @@ void TQTA504Core::decodeRecord() {
             const EventLineFields& f = row.N[size_t(n)];
             t.FieldByName(p + QStringLiteral("_STATUS")).setAsString(f.Status);
             for (int k = 0; k < 3; ++k)
-                t.FieldByName(p + QStringLiteral("L%1_UMIN").arg(k + 1)).setAsString(f.Umin[size_t(k)]);
+                t.FieldByName(p + QStringLiteral("L%1_UMIN").arg(k + 1))
+                    .setAsString(f.Umin[size_t(k)]);
             for (int k = 0; k < 3; ++k)
-                t.FieldByName(p + QStringLiteral("L%1_UMAX").arg(k + 1)).setAsString(f.Umax[size_t(k)]);
+                t.FieldByName(p + QStringLiteral("L%1_UMAX").arg(k + 1))
+                    .setAsString(f.Umax[size_t(k)]);
         }
         if (row.Aktywna)
             t.FieldByName(QStringLiteral("AKTYWNA")).setAsString(*row.Aktywna);
@@ -469,7 +494,9 @@ void TQTA504Core::Timer2Timer() {
     }
 }
 
-void TQTA504Core::Timer3Timer() { Tykacz = !Tykacz; }
+void TQTA504Core::Timer3Timer() {
+    Tykacz = !Tykacz;
+}
 
 void TQTA504Core::Timer4Timer() {
     if (Czytaj_Parametry == 1)

@@ -16,16 +16,16 @@ using EventRecordBytes = std::array<std::uint8_t, 12>;
 bool isEmptyRecord(const EventRecordBytes& r);
 
 struct EventLineFields {
-    QString Status;             // "Linia zła", ...
+    QString Status;              // "Linia zła", ...
     std::array<QString, 3> Umin; // "TRUE"/"FALSE" for L1..L3
     std::array<QString, 3> Umax;
 };
 
 struct EventRow {
-    QString DATA;      // "2007-03-07 "
-    QString CZAS;      // "09:05"
-    QString ZDARZENIE; // the event text
-    int INDEKS = 0;    // record number (bytes 10, 11)
+    QString DATA;                     // "2007-03-07 "
+    QString CZAS;                     // "09:05"
+    QString ZDARZENIE;                // the event text
+    int INDEKS = 0;                   // record number (bytes 10, 11)
     std::array<EventLineFields, 3> N; // N1, N2, N3
     std::optional<QString> Aktywna;   // absent: the field is left unset
     std::optional<QString> Program;

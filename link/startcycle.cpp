@@ -28,7 +28,8 @@ void TStartCycle::FormCreate() {
         Timer.start();
         view_->setStatusText(QStringLiteral("Odbiór identyfikatora urządzenia"));
     } else {
-        view_->setStatusText(QStringLiteral("Port ") + port.Port() + QStringLiteral(" niedostępny"));
+        view_->setStatusText(QStringLiteral("Port ") + port.Port() +
+                             QStringLiteral(" niedostępny"));
         Etap = 0;
         Timer.start();
     }
@@ -37,16 +38,27 @@ void TStartCycle::FormCreate() {
 void TStartCycle::TimerTimer() {
     Timer.stop();
     switch (Etap) {
-    case 0: stageScan(); break;
-    case 1: stageIdentifier(); break;
-    case 2: stageConfig(); break;
-    case 3: stageCustom(); return; // restarts the timer itself unless the window closed
-    default: break;
+    case 0:
+        stageScan();
+        break;
+    case 1:
+        stageIdentifier();
+        break;
+    case 2:
+        stageConfig();
+        break;
+    case 3:
+        stageCustom();
+        return; // restarts the timer itself unless the window closed
+    default:
+        break;
     }
     Timer.start();
 }
 
-void TStartCycle::appendDot() { view_->setStatusText(view_->statusText() + QLatin1Char('.')); }
+void TStartCycle::appendDot() {
+    view_->setStatusText(view_->statusText() + QLatin1Char('.'));
+}
 
 void TStartCycle::stageScan() {
     TComPort& port = main_.ComPort;
@@ -60,7 +72,8 @@ void TStartCycle::stageScan() {
             port.setPort(COM_String);
             port.Open();
         } catch (const std::exception&) {
-            view_->setStatusText(QStringLiteral("PORT ") + COM_String + QStringLiteral(" niedostępny"));
+            view_->setStatusText(QStringLiteral("PORT ") + COM_String +
+                                 QStringLiteral(" niedostępny"));
             port.Close();
         }
     }
@@ -71,7 +84,8 @@ void TStartCycle::stageScan() {
     } else {
         port.Close();
         ++Indeks;
-        view_->setStatusText(QStringLiteral("Port ") + port.Port() + QStringLiteral(" niedostępny"));
+        view_->setStatusText(QStringLiteral("Port ") + port.Port() +
+                             QStringLiteral(" niedostępny"));
         Etap = 0;
     }
 }

@@ -108,10 +108,12 @@ private Q_SLOTS:
                                       << "Brak dobrych linii zasilającychZałączenie generatora";
         QTest::newRow("bit 0 keeps its comma") << 1 << true << "Awaria !"
                                                << "Brak napięcia na linii wyjściowej, ";
-        QTest::newRow("bit 3 blinks without text") << 8 << true << "Awaria !" << "";
+        QTest::newRow("bit 3 blinks without text") << 8 << true << "Awaria !"
+                                                   << "";
         QTest::newRow("blink phase off") << 0x80 << false << ""
                                          << "Zadziałanie wyłącznika bezpieczeństwa";
-        QTest::newRow("no fault") << 0 << true << "" << "";
+        QTest::newRow("no fault") << 0 << true << ""
+                                  << "";
     }
     void faultTexts() {
         QFETCH(int, awaria);

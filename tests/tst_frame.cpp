@@ -65,7 +65,8 @@ private Q_SLOTS:
             << QList<int>{};
 
         QTest::newRow("garbage before a frame")
-            << QList<QByteArray>{bytes({0, 1, 2, 254, 17}) + buildFrame(RxCustom, QByteArray(10, 1))}
+            << QList<QByteArray>{bytes({0, 1, 2, 254, 17}) +
+                                 buildFrame(RxCustom, QByteArray(10, 1))}
             << QList<int>{4};
 
         // A code the controller never sends, complement right: dropped at once,
@@ -76,7 +77,8 @@ private Q_SLOTS:
 
         // Two frames in one read: both handled, in order.
         QTest::newRow("two frames in one read")
-            << QList<QByteArray>{statusFrame(4) + buildFrame(RxIdentifier, QByteArray("ABCDEF\x01\x02"))}
+            << QList<QByteArray>{statusFrame(4) +
+                                 buildFrame(RxIdentifier, QByteArray("ABCDEF\x01\x02"))}
             << QList<int>{1, 7};
 
         QTest::newRow("three frames split across reads")

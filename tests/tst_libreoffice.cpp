@@ -50,7 +50,8 @@ private Q_SLOTS:
             .setAsDateTime(QDateTime(QDate(2026, 12, 10), QTime(13, 45, 7)));
         const int volts[9] = {230, 0, 65535, 81, 299, 300, 1, 2, 3};
         for (int i = 0; i < 9; ++i)
-            t.FieldByName(QStringLiteral("N%1L%2").arg(i / 3 + 1).arg(i % 3 + 1)).setAsInteger(volts[i]);
+            t.FieldByName(QStringLiteral("N%1L%2").arg(i / 3 + 1).arg(i % 3 + 1))
+                .setAsInteger(volts[i]);
         t.Post();
         t.Close();
 
