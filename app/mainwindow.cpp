@@ -249,17 +249,11 @@ QString TQTA504::statusPanel(int panel) const {
     return panel >= 0 && panel <= 2 ? panels_[size_t(panel)]->text() : QString();
 }
 
-void TQTA504::setConnectCaption(const QString& caption) {
-    Polaczenie_Polacz->setText(caption);
-}
+void TQTA504::setConnectCaption(const QString& caption) { Polaczenie_Polacz->setText(caption); }
 
-bool TQTA504::mimicWindowOpen() const {
-    return Widok_Program->isChecked();
-}
+bool TQTA504::mimicWindowOpen() const { return Widok_Program->isChecked(); }
 
-void TQTA504::closeMimicWindow() {
-    program_->close();
-}
+void TQTA504::closeMimicWindow() { program_->close(); }
 
 void TQTA504::ShowMain() {
     if (!hasMimicWindow(core.Aktywny_Program))
@@ -282,9 +276,7 @@ void TQTA504::showStartWindow() {
         start_->show();
 }
 
-void TQTA504::reportError(const QString& message) {
-    showApplicationError(message);
-}
+void TQTA504::reportError(const QString& message) { showApplicationError(message); }
 
 // ---------------------------------------------------------------- window menu
 
@@ -356,13 +348,9 @@ void tile(QMdiArea* mdi, Qt::Orientation o) {
 }
 } // namespace
 
-void TQTA504::tileOneAboveOther() {
-    tile(mdi_, Qt::Vertical);
-}
+void TQTA504::tileOneAboveOther() { tile(mdi_, Qt::Vertical); }
 
-void TQTA504::tileSideBySide() {
-    tile(mdi_, Qt::Horizontal);
-}
+void TQTA504::tileSideBySide() { tile(mdi_, Qt::Horizontal); }
 
 void TQTA504::minimizeAll() {
     for (QMdiSubWindow* s : mdi_->subWindowList())

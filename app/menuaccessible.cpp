@@ -77,17 +77,13 @@ public:
         if (!action_)
             return {};
         switch (t) {
-        case QAccessible::Name:
-            return withoutAmpersands(action_->text());
-        case QAccessible::Description:
-            return action_->property("accessibleDescription").toString();
-        case QAccessible::Help:
-            return action_->property("accessibleName").toString();
+        case QAccessible::Name: return withoutAmpersands(action_->text());
+        case QAccessible::Description: return action_->property("accessibleDescription").toString();
+        case QAccessible::Help: return action_->property("accessibleName").toString();
         case QAccessible::Accelerator:
             return action_->shortcut().isEmpty() ? accessLetter(action_->text())
                                                  : action_->shortcut().toString();
-        default:
-            return {};
+        default: return {};
         }
     }
     void setText(QAccessible::Text, const QString&) override {}

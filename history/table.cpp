@@ -80,12 +80,9 @@ const char16_t kCp1252High[32] = {
 
 char16_t upperHalf(CodePage cp, unsigned char b) {
     switch (cp) {
-    case CodePage::Cp1250:
-        return kCp1250[b - 0x80];
-    case CodePage::Cp852:
-        return kCp852[b - 0x80];
-    default:
-        return b < 0xA0 ? kCp1252High[b - 0x80] : char16_t(b);
+    case CodePage::Cp1250: return kCp1250[b - 0x80];
+    case CodePage::Cp852: return kCp852[b - 0x80];
+    default: return b < 0xA0 ? kCp1252High[b - 0x80] : char16_t(b);
     }
 }
 
@@ -132,14 +129,10 @@ bool encodeText(CodePage cp, const QString& s, QByteArray& out, QString& bad) {
 
 QString codePageName(CodePage cp) {
     switch (cp) {
-    case CodePage::Cp1250:
-        return QStringLiteral("CP1250");
-    case CodePage::Cp852:
-        return QStringLiteral("CP852");
-    case CodePage::Cp1252:
-        return QStringLiteral("CP1252");
-    case CodePage::Utf8:
-        return QStringLiteral("UTF-8");
+    case CodePage::Cp1250: return QStringLiteral("CP1250");
+    case CodePage::Cp852: return QStringLiteral("CP852");
+    case CodePage::Cp1252: return QStringLiteral("CP1252");
+    case CodePage::Utf8: return QStringLiteral("UTF-8");
     }
     return {};
 }
@@ -208,9 +201,7 @@ SAFile hookOpen(const char* name, const char* access) {
     return reinterpret_cast<SAFile>(f);
 }
 
-FILE* F(SAFile f) {
-    return reinterpret_cast<FILE*>(f);
-}
+FILE* F(SAFile f) { return reinterpret_cast<FILE*>(f); }
 
 SAOffset hookRead(void* p, SAOffset size, SAOffset n, SAFile f) {
     return std::fread(p, size, n, F(f));
@@ -256,17 +247,11 @@ int hookClose(SAFile f) {
     return r;
 }
 
-int hookRemove(const char* name) {
-    return std::remove(name);
-}
+int hookRemove(const char* name) { return std::remove(name); }
 
-void hookError(const char* message) {
-    tShpError = QString::fromLocal8Bit(message);
-}
+void hookError(const char* message) { tShpError = QString::fromLocal8Bit(message); }
 
-double hookAtof(const char* s) {
-    return std::atof(s);
-}
+double hookAtof(const char* s) { return std::atof(s); }
 
 SAHooks makeHooks() {
     SAHooks h;
@@ -346,12 +331,8 @@ bool parseNumber(const char* p, int n, double& value) {
     return r.ec == std::errc() && r.ptr == p + e;
 }
 
-bool isDateType(char t) {
-    return t == 'T' || t == 'D';
-}
-bool isNumberType(char t) {
-    return t == 'N' || t == 'F';
-}
+bool isDateType(char t) { return t == 'T' || t == 'D'; }
+bool isNumberType(char t) { return t == 'N' || t == 'F'; }
 
 // The wall-clock date and time a field holds; false when it is empty or not
 // a date.
@@ -441,9 +422,7 @@ QString fieldString(const Field& f, const char* rec, CodePage cp) {
     return QString::fromLatin1(p, f.width).trimmed();
 }
 
-QString typeName(char t) {
-    return QString(QLatin1Char(t));
-}
+QString typeName(char t) { return QString(QLatin1Char(t)); }
 
 // ---------------------------------------------------------------------------
 // Layout of a table file as found on disk.
@@ -937,9 +916,7 @@ void TTable::Close() {
         std::rethrow_exception(failed);
 }
 
-bool TTable::Active() const {
-    return d->h != nullptr;
-}
+bool TTable::Active() const { return d->h != nullptr; }
 
 void TTable::Last() {
     d->requireOpen();
@@ -1039,9 +1016,7 @@ void TTable::rewriteString(int row, int field, const QString& value) {
     d->rewrite(row, field, value);
 }
 
-QString TTable::codePage() const {
-    return codePageName(d->cp);
-}
+QString TTable::codePage() const { return codePageName(d->cp); }
 
 void TTable::createRejestr(const QString& fileName) {
     std::vector<FieldSpec> spec = {

@@ -19,20 +19,14 @@ namespace {
 // callers the system number that each kind stands for.
 int platformError(QSerialPort::SerialPortError e) {
     switch (e) {
-    case QSerialPort::DeviceNotFoundError:
-        return ENOENT;
+    case QSerialPort::DeviceNotFoundError: return ENOENT;
     case QSerialPort::PermissionError: // access refused or held by another program
         return EACCES;
-    case QSerialPort::OpenError:
-        return EBUSY;
-    case QSerialPort::NotOpenError:
-        return EBADF;
-    case QSerialPort::UnsupportedOperationError:
-        return ENOTTY;
-    case QSerialPort::TimeoutError:
-        return ETIMEDOUT;
-    default:
-        return EIO;
+    case QSerialPort::OpenError: return EBUSY;
+    case QSerialPort::NotOpenError: return EBADF;
+    case QSerialPort::UnsupportedOperationError: return ENOTTY;
+    case QSerialPort::TimeoutError: return ETIMEDOUT;
+    default: return EIO;
     }
 }
 
@@ -48,40 +42,28 @@ QString deviceName(const QString& port) {
 
 QSerialPort::DataBits toDataBits(TDataBits d) {
     switch (d) {
-    case dbFive:
-        return QSerialPort::Data5;
-    case dbSix:
-        return QSerialPort::Data6;
-    case dbSeven:
-        return QSerialPort::Data7;
-    default:
-        return QSerialPort::Data8;
+    case dbFive: return QSerialPort::Data5;
+    case dbSix: return QSerialPort::Data6;
+    case dbSeven: return QSerialPort::Data7;
+    default: return QSerialPort::Data8;
     }
 }
 
 QSerialPort::Parity toParity(TParityBits p) {
     switch (p) {
-    case prOdd:
-        return QSerialPort::OddParity;
-    case prEven:
-        return QSerialPort::EvenParity;
-    case prMark:
-        return QSerialPort::MarkParity;
-    case prSpace:
-        return QSerialPort::SpaceParity;
-    default:
-        return QSerialPort::NoParity;
+    case prOdd: return QSerialPort::OddParity;
+    case prEven: return QSerialPort::EvenParity;
+    case prMark: return QSerialPort::MarkParity;
+    case prSpace: return QSerialPort::SpaceParity;
+    default: return QSerialPort::NoParity;
     }
 }
 
 QSerialPort::StopBits toStopBits(TStopBits s) {
     switch (s) {
-    case sbOne5StopBits:
-        return QSerialPort::OneAndHalfStop;
-    case sbTwoStopBits:
-        return QSerialPort::TwoStop;
-    default:
-        return QSerialPort::OneStop;
+    case sbOne5StopBits: return QSerialPort::OneAndHalfStop;
+    case sbTwoStopBits: return QSerialPort::TwoStop;
+    default: return QSerialPort::OneStop;
     }
 }
 
@@ -135,9 +117,7 @@ TComPort::~TComPort() {
         serial_->close();
 }
 
-bool TComPort::Connected() const {
-    return serial_->isOpen() && !lossPending_;
-}
+bool TComPort::Connected() const { return serial_->isOpen() && !lossPending_; }
 
 void TComPort::setConnected(bool value) {
     if (value == Connected())

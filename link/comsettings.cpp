@@ -70,9 +70,7 @@ EComPort storeFailed() {
                     QStringLiteral("COM Port Error: Failed to store settings"));
 }
 
-bool isBlank(const QByteArray& line) {
-    return line.trimmed().isEmpty();
-}
+bool isBlank(const QByteArray& line) { return line.trimmed().isEmpty(); }
 
 bool isComment(const QByteArray& line) {
     const QByteArray t = line.trimmed();
@@ -111,21 +109,11 @@ bool hasEntries(const QByteArray& text) {
 
 } // namespace
 
-QString baudRateText(TBaudRate b) {
-    return textOf(kBaudTexts, b);
-}
-QString stopBitsText(TStopBits s) {
-    return textOf(kStopTexts, s);
-}
-QString dataBitsText(TDataBits d) {
-    return textOf(kDataTexts, d);
-}
-QString parityText(TParityBits p) {
-    return textOf(kParityTexts, p);
-}
-QString flowControlText(TFlowControl f) {
-    return textOf(kFlowTexts, f);
-}
+QString baudRateText(TBaudRate b) { return textOf(kBaudTexts, b); }
+QString stopBitsText(TStopBits s) { return textOf(kStopTexts, s); }
+QString dataBitsText(TDataBits d) { return textOf(kDataTexts, d); }
+QString parityText(TParityBits p) { return textOf(kParityTexts, p); }
+QString flowControlText(TFlowControl f) { return textOf(kFlowTexts, f); }
 
 TBaudRate baudRateFromText(const QString& s) {
     return static_cast<TBaudRate>(indexOf(kBaudTexts, s, br9600));

@@ -45,9 +45,7 @@ TQTA504Core::TQTA504Core(TMainView* view, QObject* parent) : QObject(parent), vi
 
 TQTA504Core::~TQTA504Core() = default;
 
-QString TQTA504Core::settingsPath() {
-    return rejestrPath(QStringLiteral("ustawienia.ini"));
-}
+QString TQTA504Core::settingsPath() { return rejestrPath(QStringLiteral("ustawienia.ini")); }
 
 // ---------------------------------------------------------------- tables
 
@@ -129,18 +127,10 @@ void TQTA504Core::send(const QByteArray& frame, bool needOk) {
     }
 }
 
-void TQTA504Core::RS_ReceiveParam() {
-    send(buildFrame(TxAskConfig), true);
-}
-void TQTA504Core::RS_ReceiveDostosuj() {
-    send(buildFrame(TxAskCustom), true);
-}
-void TQTA504Core::RS_Identyfikator() {
-    send(buildFrame(TxAskIdentifier), false);
-}
-void TQTA504Core::RS_RequestRecord(int numer) {
-    send(recordRequest(numer), true);
-}
+void TQTA504Core::RS_ReceiveParam() { send(buildFrame(TxAskConfig), true); }
+void TQTA504Core::RS_ReceiveDostosuj() { send(buildFrame(TxAskCustom), true); }
+void TQTA504Core::RS_Identyfikator() { send(buildFrame(TxAskIdentifier), false); }
+void TQTA504Core::RS_RequestRecord(int numer) { send(recordRequest(numer), true); }
 
 // ---------------------------------------------------------------- receive path
 
@@ -175,26 +165,13 @@ void TQTA504Core::COM_Rx_Complete() {
         view_->setStatusPanel(0, kConnected + Konfig.Id);
 
         switch (code) {
-        case RxStatus:
-            decodeStatus();
-            break;
-        case RxConfig:
-            decodeConfig();
-            break;
-        case RxRecord:
-            decodeRecord();
-            break;
-        case RxCustom:
-            decodeCustom();
-            break;
-        case RxIdentifier:
-            decodeIdentifier();
-            break;
-        case RxNewest:
-            decodeNewest();
-            break;
-        default:
-            break;
+        case RxStatus: decodeStatus(); break;
+        case RxConfig: decodeConfig(); break;
+        case RxRecord: decodeRecord(); break;
+        case RxCustom: decodeCustom(); break;
+        case RxIdentifier: decodeIdentifier(); break;
+        case RxNewest: decodeNewest(); break;
+        default: break;
         }
     } catch (const std::exception& e) {
         error = QString::fromUtf8(e.what());
@@ -494,9 +471,7 @@ void TQTA504Core::Timer2Timer() {
     }
 }
 
-void TQTA504Core::Timer3Timer() {
-    Tykacz = !Tykacz;
-}
+void TQTA504Core::Timer3Timer() { Tykacz = !Tykacz; }
 
 void TQTA504Core::Timer4Timer() {
     if (Czytaj_Parametry == 1)

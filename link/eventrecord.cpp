@@ -24,16 +24,10 @@ constexpr int kEmptyMonthAbove = 13;
 
 // Program 5 couples two sections of the busbar (S); programs 2 and 4 use a
 // generator (G) as a source. Some events then name S or G instead of a line.
-bool isSProgram(int progr) {
-    return progr == 5;
-}
-bool isGProgram(int progr) {
-    return progr == 2 || progr == 4;
-}
+bool isSProgram(int progr) { return progr == 5; }
+bool isGProgram(int progr) { return progr == 2 || progr == 4; }
 
-QString twoDigits(int v) {
-    return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0'));
-}
+QString twoDigits(int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); }
 
 // A time setting the controller keeps in tenths of a second.
 //
@@ -89,20 +83,14 @@ QString loadSheddingText(int line, int kod2) {
 
 QString lineStatusText(int stateBits) {
     switch (stateBits) {
-    case 0:
-        return QStringLiteral("Linia zła");
-    case 1:
-        return QStringLiteral("Linia kwalifikowana jako dobra");
-    case 2:
-        return QStringLiteral("Linia kwalifikowana jako zła");
-    default:
-        return QStringLiteral("Linia Dobra");
+    case 0: return QStringLiteral("Linia zła");
+    case 1: return QStringLiteral("Linia kwalifikowana jako dobra");
+    case 2: return QStringLiteral("Linia kwalifikowana jako zła");
+    default: return QStringLiteral("Linia Dobra");
     }
 }
 
-QString flag(bool set) {
-    return set ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
-}
+QString flag(bool set) { return set ? QStringLiteral("TRUE") : QStringLiteral("FALSE"); }
 
 EventLineFields lineFields(std::uint8_t kod) {
     EventLineFields f;
@@ -116,55 +104,35 @@ EventLineFields lineFields(std::uint8_t kod) {
 
 std::optional<QString> activeLineText(int code) {
     switch (code) {
-    case 0:
-        return QStringLiteral("Brak aktywnej linii");
-    case 1:
-        return QStringLiteral("Aktywna linia N1");
-    case 2:
-        return QStringLiteral("Aktywna linia N2");
-    case 3:
-        return QStringLiteral("Aktywna linia N3");
-    case 4:
-        return QStringLiteral("Aktywna linia N1 i N3");
-    case 5:
-        return QStringLiteral("Aktywna linia N1 i S");
-    case 6:
-        return QStringLiteral("Aktywna linia N3 i S");
-    default:
-        return std::nullopt;
+    case 0: return QStringLiteral("Brak aktywnej linii");
+    case 1: return QStringLiteral("Aktywna linia N1");
+    case 2: return QStringLiteral("Aktywna linia N2");
+    case 3: return QStringLiteral("Aktywna linia N3");
+    case 4: return QStringLiteral("Aktywna linia N1 i N3");
+    case 5: return QStringLiteral("Aktywna linia N1 i S");
+    case 6: return QStringLiteral("Aktywna linia N3 i S");
+    default: return std::nullopt;
     }
 }
 
 std::optional<QString> programText(int code) {
     switch (code) {
-    case 0:
-        return QStringLiteral("Brak");
-    case 1:
-        return QStringLiteral("N1 + N2 + N3");
-    case 2:
-        return QStringLiteral("N1 + N2 + G");
-    case 3:
-        return QStringLiteral("N1 + N3");
-    case 4:
-        return QStringLiteral("N1 + G");
-    case 5:
-        return QStringLiteral("N1+N3+S");
-    case 10:
-        return QStringLiteral("Tylko N1");
-    case 11:
-        return QStringLiteral("Tylko N2");
-    case 12:
-        return QStringLiteral("Tylko N3");
-    default:
-        return std::nullopt;
+    case 0: return QStringLiteral("Brak");
+    case 1: return QStringLiteral("N1 + N2 + N3");
+    case 2: return QStringLiteral("N1 + N2 + G");
+    case 3: return QStringLiteral("N1 + N3");
+    case 4: return QStringLiteral("N1 + G");
+    case 5: return QStringLiteral("N1+N3+S");
+    case 10: return QStringLiteral("Tylko N1");
+    case 11: return QStringLiteral("Tylko N2");
+    case 12: return QStringLiteral("Tylko N3");
+    default: return std::nullopt;
     }
 }
 
 } // namespace
 
-bool isEmptyRecord(const EventRecordBytes& r) {
-    return r[kMonth] > kEmptyMonthAbove;
-}
+bool isEmptyRecord(const EventRecordBytes& r) { return r[kMonth] > kEmptyMonthAbove; }
 
 QString eventText(int event, int kod1, int kod2, int progr, const QLocale& locale) {
     // Events 22 to 46 carry one 16-bit value in Kod1 (high) and Kod2 (low).
@@ -174,77 +142,49 @@ QString eventText(int event, int kod1, int kod2, int progr, const QLocale& local
     const QString tenthSeconds = tenths(v, locale) + QLatin1Char('s');
 
     switch (event) {
-    case 0:
-        return QStringLiteral("Start systemu");
-    case 1:
-        return QStringLiteral("Zadziałanie wyłacznika bezpieczeństwa");
-    case 2:
-        return QStringLiteral("Brak dobrych linii zasilających");
-    case 3:
-        return QStringLiteral("Wyłączenie linii N1");
+    case 0: return QStringLiteral("Start systemu");
+    case 1: return QStringLiteral("Zadziałanie wyłacznika bezpieczeństwa");
+    case 2: return QStringLiteral("Brak dobrych linii zasilających");
+    case 3: return QStringLiteral("Wyłączenie linii N1");
     case 4:
         return isSProgram(progr) ? QStringLiteral("Odłączenie sprzęgu S")
                                  : QStringLiteral("Wyłączenie linii N2");
     case 5:
         return isGProgram(progr) ? QStringLiteral("Wyłączenie linii G")
                                  : QStringLiteral("Wyłączenie linii N3");
-    case 6:
-        return QStringLiteral("Załączenie linii N1");
+    case 6: return QStringLiteral("Załączenie linii N1");
     case 7:
         return isSProgram(progr) ? QStringLiteral("Załączenie sprzęgu S")
                                  : QStringLiteral("Załączenie linii N2");
     case 8:
         return isGProgram(progr) ? QStringLiteral("Załączenie linii G")
                                  : QStringLiteral("Załączenie linii N3");
-    case 9:
-        return QStringLiteral("Linia N1 została zakwalifikowana jako dobra");
-    case 10:
-        return QStringLiteral("Linia N2 została zakwalifikowana jako dobra");
+    case 9: return QStringLiteral("Linia N1 została zakwalifikowana jako dobra");
+    case 10: return QStringLiteral("Linia N2 została zakwalifikowana jako dobra");
     case 11:
         return isGProgram(progr) ? QStringLiteral("Linia G została zakwalifikowana jako dobra")
                                  : QStringLiteral("Linia N3 została zakwalifikowana jako dobra");
-    case 12:
-        return QStringLiteral("Linia pierwsza została zakwalifikowana jako zła");
-    case 13:
-        return QStringLiteral("Linia druga została zakwalifikowana jako zła");
-    case 14:
-        return QStringLiteral("Linia trzecia została zakwalifikowana jako zła");
-    case 15:
-        return QStringLiteral("Brak napięcia na wyjściu linii zasilającej");
-    case 21:
-        return programChangeText(kod1, kod2);
-    case 22:
-        return QStringLiteral("Zmiana napięcia Umin dla linii N1. Nowa wartość: ") + volts;
-    case 23:
-        return QStringLiteral("Zmiana napięcia Umin dla linii N2. Nowa wartość: ") + volts;
-    case 24:
-        return QStringLiteral("Zmiana napięcia Umin dla linii N3. Nowa wartość: ") + volts;
-    case 25:
-        return QStringLiteral("Zmiana napięcia Umax dla linii N1. Nowa wartość: ") + volts;
-    case 26:
-        return QStringLiteral("Zmiana napięcia Umax dla linii N2. Nowa wartość: ") + volts;
-    case 27:
-        return QStringLiteral("Zmiana napięcia Umax dla linii N3. Nowa wartość: ") + volts;
-    case 28:
-        return QStringLiteral("Zmiana napięcia UHist dla linii N1. Nowa wartość: ") + volts;
-    case 29:
-        return QStringLiteral("Zmiana napięcia UHist dla linii N2. Nowa wartość: ") + volts;
-    case 30:
-        return QStringLiteral("Zmiana napięcia UHist dla linii N3. Nowa wartość: ") + volts;
-    case 40:
-        return QStringLiteral("Zmiana czasu T_Kwal_On. Nowa wartość: ") + seconds;
-    case 41:
-        return QStringLiteral("Zmiana czasu T_Kwal_Off. Nowa wartość: ") + seconds;
-    case 42:
-        return QStringLiteral("Zmiana czasu T_On. Nowa wartość: ") + tenthSeconds;
-    case 43:
-        return QStringLiteral("Zmiana czasu T_Off. Nowa wartość: ") + tenthSeconds;
-    case 44:
-        return QStringLiteral("Zmiana czasu T_d. Nowa wartość: ") + tenthSeconds;
-    case 45:
-        return QStringLiteral("Zmiana czasu T_Min. Nowa wartość: ") + seconds;
-    case 46:
-        return QStringLiteral("Zmiana czasu T_Gen. Nowa wartość: ") + seconds;
+    case 12: return QStringLiteral("Linia pierwsza została zakwalifikowana jako zła");
+    case 13: return QStringLiteral("Linia druga została zakwalifikowana jako zła");
+    case 14: return QStringLiteral("Linia trzecia została zakwalifikowana jako zła");
+    case 15: return QStringLiteral("Brak napięcia na wyjściu linii zasilającej");
+    case 21: return programChangeText(kod1, kod2);
+    case 22: return QStringLiteral("Zmiana napięcia Umin dla linii N1. Nowa wartość: ") + volts;
+    case 23: return QStringLiteral("Zmiana napięcia Umin dla linii N2. Nowa wartość: ") + volts;
+    case 24: return QStringLiteral("Zmiana napięcia Umin dla linii N3. Nowa wartość: ") + volts;
+    case 25: return QStringLiteral("Zmiana napięcia Umax dla linii N1. Nowa wartość: ") + volts;
+    case 26: return QStringLiteral("Zmiana napięcia Umax dla linii N2. Nowa wartość: ") + volts;
+    case 27: return QStringLiteral("Zmiana napięcia Umax dla linii N3. Nowa wartość: ") + volts;
+    case 28: return QStringLiteral("Zmiana napięcia UHist dla linii N1. Nowa wartość: ") + volts;
+    case 29: return QStringLiteral("Zmiana napięcia UHist dla linii N2. Nowa wartość: ") + volts;
+    case 30: return QStringLiteral("Zmiana napięcia UHist dla linii N3. Nowa wartość: ") + volts;
+    case 40: return QStringLiteral("Zmiana czasu T_Kwal_On. Nowa wartość: ") + seconds;
+    case 41: return QStringLiteral("Zmiana czasu T_Kwal_Off. Nowa wartość: ") + seconds;
+    case 42: return QStringLiteral("Zmiana czasu T_On. Nowa wartość: ") + tenthSeconds;
+    case 43: return QStringLiteral("Zmiana czasu T_Off. Nowa wartość: ") + tenthSeconds;
+    case 44: return QStringLiteral("Zmiana czasu T_d. Nowa wartość: ") + tenthSeconds;
+    case 45: return QStringLiteral("Zmiana czasu T_Min. Nowa wartość: ") + seconds;
+    case 46: return QStringLiteral("Zmiana czasu T_Gen. Nowa wartość: ") + seconds;
     case 47: {
         QString s = QStringLiteral("Zmiana typu aparatów. Nowy aparat: ");
         if (kod2 == 0)
@@ -261,24 +201,15 @@ QString eventText(int event, int kod1, int kod2, int progr, const QLocale& local
             s += QStringLiteral("N%1").arg(kod2);
         return s;
     }
-    case 49:
-        return loadSheddingText(1, kod2);
-    case 50:
-        return loadSheddingText(2, kod2);
-    case 51:
-        return loadSheddingText(3, kod2);
-    case 60:
-        return QStringLiteral("Uruchomienie generatora");
-    case 61:
-        return QStringLiteral("Zatrzymanie generatora");
-    case 62:
-        return QStringLiteral("Rozpoczęcie zrzutu mocy");
-    case 63:
-        return QStringLiteral("Zakończenie zrzutu mocy");
-    case 64:
-        return QStringLiteral("Brak poprawnego napięcia na generatorze");
-    default:
-        return {};
+    case 49: return loadSheddingText(1, kod2);
+    case 50: return loadSheddingText(2, kod2);
+    case 51: return loadSheddingText(3, kod2);
+    case 60: return QStringLiteral("Uruchomienie generatora");
+    case 61: return QStringLiteral("Zatrzymanie generatora");
+    case 62: return QStringLiteral("Rozpoczęcie zrzutu mocy");
+    case 63: return QStringLiteral("Zakończenie zrzutu mocy");
+    case 64: return QStringLiteral("Brak poprawnego napięcia na generatorze");
+    default: return {};
     }
 }
 

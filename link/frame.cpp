@@ -4,20 +4,13 @@ namespace qta {
 
 int rxPayloadLength(int code) {
     switch (code) {
-    case RxStatus:
-        return 24;
-    case RxConfig:
-        return 34;
-    case RxRecord:
-        return 12;
-    case RxCustom:
-        return 10;
-    case RxIdentifier:
-        return 8;
-    case RxNewest:
-        return 2;
-    default:
-        return -1;
+    case RxStatus: return 24;
+    case RxConfig: return 34;
+    case RxRecord: return 12;
+    case RxCustom: return 10;
+    case RxIdentifier: return 8;
+    case RxNewest: return 2;
+    default: return -1;
     }
 }
 
@@ -25,22 +18,14 @@ int txPayloadLength(int code) {
     switch (code) {
     case TxAskConfig:
     case TxAskCustom:
-    case TxAskIdentifier:
-        return 0;
-    case TxWriteConfig:
-        return 32;
-    case TxSetClock:
-        return 6;
-    case TxWriteCustom:
-        return 8;
-    case TxSetPin:
-        return 3;
-    case TxAskRecord:
-        return 2;
-    case TxDemo:
-        return 12;
-    default:
-        return -1;
+    case TxAskIdentifier: return 0;
+    case TxWriteConfig: return 32;
+    case TxSetClock: return 6;
+    case TxWriteCustom: return 8;
+    case TxSetPin: return 3;
+    case TxAskRecord: return 2;
+    case TxDemo: return 12;
+    default: return -1;
     }
 }
 
@@ -119,8 +104,7 @@ bool TReceiver::step(std::uint8_t b) {
         ++UART_Rx_Licznik;
         return done;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 

@@ -38,27 +38,16 @@ void TStartCycle::FormCreate() {
 void TStartCycle::TimerTimer() {
     Timer.stop();
     switch (Etap) {
-    case 0:
-        stageScan();
-        break;
-    case 1:
-        stageIdentifier();
-        break;
-    case 2:
-        stageConfig();
-        break;
-    case 3:
-        stageCustom();
-        return; // restarts the timer itself unless the window closed
-    default:
-        break;
+    case 0: stageScan(); break;
+    case 1: stageIdentifier(); break;
+    case 2: stageConfig(); break;
+    case 3: stageCustom(); return; // restarts the timer itself unless the window closed
+    default: break;
     }
     Timer.start();
 }
 
-void TStartCycle::appendDot() {
-    view_->setStatusText(view_->statusText() + QLatin1Char('.'));
-}
+void TStartCycle::appendDot() { view_->setStatusText(view_->statusText() + QLatin1Char('.')); }
 
 void TStartCycle::stageScan() {
     TComPort& port = main_.ComPort;

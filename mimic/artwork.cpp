@@ -6,9 +6,7 @@
 #include <QSvgRenderer>
 
 // Outside the namespace: Q_INIT_RESOURCE names a global function.
-static void initArtworkResource() {
-    Q_INIT_RESOURCE(artwork);
-}
+static void initArtworkResource() { Q_INIT_RESOURCE(artwork); }
 
 namespace qta {
 

@@ -29,16 +29,11 @@ const std::array<const char*, 4> kBadgeFiles{"badge_a.svg", "badge_b.svg", "badg
 // pale green badge C, one being qualified as bad (2) the orange badge B.
 int badgeOfStatus(int status) {
     switch (status) {
-    case 0:
-        return 0;
-    case 1:
-        return 2;
-    case 2:
-        return 1;
-    case 3:
-        return 3;
-    default:
-        return -1;
+    case 0: return 0;
+    case 1: return 2;
+    case 2: return 1;
+    case 3: return 3;
+    default: return -1;
     }
 }
 
@@ -402,24 +397,15 @@ TProg_12::TProg_12(const TQTA504Core& s, std::function<void()> m, QWidget* paren
 QWidget* createMimicWindow(int program, const TQTA504Core& state, std::function<void()> showMain,
                            QWidget* parent) {
     switch (program) {
-    case ProgN1N2N3:
-        return new TProg_1(state, std::move(showMain), parent);
-    case ProgN1N2G:
-        return new TProg_2(state, std::move(showMain), parent);
-    case ProgN1N2:
-        return new TProg_3(state, std::move(showMain), parent);
-    case ProgN1G:
-        return new TProg_4(state, std::move(showMain), parent);
-    case ProgN1N2S:
-        return new TProg_5(state, std::move(showMain), parent);
-    case ProgOnlyN1:
-        return new TProg_10(state, std::move(showMain), parent);
-    case ProgOnlyN2:
-        return new TProg_11(state, std::move(showMain), parent);
-    case ProgOnlyN3:
-        return new TProg_12(state, std::move(showMain), parent);
-    default:
-        return nullptr;
+    case ProgN1N2N3: return new TProg_1(state, std::move(showMain), parent);
+    case ProgN1N2G: return new TProg_2(state, std::move(showMain), parent);
+    case ProgN1N2: return new TProg_3(state, std::move(showMain), parent);
+    case ProgN1G: return new TProg_4(state, std::move(showMain), parent);
+    case ProgN1N2S: return new TProg_5(state, std::move(showMain), parent);
+    case ProgOnlyN1: return new TProg_10(state, std::move(showMain), parent);
+    case ProgOnlyN2: return new TProg_11(state, std::move(showMain), parent);
+    case ProgOnlyN3: return new TProg_12(state, std::move(showMain), parent);
+    default: return nullptr;
     }
 }
 

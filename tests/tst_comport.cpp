@@ -105,9 +105,7 @@ private:
     QString slave_;
 };
 
-QSerialPort* device(TComPort& port) {
-    return port.findChild<QSerialPort*>();
-}
+QSerialPort* device(TComPort& port) { return port.findChild<QSerialPort*>(); }
 
 qint64 cpuMicroseconds() {
     rusage r{};

@@ -30,9 +30,7 @@ EventRecordBytes fromBytes(const QByteArray& b) {
     return r;
 }
 
-QVariant toVariant(const std::optional<QString>& s) {
-    return s ? QVariant(*s) : QVariant();
-}
+QVariant toVariant(const std::optional<QString>& s) { return s ? QVariant(*s) : QVariant(); }
 
 // "TFF/FFT": Umin of L1..L3, then Umax of L1..L3.
 QStringList expandFaults(const QString& pattern) {

@@ -21,15 +21,11 @@ namespace {
 QList<int> linesOf(int program) {
     switch (program) {
     case 1:
-    case 2:
-        return {1, 2, 3};
-    case 3:
-        return {1, 2};
+    case 2: return {1, 2, 3};
+    case 3: return {1, 2};
     case 4:
-    case 5:
-        return {1, 3};
-    default:
-        return {program - 9};
+    case 5: return {1, 3};
+    default: return {program - 9};
     }
 }
 

@@ -24,9 +24,7 @@ const QString kPolish = QStringLiteral("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ");
 const char* const kVolt[9] = {"N1L1", "N1L2", "N1L3", "N2L1", "N2L2",
                               "N2L3", "N3L1", "N3L2", "N3L3"};
 
-QByteArray hex(const char* h) {
-    return QByteArray::fromHex(h);
-}
+QByteArray hex(const char* h) { return QByteArray::fromHex(h); }
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -53,15 +51,9 @@ void setLe32(QByteArray& b, int at, quint32 v) {
         b[at + i] = char((v >> (8 * i)) & 0xFF);
 }
 
-int headerLength(const QByteArray& f) {
-    return int(le(f, 8, 2));
-}
-int recordLength(const QByteArray& f) {
-    return int(le(f, 10, 2));
-}
-int headerCount(const QByteArray& f) {
-    return int(le(f, 4, 4));
-}
+int headerLength(const QByteArray& f) { return int(le(f, 8, 2)); }
+int recordLength(const QByteArray& f) { return int(le(f, 10, 2)); }
+int headerCount(const QByteArray& f) { return int(le(f, 4, 4)); }
 
 // Voltages of test row `r` in the line-voltage table.
 std::array<int, 9> voltagesOf(int r) {
@@ -71,9 +63,7 @@ std::array<int, 9> voltagesOf(int r) {
     return u;
 }
 
-QDateTime timeOf(int r) {
-    return QDateTime(QDate(2026, 12, 10), QTime(13, 45, 7)).addSecs(r);
-}
+QDateTime timeOf(int r) { return QDateTime(QDate(2026, 12, 10), QTime(13, 45, 7)).addSecs(r); }
 
 void appendLinia(TTable& t, int r) {
     t.Append();
@@ -117,9 +107,7 @@ void appendEvent(TTable& t, int indeks, const QString& text) {
     t.Post();
 }
 
-QString tool() {
-    return QStringLiteral(QTA_BIN_DIR "/qta504-tables");
-}
+QString tool() { return QStringLiteral(QTA_BIN_DIR "/qta504-tables"); }
 
 struct Run {
     int code = -1;

@@ -68,13 +68,10 @@ private:
     // Lines that take part in the present program.
     std::vector<int> lines() const {
         switch (program_) {
-        case 3:
-            return {1, 2};
+        case 3: return {1, 2};
         case 4:
-        case 5:
-            return {1, 3};
-        default:
-            return {1, 2, 3};
+        case 5: return {1, 3};
+        default: return {1, 2, 3};
         }
     }
     int pickLine() {
@@ -227,9 +224,7 @@ EventRing::EventRing() {
         clear(i);
 }
 
-bool EventRing::isEmpty(int index) const {
-    return record(index)[1] > 13;
-}
+bool EventRing::isEmpty(int index) const { return record(index)[1] > 13; }
 
 void EventRing::set(int index, const RecordData& data) {
     Record& r = slots_.at(std::size_t(index));

@@ -372,16 +372,13 @@ int main(int argc, char** argv) {
                 stdinBuf.remove(0, nl + 1);
                 QString cmdError;
                 switch (sim.command(line, nowMs(), &cmdError)) {
-                case Simulator::CommandResult::Quit:
-                    running = false;
-                    break;
+                case Simulator::CommandResult::Quit: running = false; break;
                 case Simulator::CommandResult::Error:
                     std::fprintf(stderr, "qta504-sim: %s\n", qPrintable(cmdError));
                     std::fflush(stderr);
                     log(QStringLiteral("cmd-error ") + cmdError);
                     break;
-                case Simulator::CommandResult::Done:
-                    break;
+                case Simulator::CommandResult::Done: break;
                 }
             }
         }

@@ -29,9 +29,7 @@ void put16(QByteArray& b, int v) {
     b.append(char(v & 0xFF));
 }
 
-int get16(const QByteArray& b, int k) {
-    return std::uint8_t(b[k]) * 256 + std::uint8_t(b[k + 1]);
-}
+int get16(const QByteArray& b, int k) { return std::uint8_t(b[k]) * 256 + std::uint8_t(b[k + 1]); }
 
 QByteArray defaultConfig() {
     QByteArray c;
@@ -100,9 +98,7 @@ void Simulator::start(qint64 now, int periodMs, bool demo, std::uint32_t seed) {
     }
 }
 
-QDateTime Simulator::clock() const {
-    return QDateTime::currentDateTime().addMSecs(clockOffsetMs_);
-}
+QDateTime Simulator::clock() const { return QDateTime::currentDateTime().addMSecs(clockOffsetMs_); }
 
 // ---------------------------------------------------------------------------
 // Receiving
@@ -208,18 +204,10 @@ void Simulator::handleFrame(int code, const QByteArray& p) {
         answer(code, RxConfig, reply);
         break;
     }
-    case TxWriteConfig:
-        config = p;
-        break;
-    case TxSetClock:
-        applyClock(p);
-        break;
-    case TxAskCustom:
-        answer(code, RxCustom, custom);
-        break;
-    case TxWriteCustom:
-        applyCustomWrite(p);
-        break;
+    case TxWriteConfig: config = p; break;
+    case TxSetClock: applyClock(p); break;
+    case TxAskCustom: answer(code, RxCustom, custom); break;
+    case TxWriteCustom: applyCustomWrite(p); break;
     case TxSetPin:
         custom[0] = char((std::uint8_t(custom[0]) & ~64) | (p[0] != 0 ? 64 : 0));
         custom[8] = p[1];
@@ -241,11 +229,8 @@ void Simulator::handleFrame(int code, const QByteArray& p) {
         answer(code, RxRecord, QByteArray(reinterpret_cast<const char*>(r.data()), 12));
         break;
     }
-    case TxDemo:
-        applyDemoVoltages(p);
-        break;
-    default:
-        break;
+    case TxDemo: applyDemoVoltages(p); break;
+    default: break;
     }
 }
 
@@ -336,9 +321,7 @@ QByteArray Simulator::statusPayload() const {
     return p;
 }
 
-void Simulator::sendStatus() {
-    send(RxStatus, statusPayload());
-}
+void Simulator::sendStatus() { send(RxStatus, statusPayload()); }
 
 void Simulator::sendNewest() {
     QByteArray p;
@@ -468,19 +451,13 @@ Simulator::CommandResult Simulator::command(const QString& line, qint64 now, QSt
 
 std::vector<int> Simulator::programLines() const {
     switch (live.program) {
-    case 3:
-        return {0, 1};
+    case 3: return {0, 1};
     case 4:
-    case 5:
-        return {0, 2};
-    case 10:
-        return {0};
-    case 11:
-        return {1};
-    case 12:
-        return {2};
-    default:
-        return {0, 1, 2};
+    case 5: return {0, 2};
+    case 10: return {0};
+    case 11: return {1};
+    case 12: return {2};
+    default: return {0, 1, 2};
     }
 }
 
