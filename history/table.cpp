@@ -528,13 +528,13 @@ std::vector<Field> fieldsOf(DBFHandle h) {
     return out;
 }
 
-struct FieldSpec {
+struct FieldDef {
     const char* name;
     char type;
     int width;
 };
 
-void createTable(const QString& fileName, const std::vector<FieldSpec>& spec) {
+void createTable(const QString& fileName, const std::vector<FieldDef>& fields) {
     const QFileInfo fi(fileName);
     if (!fi.absoluteDir().exists())
         throw ETable(QStringLiteral("Brak folderu %1 na tabelę %2")
@@ -559,7 +559,7 @@ void createTable(const QString& fileName, const std::vector<FieldSpec>& spec) {
     tPath.clear();
     bool ok = h != nullptr;
     if (h) {
-        for (const FieldSpec& s : spec)
+        for (const FieldDef& s : fields)
             ok = ok && DBFAddNativeFieldType(h, s.name, s.type, s.width, 0) >= 0;
         const QDate today = QDate::currentDate();
         DBFSetLastModifiedDate(h, today.year() - 1900, today.month(), today.day());
@@ -1019,7 +1019,7 @@ void TTable::rewriteString(int row, int field, const QString& value) {
 QString TTable::codePage() const { return codePageName(d->cp); }
 
 void TTable::createRejestr(const QString& fileName) {
-    std::vector<FieldSpec> spec = {
+    std::vector<FieldDef> fields = {
         {"INDEKS", 'N', 5},     {"DATA", 'C', 11},   {"CZAS", 'C', 5},
         {"ZDARZENIE", 'C', 80}, {"UWAGI", 'C', 254},
     };
@@ -1029,13 +1029,13 @@ void TTable::createRejestr(const QString& fileName) {
         {"N3_STATUS", "N3L1_UMIN", "N3L2_UMIN", "N3L3_UMIN", "N3L1_UMAX", "N3L2_UMAX", "N3L3_UMAX"},
     };
     for (const auto& line : kLines) {
-        spec.push_back({line[0], 'C', 30});
+        fields.push_back({line[0], 'C', 30});
         for (int i = 1; i < 7; ++i)
-            spec.push_back({line[i], 'C', 5});
+            fields.push_back({line[i], 'C', 5});
     }
-    spec.push_back({"AKTYWNA", 'C', 21});
-    spec.push_back({"PROGRAM", 'C', 12});
-    createTable(fileName, spec);
+    fields.push_back({"AKTYWNA", 'C', 21});
+    fields.push_back({"PROGRAM", 'C', 12});
+    createTable(fileName, fields);
 }
 
 void TTable::createLinia(const QString& fileName) {
