@@ -1,6 +1,7 @@
 #include "app/errors.h"
 
 #include <QMessageBox>
+#include <QPointer>
 #include <cstdio>
 
 namespace qta {
@@ -12,11 +13,18 @@ QString errorBoxText(const QString& message) {
     return text;
 }
 
+namespace {
+QPointer<QWidget> boxOwner;
+} // namespace
+
+void setErrorBoxOwner(QWidget* owner) { boxOwner = owner; }
+
 void showApplicationError(const QString& message) {
     const QString text = errorBoxText(message);
     std::fprintf(stderr, "qta504: %s\n", qPrintable(text));
-    auto* box = new QMessageBox(QMessageBox::Critical, QApplication::applicationDisplayName(), text,
-                                QMessageBox::Ok, QApplication::activeWindow());
+    auto* box =
+        new QMessageBox(QMessageBox::Critical, QApplication::applicationDisplayName(), text,
+                        QMessageBox::Ok, boxOwner ? boxOwner.data() : QApplication::activeWindow());
     box->setObjectName(QStringLiteral("ErrorBox"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setAccessibleName(QStringLiteral("Błąd: ") + text);

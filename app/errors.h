@@ -14,6 +14,10 @@ QString errorBoxText(const QString& message);
 // timers go on while it is open).
 void showApplicationError(const QString& message);
 
+// The window error boxes belong to (the main window), so that closing it ends
+// the program even while a box is open.
+void setErrorBoxOwner(QWidget* owner);
+
 // Catches what an event handler lets escape and shows it.
 class TApplication : public QApplication {
 public:

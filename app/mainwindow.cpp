@@ -28,6 +28,7 @@ const std::array<QString, 3> kPanelNames = {QStringLiteral("Stan połączenia"),
 
 TQTA504::TQTA504(QWidget* parent) : QMainWindow(parent), core(this) {
     setObjectName(QStringLiteral("QTA504"));
+    setErrorBoxOwner(this);
     setWindowTitle(QStringLiteral("QTA-504 v. 1.2"));
     mdi_ = new QMdiArea(this);
     mdi_->setObjectName(QStringLiteral("ClientArea"));
