@@ -937,6 +937,11 @@ void TTable::Post() {
     d->post();
 }
 
+void TTable::Cancel() {
+    d->pending = false;
+    d->pendingModified = false;
+}
+
 void TTable::Refresh() {
     d->requireOpen();
     d->attach();

@@ -66,6 +66,8 @@ public:
     void Append(); // starts a new row at the end; it becomes current
     // Writes the new row and the header's record count through to the file.
     void Post();
+    // Drops the row being appended, whatever was set in it.
+    void Cancel();
     void Refresh(); // re-reads the row count from the file
 
     // Raises ETable when the table has no such field.

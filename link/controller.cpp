@@ -431,6 +431,10 @@ void TQTA504Core::decodeRecord() {
         Konfig.Baza_Last_Rekord = row.INDEKS;
         Q_EMIT eventRowAppended(row.INDEKS);
     } catch (const std::exception& e) {
+        // A half-filled row must never reach the file later (moving off a new
+        // row posts it); the record stays in the controller for the next arming.
+        if (rejestr_ && rejestr_->Active())
+            rejestr_->Cancel();
         reportTableFailure(rejestrFailReported_, QString::fromUtf8(e.what()));
         return; // not stored: the copy pauses rather than skip the record
     }

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <shapefil.h>
 
 using namespace qta;
 
@@ -438,6 +439,43 @@ private Q_SLOTS:
         t.Open();
         QCOMPARE(text(t, 6, "ZDARZENIE"),
                  QStringLiteral("Linia N1 została zakwalifikowana jako dobra"));
+    }
+
+    // A local table that lacks a field: the failure is reported once, no
+    // half-filled row ever reaches the file, and the copy pauses instead of
+    // skipping the record.
+    void tableMissingAField() {
+        QFile::remove(rejestrFile());
+        DBFHandle h = DBFCreateEx(rejestrFile().toLocal8Bit().constData(), "LDID/200");
+        QVERIFY(h);
+        DBFAddField(h, "INDEKS", FTInteger, 5, 0);
+        DBFAddField(h, "DATA", FTString, 11, 0);
+        DBFAddField(h, "CZAS", FTString, 5, 0);
+        DBFAddField(h, "ZDARZENIE", FTString, 80, 0);
+        DBFAddField(h, "UWAGI", FTString, 254, 0);
+        DBFClose(h);
+
+        connectTo({"--events", "21"});
+        if (QTest::currentTestFailed())
+            return;
+        startCopy();
+        QTRY_VERIFY_WITH_TIMEOUT(view->errors.size() == 1, 5000);
+        QVERIFY(view->errors.first().contains(QStringLiteral("N1_STATUS"), Qt::CaseInsensitive));
+        QTRY_VERIFY_WITH_TIMEOUT(copyIdle(), 3000);
+
+        // The next arming asks for the same record again and fails again,
+        // without a second report and without a row.
+        QVERIFY(sim->commandTaken("add-event 0 192 192 192 33"));
+        QTRY_VERIFY_WITH_TIMEOUT(sim->requests().size() >= 4, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(copyIdle(), 3000);
+        // 21 is empty (never written), so 0 is the oldest; after the new
+        // record 21 the oldest slot is 22 (empty), then 0 again.
+        QCOMPARE(sim->requests(), (QList<int>{21, 0, 22, 0}));
+        QCOMPARE(view->errors.size(), 1);
+        QCOMPARE(core->Rejestr()->RecordCount(), 0);
+        core->closeAll();
+        core.reset();
+        QCOMPARE(storedIndexes(), QList<int>{});
     }
 
     // A record frame that comes again after the copy (a repeated or late reply)
