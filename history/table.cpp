@@ -802,8 +802,8 @@ struct TTable::Impl {
                              .arg(path, f.name));
     }
 
-    // Mirrors the dataset behaviour the callers were written against: moving
-    // away from a new row that has values posts it rather than dropping them.
+    // Moving away from a new row that has values posts it rather than
+    // dropping them; the copy uses Cancel where a row must not be kept.
     void settlePending() {
         if (pending && pendingModified)
             post();
