@@ -52,8 +52,7 @@ QString TQTA504Core::settingsPath() { return rejestrPath(QStringLiteral("ustawie
 void TQTA504Core::openTables() {
     rejestr_ = std::make_unique<TTable>(rejestrPath(QStringLiteral("rejestr.dbf")));
     rejestr_->Open();
-    rejestr_->Last();
-    const int last = lastStoredIndex();
+    const int last = lastStoredIndex(); // moves to the last row and reads its INDEKS
     Konfig.Baza_Last_Rekord = last < 0 ? 0 : last;
 
     linia_ = std::make_unique<TTable>(rejestrPath(QStringLiteral("linia.dbf")));

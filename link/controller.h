@@ -40,8 +40,6 @@ public:
 class TQTA504Core : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kKom_Rx_Complete = 2224; // the frame-complete notification
-
     explicit TQTA504Core(TMainView* view, QObject* parent = nullptr);
     ~TQTA504Core() override;
 

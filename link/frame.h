@@ -86,8 +86,6 @@ public:
     int word(int k) const { return payload(k) * 256 + payload(k + 1); }
     QByteArray payloadBytes() const;
 
-    qsizetype heldBytes() const { return held_.size(); }
-
     // Held bytes beyond this are dropped (a stalled handler must not grow memory).
     static constexpr qsizetype kMaxHeld = 64 * 1024;
 
