@@ -1,8 +1,11 @@
 // The two local tables are plain dBase files so that any spreadsheet can open
-// them. shapelib does the file format; this layer adds what the program needs
-// on top of it:
+// them. shapelib reads their header and creates them (history/tablefile.cpp);
+// this layer adds what the program needs on top of it:
 //   - every Post reaches the file before it returns (row, then header count,
-//     then fflush), so another process, or a crash right after, sees the row;
+//     written unbuffered), so another process, or a crash right after, sees
+//     the row; with syncEveryPost (the default) it reaches the disk as well;
+//   - a write that fails (a full disk, a file-size limit, an I/O error) leaves
+//     the header and every complete row as they were, and the row pending;
 //   - a table torn by a crash or power loss (header count and file length
 //     disagree) opens with the complete rows it holds, and the next append
 //     continues right after them;
@@ -12,567 +15,21 @@
 //     milliseconds since midnight), which shapelib only passes through.
 #include "history/table.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-
-#include <shapefil.h>
+#include "history/codepage.h"
+#include "history/tablefile.h"
+#include "history/tablevalues.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <iterator>
 #include <limits>
 #include <vector>
 
 namespace qta {
 
-namespace {
-
-// ---------------------------------------------------------------------------
-// Code pages
-//
-// Own tables rather than QStringConverter: without ICU (the usual Windows
-// build of Qt) it knows no Windows-1250 at all, and the tables are small.
-// Bytes a code page leaves undefined map to the C1 control of the same value,
-// so that whatever is in a file survives a read and a rewrite.
-
-enum class CodePage { Cp1250, Cp852, Cp1252, Utf8 };
-
-const char16_t kCp1250[128] = {
-    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021, 0x0088, 0x2030, 0x0160, 0x2039,
-    0x015A, 0x0164, 0x017D, 0x0179, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A, 0x00A0, 0x02C7, 0x02D8, 0x0141,
-    0x00A4, 0x0104, 0x00A6, 0x00A7, 0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
-    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7, 0x00B8, 0x0105, 0x015F, 0x00BB,
-    0x013D, 0x02DD, 0x013E, 0x017C, 0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
-    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E, 0x0110, 0x0143, 0x0147, 0x00D3,
-    0x00D4, 0x0150, 0x00D6, 0x00D7, 0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
-    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7, 0x010D, 0x00E9, 0x0119, 0x00EB,
-    0x011B, 0x00ED, 0x00EE, 0x010F, 0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
-    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
-};
-
-// The Eastern European DOS code page, found in tables made by DOS-era tools.
-const char16_t kCp852[128] = {
-    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x016F, 0x0107, 0x00E7, 0x0142, 0x00EB, 0x0150, 0x0151,
-    0x00EE, 0x0179, 0x00C4, 0x0106, 0x00C9, 0x0139, 0x013A, 0x00F4, 0x00F6, 0x013D, 0x013E, 0x015A,
-    0x015B, 0x00D6, 0x00DC, 0x0164, 0x0165, 0x0141, 0x00D7, 0x010D, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
-    0x0104, 0x0105, 0x017D, 0x017E, 0x0118, 0x0119, 0x00AC, 0x017A, 0x010C, 0x015F, 0x00AB, 0x00BB,
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x00C1, 0x00C2, 0x011A, 0x015E, 0x2563, 0x2551, 0x2557,
-    0x255D, 0x017B, 0x017C, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x0102, 0x0103,
-    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x00A4, 0x0111, 0x0110, 0x010E, 0x00CB,
-    0x010F, 0x0147, 0x00CD, 0x00CE, 0x011B, 0x2518, 0x250C, 0x2588, 0x2584, 0x0162, 0x016E, 0x2580,
-    0x00D3, 0x00DF, 0x00D4, 0x0143, 0x0144, 0x0148, 0x0160, 0x0161, 0x0154, 0x00DA, 0x0155, 0x0170,
-    0x00FD, 0x00DD, 0x0163, 0x00B4, 0x00AD, 0x02DD, 0x02DB, 0x02C7, 0x02D8, 0x00A7, 0x00F7, 0x00B8,
-    0x00B0, 0x00A8, 0x02D9, 0x0171, 0x0158, 0x0159, 0x25A0, 0x00A0,
-};
-
-// Western Windows: Latin-1 except for 0x80..0x9F.
-const char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
-char16_t upperHalf(CodePage cp, unsigned char b) {
-    switch (cp) {
-    case CodePage::Cp1250: return kCp1250[b - 0x80];
-    case CodePage::Cp852: return kCp852[b - 0x80];
-    default: return b < 0xA0 ? kCp1252High[b - 0x80] : char16_t(b);
-    }
-}
-
-QString decodeText(CodePage cp, const char* p, int n) {
-    if (cp == CodePage::Utf8)
-        return QString::fromUtf8(p, n);
-    QString s(n, Qt::Uninitialized);
-    QChar* out = s.data();
-    for (int i = 0; i < n; ++i) {
-        const auto b = static_cast<unsigned char>(p[i]);
-        out[i] = QChar(b < 0x80 ? char16_t(b) : upperHalf(cp, b));
-    }
-    return s;
-}
-
-// Returns false, with the offending character in `bad`, when the text holds a
-// character the code page cannot store.
-bool encodeText(CodePage cp, const QString& s, QByteArray& out, QString& bad) {
-    if (cp == CodePage::Utf8) {
-        out = s.toUtf8();
-        return true;
-    }
-    out.clear();
-    out.reserve(s.size());
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        const char16_t c = s.at(i).unicode();
-        if (c < 0x80) {
-            out.append(char(c));
-            continue;
-        }
-        int found = -1;
-        for (int b = 0x80; b < 0x100 && found < 0; ++b)
-            if (upperHalf(cp, static_cast<unsigned char>(b)) == c)
-                found = b;
-        if (found < 0) {
-            const bool pair = s.at(i).isHighSurrogate() && i + 1 < s.size();
-            bad = s.mid(i, pair ? 2 : 1);
-            return false;
-        }
-        out.append(char(found));
-    }
-    return true;
-}
-
-QString codePageName(CodePage cp) {
-    switch (cp) {
-    case CodePage::Cp1250: return QStringLiteral("CP1250");
-    case CodePage::Cp852: return QStringLiteral("CP852");
-    case CodePage::Cp1252: return QStringLiteral("CP1252");
-    case CodePage::Utf8: return QStringLiteral("UTF-8");
-    }
-    return {};
-}
-
-// shapelib reports the code page as the text of a .cpg file beside the table
-// or, without one, as "LDID/<language driver byte of the header>".
-CodePage codePageOf(const char* shp) {
-    const QString s = QString::fromLatin1(shp ? shp : "").trimmed().toUpper();
-    if (s.startsWith(QLatin1String("LDID/"))) {
-        switch (s.mid(5).toInt()) {
-        case 0x64: // Eastern European DOS
-            return CodePage::Cp852;
-        case 0x03: // Western Windows
-            return CodePage::Cp1252;
-        default:
-            // 0xC8 is Eastern European Windows. 0x57 means "the PC's Windows
-            // code page", which is Windows-1250 on the Polish PCs these tables
-            // live on. Any other or no marking: assume Windows-1250 as well,
-            // the code page of every table this program has ever written.
-            return CodePage::Cp1250;
-        }
-    }
-    QString digits;
-    for (const QChar c : s)
-        if (c.isDigit())
-            digits += c;
-    if (s.contains(QLatin1String("UTF-8")) || s.contains(QLatin1String("UTF8")) ||
-        digits == u"65001")
-        return CodePage::Utf8;
-    if (digits == u"852")
-        return CodePage::Cp852;
-    if (digits == u"1252" || digits == u"88591")
-        return CodePage::Cp1252;
-    return CodePage::Cp1250; // "1250", "ANSI 1250", unknown: as above
-}
-
-// ---------------------------------------------------------------------------
-// File access for shapelib
-//
-// Own hooks so that (a) the exact file name is opened whatever its extension
-// (shapelib swaps the extension for ".dbf"/".DBF"), and (b) a failed write,
-// seek or flush is noticed: shapelib itself ignores the result of its final
-// flush, and Post must not report success for a row that never reached the
-// file. Tables are touched from the user-interface thread only; the state is
-// thread_local all the same.
-
-thread_local QString tPath; // the table file during open/create
-thread_local bool tIoFailed = false;
-thread_local QString tShpError;
-
-bool isDbfName(const char* name) {
-    const size_t n = std::strlen(name);
-    return n >= 4 &&
-           (std::strcmp(name + n - 4, ".dbf") == 0 || std::strcmp(name + n - 4, ".DBF") == 0);
-}
-
-SAFile hookOpen(const char* name, const char* access) {
-    const QString path =
-        (isDbfName(name) && !tPath.isEmpty()) ? tPath : QFile::decodeName(QByteArray(name));
-#ifdef _WIN32
-    FILE* f = _wfopen(reinterpret_cast<const wchar_t*>(path.utf16()),
-                      reinterpret_cast<const wchar_t*>(QString::fromLatin1(access).utf16()));
-#else
-    FILE* f = std::fopen(QFile::encodeName(path).constData(), access);
-#endif
-    return reinterpret_cast<SAFile>(f);
-}
-
-FILE* F(SAFile f) { return reinterpret_cast<FILE*>(f); }
-
-SAOffset hookRead(void* p, SAOffset size, SAOffset n, SAFile f) {
-    return std::fread(p, size, n, F(f));
-}
-
-SAOffset hookWrite(void* p, SAOffset size, SAOffset n, SAFile f) {
-    const SAOffset done = std::fwrite(p, size, n, F(f));
-    if (done != n)
-        tIoFailed = true;
-    return done;
-}
-
-SAOffset hookSeek(SAFile f, SAOffset offset, int whence) {
-#ifdef _WIN32
-    const int r = _fseeki64(F(f), static_cast<__int64>(offset), whence);
-#else
-    const int r = fseeko(F(f), static_cast<off_t>(offset), whence);
-#endif
-    if (r != 0)
-        tIoFailed = true;
-    return r == 0 ? 0 : 1;
-}
-
-SAOffset hookTell(SAFile f) {
-#ifdef _WIN32
-    return static_cast<SAOffset>(_ftelli64(F(f)));
-#else
-    return static_cast<SAOffset>(ftello(F(f)));
-#endif
-}
-
-int hookFlush(SAFile f) {
-    const int r = std::fflush(F(f));
-    if (r != 0)
-        tIoFailed = true;
-    return r;
-}
-
-int hookClose(SAFile f) {
-    const int r = std::fclose(F(f));
-    if (r != 0)
-        tIoFailed = true;
-    return r;
-}
-
-int hookRemove(const char* name) { return std::remove(name); }
-
-void hookError(const char* message) { tShpError = QString::fromLocal8Bit(message); }
-
-double hookAtof(const char* s) { return std::atof(s); }
-
-SAHooks makeHooks() {
-    SAHooks h;
-    SASetupDefaultHooks(&h);
-    h.FOpen = hookOpen;
-    h.FRead = hookRead;
-    h.FWrite = hookWrite;
-    h.FSeek = hookSeek;
-    h.FTell = hookTell;
-    h.FFlush = hookFlush;
-    h.FClose = hookClose;
-    h.Remove = hookRemove;
-    h.Error = hookError;
-    h.Atof = hookAtof;
-    return h;
-}
-
-// Starts an I/O sequence whose failure is checked afterwards.
-void resetIo() {
-    tIoFailed = false;
-    tShpError.clear();
-}
-
-QString ioFailure() {
-    return tShpError.isEmpty() ? QString::fromLocal8Bit(std::strerror(errno)) : tShpError;
-}
-
-// ---------------------------------------------------------------------------
-// Field values
-
-struct Field {
-    QString name;
-    char type = 'C';
-    int offset = 0;
-    int width = 0;
-    int decimals = 0;
-};
-
-quint32 le32(const char* p) {
-    const auto* u = reinterpret_cast<const unsigned char*>(p);
-    return quint32(u[0]) | quint32(u[1]) << 8 | quint32(u[2]) << 16 | quint32(u[3]) << 24;
-}
-
-void putLe32(char* p, quint32 v) {
-    for (int i = 0; i < 4; ++i)
-        p[i] = char((v >> (8 * i)) & 0xFF);
-}
-
-bool allBytes(const char* p, int n, char c) {
-    for (int i = 0; i < n; ++i)
-        if (p[i] != c)
-            return false;
-    return true;
-}
-
-// Text without the padding (trailing blanks, or NULs some writers use).
-int textLength(const char* p, int n) {
-    while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == '\0'))
-        --n;
-    return n;
-}
-
-// A number written as text: blanks around it, nothing else. Empty, '*'-filled
-// (the usual NULL of numeric fields) or anything else: no number.
-bool parseNumber(const char* p, int n, double& value) {
-    int b = 0;
-    while (b < n && p[b] == ' ')
-        ++b;
-    int e = n;
-    while (e > b && (p[e - 1] == ' ' || p[e - 1] == '\0'))
-        --e;
-    if (b == e)
-        return false;
-    if (p[b] == '+')
-        ++b;
-    const auto r = std::from_chars(p + b, p + e, value);
-    return r.ec == std::errc() && r.ptr == p + e;
-}
-
-bool isDateType(char t) { return t == 'T' || t == 'D'; }
-bool isNumberType(char t) { return t == 'N' || t == 'F'; }
-
-// The wall-clock date and time a field holds; false when it is empty or not
-// a date.
-bool fieldWallTime(const Field& f, const char* rec, QDate& date, int& ms) {
-    const char* p = rec + f.offset;
-    if (f.type == 'T' && f.width == 8) {
-        if (allBytes(p, 8, '\0') || allBytes(p, 8, ' '))
-            return false;
-        date = QDate::fromJulianDay(le32(p));
-        const quint32 t = le32(p + 4);
-        ms = int(t);
-        return date.isValid() && t < 86400000u;
-    }
-    if (f.type == 'D' && f.width == 8) {
-        date = QDate::fromString(QString::fromLatin1(p, 8), QStringLiteral("yyyyMMdd"));
-        ms = 0;
-        return date.isValid();
-    }
-    if (f.type == 'C') {
-        const QString s = QString::fromLatin1(p, textLength(p, f.width)).trimmed();
-        QDateTime dt = QDateTime::fromString(s, Qt::ISODate);
-        if (!dt.isValid())
-            dt = QDateTime::fromString(s, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-        date = dt.date();
-        ms = dt.time().msecsSinceStartOfDay();
-        return dt.isValid();
-    }
-    return false;
-}
-
-// The tables hold the PC's local wall time. A local-time QDateTime consults
-// the system's time-zone rules each time it is made, which costs more than
-// all the rest of reading a row, and the chart windows read every row every
-// few seconds. So the UTC offset is looked up once per quarter of an hour of
-// wall time, and the result carries it as a fixed offset: the same instant and
-// the same wall time as the local-time value.
-class LocalClock {
-public:
-    QDateTime at(const QDate& date, int ms) {
-        constexpr int kQuarter = 15 * 60 * 1000;
-        const qint64 key = date.toJulianDay() * 96 + ms / kQuarter;
-        if (key != key_) {
-            const QTime start = QTime::fromMSecsSinceStartOfDay(ms / kQuarter * kQuarter);
-            offset_ = QDateTime(date, start, Qt::LocalTime).offsetFromUtc();
-            key_ = key;
-        }
-        return QDateTime(date, QTime::fromMSecsSinceStartOfDay(ms), Qt::OffsetFromUTC, offset_);
-    }
-
-private:
-    qint64 key_ = std::numeric_limits<qint64>::min();
-    int offset_ = 0;
-};
-
-bool fieldIsNull(const Field& f, const char* rec) {
-    const char* p = rec + f.offset;
-    if (f.type == 'T') {
-        QDate date;
-        int ms = 0;
-        return !fieldWallTime(f, rec, date, ms);
-    }
-    if (isNumberType(f.type)) {
-        double v;
-        return !parseNumber(p, f.width, v);
-    }
-    if (f.type == 'D')
-        return textLength(p, f.width) == 0 || allBytes(p, f.width, '0');
-    return textLength(p, f.width) == 0;
-}
-
-QString fieldString(const Field& f, const char* rec, CodePage cp) {
-    const char* p = rec + f.offset;
-    if (isDateType(f.type)) {
-        QDate date;
-        int ms = 0;
-        if (!fieldWallTime(f, rec, date, ms))
-            return {};
-        QString s = date.toString(QStringLiteral("yyyy-MM-dd"));
-        if (f.type == 'T')
-            s += QLatin1Char(' ') +
-                 QTime::fromMSecsSinceStartOfDay(ms).toString(QStringLiteral("HH:mm:ss"));
-        return s;
-    }
-    if (f.type == 'C')
-        return decodeText(cp, p, textLength(p, f.width));
-    // Numbers and whatever else: the characters as stored, without padding.
-    return QString::fromLatin1(p, f.width).trimmed();
-}
-
-QString typeName(char t) { return QString(QLatin1Char(t)); }
-
-// ---------------------------------------------------------------------------
-// Layout of a table file as found on disk.
-
-struct Layout {
-    int headerLength = 0;
-    int recordLength = 0;
-    qint64 headerCount = 0;
-    qint64 fileSize = 0;
-    int rows = 0;          // complete rows the table opens with
-    bool tornTail = false; // bytes after the last complete row other than the end mark
-};
-
-bool knownVersion(unsigned char v) {
-    // dBase II..V, FoxBASE/FoxPro and Visual FoxPro, with and without memo.
-    static const unsigned char kKnown[] = {0x02, 0x03, 0x04, 0x05, 0x30, 0x31, 0x32, 0x43,
-                                           0x63, 0x83, 0x8B, 0x8E, 0xCB, 0xE5, 0xF5, 0xFB};
-    return std::find(std::begin(kKnown), std::end(kKnown), v) != std::end(kKnown);
-}
-
-QString notDbase(const QString& path, const QString& why) {
-    return QStringLiteral("Plik %1 nie jest tabelą dBase (%2)").arg(path, why);
-}
-
-void checkExists(const QString& path) {
-    const QFileInfo fi(path);
-    if (!fi.absoluteDir().exists())
-        throw ETable(QStringLiteral("Brak folderu %1 z tabelą %2")
-                         .arg(QDir::toNativeSeparators(fi.absolutePath()), path));
-    if (!fi.exists())
-        throw ETable(QStringLiteral("Brak pliku tabeli %1").arg(path));
-    if (fi.isDir())
-        throw ETable(QStringLiteral("%1 jest folderem, nie tabelą").arg(path));
-}
-
-// Reads the header and works out how many complete rows the file holds.
-//
-// The rows are those that fit whole into the file length; the header count is
-// not trusted, since an append torn by a crash leaves it one behind (row
-// written, count not) or, after a power loss, a count ahead of the rows that
-// reached the disk. Rows beyond the header count are taken only if their
-// first byte is a valid row mark (' ' or '*'): a file that the file system
-// extended with zeros, or the end mark followed by leftovers, does not count.
-Layout scanLayout(const QString& path) {
-    checkExists(path);
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        throw ETable(QStringLiteral("Nie można otworzyć tabeli %1: %2").arg(path, f.errorString()));
-    Layout l;
-    l.fileSize = f.size();
-    const QByteArray h = f.read(32);
-    if (h.size() < 32)
-        throw ETable(notDbase(path, QStringLiteral("plik krótszy niż nagłówek")));
-    const auto* u = reinterpret_cast<const unsigned char*>(h.constData());
-    if (!knownVersion(u[0]))
-        throw ETable(notDbase(
-            path, QStringLiteral("nieznany znacznik 0x%1").arg(u[0], 2, 16, QLatin1Char('0'))));
-    l.headerCount = le32(h.constData() + 4) & 0x7FFFFFFF;
-    l.headerLength = u[8] | u[9] << 8;
-    l.recordLength = u[10] | u[11] << 8;
-    if (l.headerLength < 64 || l.recordLength < 2 || l.headerLength > l.fileSize)
-        throw ETable(notDbase(path, QStringLiteral("niespójny nagłówek")));
-
-    const qint64 data = l.fileSize - l.headerLength;
-    const qint64 complete = data / l.recordLength;
-    if (complete > std::numeric_limits<int>::max())
-        throw ETable(notDbase(path, QStringLiteral("za duży plik")));
-    qint64 rows = std::min(l.headerCount, complete);
-    while (rows < complete) {
-        char mark = 0;
-        if (!f.seek(l.headerLength + rows * l.recordLength) || f.read(&mark, 1) != 1 ||
-            (mark != ' ' && mark != '*'))
-            break;
-        ++rows;
-    }
-    l.rows = int(rows);
-    const qint64 end = l.headerLength + rows * qint64(l.recordLength);
-    l.tornTail = false;
-    if (l.fileSize > end) {
-        char mark = 0;
-        l.tornTail = l.fileSize > end + 1 || !f.seek(end) || f.read(&mark, 1) != 1 || mark != 0x1A;
-    }
-    return l;
-}
-
-std::vector<Field> fieldsOf(DBFHandle h) {
-    std::vector<Field> out;
-    const int n = DBFGetFieldCount(h);
-    out.reserve(size_t(n));
-    for (int i = 0; i < n; ++i) {
-        char name[XBASE_FLDNAME_LEN_READ + 1] = {};
-        int width = 0;
-        int decimals = 0;
-        DBFGetFieldInfo(h, i, name, &width, &decimals);
-        Field f;
-        f.name = QString::fromLatin1(name).trimmed();
-        f.type = DBFGetNativeFieldType(h, i);
-        f.offset = h->panFieldOffset[i];
-        f.width = width;
-        f.decimals = decimals;
-        out.push_back(f);
-    }
-    return out;
-}
-
-struct FieldDef {
-    const char* name;
-    char type;
-    int width;
-};
-
-void createTable(const QString& fileName, const std::vector<FieldDef>& fields) {
-    const QFileInfo fi(fileName);
-    if (!fi.absoluteDir().exists())
-        throw ETable(QStringLiteral("Brak folderu %1 na tabelę %2")
-                         .arg(QDir::toNativeSeparators(fi.absolutePath()), fileName));
-    if (fi.exists())
-        throw ETable(
-            QStringLiteral("Tabela %1 już istnieje; nie zostanie zastąpiona").arg(fileName));
-    {
-        // Claim the name first: the library's own create truncates whatever
-        // is there, and two tools started at once must not both succeed.
-        QFile claim(fileName);
-        if (!claim.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            throw ETable(QStringLiteral("Nie można utworzyć tabeli %1: %2")
-                             .arg(fileName, claim.errorString()));
-    }
-    SAHooks hooks = makeHooks();
-    resetIo();
-    tPath = fileName;
-    // Language driver 0xC8 (200) marks Eastern European Windows, i.e.
-    // Windows-1250, in the header itself; no .cpg file is written.
-    DBFHandle h = DBFCreateLL(QFile::encodeName(fileName).constData(), "LDID/200", &hooks);
-    tPath.clear();
-    bool ok = h != nullptr;
-    if (h) {
-        for (const FieldDef& s : fields)
-            ok = ok && DBFAddNativeFieldType(h, s.name, s.type, s.width, 0) >= 0;
-        const QDate today = QDate::currentDate();
-        DBFSetLastModifiedDate(h, today.year() - 1900, today.month(), today.day());
-        DBFClose(h);
-    }
-    if (!ok || tIoFailed) {
-        const QString why = ioFailure();
-        QFile::remove(fileName);
-        throw ETable(QStringLiteral("Nie można utworzyć tabeli %1: %2").arg(fileName, why));
-    }
-}
-
-} // namespace
+using namespace dbf;
 
 QString fromWindows1250(const QByteArray& bytes) {
     return decodeText(CodePage::Cp1250, bytes.constData(), int(bytes.size()));
@@ -582,14 +39,18 @@ QString fromWindows1250(const QByteArray& bytes) {
 
 struct TTable::Impl {
     QString path;
-    DBFHandle h = nullptr;
-    bool writable = false;
+    File file;
     std::vector<Field> fields;
+    QByteArray header; // the first 32 bytes as the file holds them
     int headerLength = 0;
     int recordLength = 0;
     int rows = 0;
-    bool tornTail = false;
+    bool endMark = false;  // one 0x1A after the last row
+    bool tornTail = false; // leftovers after the last row, cut before the next append
+    bool unsure = false;   // a failed write could not be undone: look again first
     CodePage cp = CodePage::Cp1250;
+    bool syncEveryPost = true;
+    bool unsynced = false;
     int cur = -1;
     bool pending = false;
     bool pendingModified = false;
@@ -599,27 +60,16 @@ struct TTable::Impl {
     mutable int blockFirst = 0;
     mutable int blockRows = 0;
 
-    ~Impl() { closeHandle(h); }
-
-    static void closeHandle(DBFHandle& handle) {
-        if (!handle)
-            return;
-        // Every change has been flushed with its header already; this keeps
-        // DBFClose from writing a header of its own over one that another
-        // process may have written since.
-        handle->bUpdated = 0;
-        DBFClose(handle);
-        handle = nullptr;
-    }
+    bool isOpen() const { return file.isOpen(); }
 
     void requireOpen() const {
-        if (!h)
+        if (!isOpen())
             throw ETable(QStringLiteral("Tabela %1 nie jest otwarta").arg(path));
     }
 
     void requireWritable() const {
         requireOpen();
-        if (!writable)
+        if (!file.writable())
             throw ETable(QStringLiteral("Tabela %1 jest tylko do odczytu").arg(path));
     }
 
@@ -630,46 +80,25 @@ struct TTable::Impl {
         return fields[size_t(index)];
     }
 
-    // Opens the file and replaces the handle; the old state stays when it fails.
+    // Opens the file and replaces the state; the old state stays when it fails.
     void attach() {
         const Layout l = scanLayout(path);
-        SAHooks hooks = makeHooks();
-        const QByteArray name = QFile::encodeName(path);
-        resetIo();
-        tPath = path;
-        bool canWrite = true;
-        DBFHandle nh = DBFOpenLL(name.constData(), "rb+", &hooks);
-        if (!nh) {
-            canWrite = false;
-            nh = DBFOpenLL(name.constData(), "rb", &hooks);
-        }
-        tPath.clear();
-        if (!nh)
-            throw ETable(notDbase(path, QStringLiteral("nagłówka nie da się odczytać")));
-        std::vector<Field> fs = fieldsOf(nh);
-        int sum = 1;
-        for (const Field& f : fs)
-            sum += f.width;
-        if (fs.empty() || sum != l.recordLength) {
-            closeHandle(nh);
+        Description desc = describe(path, l);
+        File nf;
+        if (!nf.open(path, true) && !nf.open(path, false))
             throw ETable(
-                notDbase(path, QStringLiteral("opis pól nie zgadza się z długością wiersza")));
-        }
-        // The library takes the header count as the number of rows; the rows
-        // actually present are what counts (see scanLayout).
-        nh->nRecords = l.rows;
-        const CodePage page = codePageOf(DBFGetCodePage(nh));
-
-        closeHandle(h);
-        h = nh;
+                QStringLiteral("Nie można otworzyć tabeli %1: %2").arg(path, nf.errorString()));
+        file = std::move(nf);
         blockRows = 0;
-        writable = canWrite;
-        fields = std::move(fs);
+        fields = std::move(desc.fields);
+        cp = desc.cp;
+        header = l.header;
         headerLength = l.headerLength;
         recordLength = l.recordLength;
         rows = l.rows;
+        endMark = l.endMark;
         tornTail = l.tornTail;
-        cp = page;
+        unsure = false;
     }
 
     const char* row(int r) const {
@@ -684,10 +113,9 @@ struct TTable::Impl {
         return block.constData() + qsizetype(r - blockFirst) * recordLength;
     }
 
-    // Rows are read some 64 KiB at a time rather than one by one through the
-    // library: a chart refresh reads every row in order, and a row per read
-    // costs a seek and a read of the file each. Going backwards (a grid
-    // scrolled up) fills the block towards the start.
+    // Rows are read some 64 KiB at a time rather than one by one: a chart
+    // refresh reads every row in order. Going backwards (a grid scrolled up)
+    // fills the block towards the start.
     void loadBlock(int r) const {
         const int n = std::max(1, 65536 / recordLength);
         int first = r;
@@ -696,18 +124,11 @@ struct TTable::Impl {
         const int count = std::min(n, rows - first);
         blockRows = 0;
         block.resize(qsizetype(count) * recordLength);
-        resetIo();
-        const auto offset = SAOffset(headerLength) + SAOffset(first) * SAOffset(recordLength);
-        const bool ok = hookSeek(h->fp, offset, SEEK_SET) == 0 &&
-                        hookRead(block.data(), SAOffset(recordLength), SAOffset(count), h->fp) ==
-                            SAOffset(count);
-        // A stream must seek between a read and a write; the library's next
-        // write may not.
-        hookSeek(h->fp, 0, SEEK_CUR);
-        if (!ok)
+        const qint64 offset = headerLength + qint64(first) * recordLength;
+        if (!const_cast<File&>(file).readAt(offset, block.data(), block.size()))
             throw ETable(QStringLiteral("Nie można odczytać wiersza %1 tabeli %2: %3")
                              .arg(r)
-                             .arg(path, ioFailure()));
+                             .arg(path, file.errorString()));
         blockFirst = first;
         blockRows = count;
     }
@@ -811,39 +232,121 @@ struct TTable::Impl {
         pendingModified = false;
     }
 
+    [[noreturn]] void failPost(const QString& why) {
+        throw ETable(
+            QStringLiteral("Nie udało się zapisać wiersza do tabeli %1: %2").arg(path, why));
+    }
+
+    // Puts the file back to its rows before a failed append: the bytes after
+    // them cut off, the end mark and the header's date and count as they were.
+    // Shrinking a file and rewriting bytes in blocks it already has need no
+    // free space, so this works on a full disk; if it fails all the same, the
+    // next append looks at the file again before writing.
+    void undoAppend(qint64 end) {
+        bool ok = true;
+        if (endMark)
+            ok = file.writeAt(end, "\x1A", 1) && file.truncate(end + 1);
+        else
+            ok = file.truncate(end);
+        ok = file.writeAt(1, header.constData() + 1, 7) && ok;
+        if (!ok)
+            unsure = true;
+    }
+
+    // After a failed undo: the file may or may not hold the pending row.
+    // Re-read its layout; a row equal to the pending one right after the
+    // known rows is the pending row, written after all.
+    bool recheck() {
+        const int before = rows;
+        const bool hadRow = pending;
+        attach();
+        if (hadRow && rows == before + 1 &&
+            std::memcmp(row(before), pendingRow.constData(), size_t(recordLength)) == 0) {
+            cur = before;
+            return true;
+        }
+        if (rows > before) {
+            // Not ours: keep only the rows known before the failure.
+            rows = before;
+            tornTail = true;
+        }
+        return false;
+    }
+
+    // Appends the pending row. Order of writes, each undone on failure:
+    //   1. the row from its second byte on, and a new end mark after it
+    //      (the old end mark, or the end of the file, stays as it was);
+    //   2. the row's first byte over the old end mark: only now the row is
+    //      a valid row of the file;
+    //   3. the header's date and record count;
+    //   4. a data sync (every post, or later with syncEveryPost off).
+    // A failure leaves the header and every complete row as they were and the
+    // row pending, so the next Append or Post tries it again.
     void post() {
         if (!pending)
             return;
         requireWritable();
+        if (unsure && recheck()) {
+            pending = false;
+            pendingModified = false;
+            return;
+        }
+        const qint64 end = headerLength + qint64(rows) * recordLength;
         if (tornTail) {
-            // Leftovers of a torn append go before the new row is written, so
-            // the file ends exactly after its rows again.
-            if (!QFile::resize(path, headerLength + qint64(rows) * recordLength))
-                throw ETable(QStringLiteral("Nie można naprawić końca tabeli %1").arg(path));
+            // Leftovers of a torn append go first, so that the file ends
+            // exactly after its rows again.
+            if (!file.truncate(end))
+                throw ETable(QStringLiteral("Nie można naprawić końca tabeli %1: %2")
+                                 .arg(path, file.errorString()));
             tornTail = false;
+            endMark = false;
         }
-        resetIo();
+        QByteArray tail = pendingRow.mid(1);
+        tail.append('\x1A');
+        if (!file.writeAt(end + 1, tail.constData(), tail.size())) {
+            const QString why = file.errorString();
+            undoAppend(end);
+            failPost(why);
+        }
+        if (!file.writeAt(end, pendingRow.constData(), 1)) {
+            const QString why = file.errorString();
+            undoAppend(end);
+            failPost(why);
+        }
+        QByteArray h = header;
         const QDate today = QDate::currentDate();
-        DBFSetLastModifiedDate(h, today.year() - 1900, today.month(), today.day());
-        const bool ok = DBFWriteTuple(h, rows, pendingRow.data());
-        if (ok)
-            DBFUpdateHeader(h);
-        if (!ok || tIoFailed) {
-            // Forget what the library holds of the row; the next Post starts
-            // over from a file trimmed back to its complete rows.
-            const QString why = ioFailure();
-            h->nRecords = rows;
-            h->nCurrentRecord = -1;
-            h->bCurrentRecordModified = 0;
-            tornTail = true;
-            throw ETable(
-                QStringLiteral("Nie udało się zapisać wiersza do tabeli %1: %2").arg(path, why));
+        h[1] = char(today.year() - 1900);
+        h[2] = char(today.month());
+        h[3] = char(today.day());
+        putLe32(h.data() + 4, quint32(rows + 1));
+        if (!file.writeAt(1, h.constData() + 1, 7)) {
+            const QString why = file.errorString();
+            undoAppend(end);
+            failPost(why);
         }
-        h->bUpdated = 0;
+        unsynced = true;
+        if (syncEveryPost && !file.sync()) {
+            const QString why = file.errorString();
+            undoAppend(end);
+            failPost(why);
+        }
+        if (syncEveryPost)
+            unsynced = false;
+        header = h;
+        endMark = true;
         cur = rows;
         ++rows;
         pending = false;
         pendingModified = false;
+    }
+
+    void sync() {
+        if (!unsynced || !isOpen())
+            return;
+        if (!file.sync())
+            throw ETable(QStringLiteral("Nie udało się zapisać na dysk tabeli %1: %2")
+                             .arg(path, file.errorString()));
+        unsynced = false;
     }
 
     void rewrite(int r, int index, const QString& value) {
@@ -856,21 +359,18 @@ struct TTable::Impl {
                                         "UWAGI, nie pole %2")
                              .arg(path, f.name));
         const QByteArray bytes = textBytes(f, value);
-        QByteArray rec(row(r), recordLength);
-        std::memcpy(rec.data() + f.offset, bytes.constData(), size_t(f.width));
+        const QByteArray old(row(r) + f.offset, f.width);
         blockRows = 0; // the block may hold the old row
-        resetIo();
-        const bool ok = DBFWriteTuple(h, r, rec.data());
-        if (ok)
-            DBFUpdateHeader(h);
-        if (!ok || tIoFailed) {
-            const QString why = ioFailure();
-            h->nCurrentRecord = -1;
-            h->bCurrentRecordModified = 0;
+        const qint64 at = headerLength + qint64(r) * recordLength + f.offset;
+        // The field is rewritten in place, in blocks the file already has;
+        // a remark the user typed reaches the disk before this returns.
+        if (!file.writeAt(at, bytes.constData(), bytes.size()) || !file.sync()) {
+            const QString why = file.errorString();
+            if (!file.writeAt(at, old.constData(), old.size()))
+                unsure = true;
             throw ETable(QStringLiteral("Nie udało się zapisać pola %1 w tabeli %2: %3")
                              .arg(f.name, path, why));
         }
-        h->bUpdated = 0;
     }
 };
 
@@ -889,7 +389,7 @@ TTable::~TTable() {
 }
 
 void TTable::Open() {
-    if (d->h)
+    if (d->isOpen())
         return;
     d->attach();
     d->cur = d->rows > 0 ? 0 : -1;
@@ -898,7 +398,7 @@ void TTable::Open() {
 }
 
 void TTable::Close() {
-    if (!d->h)
+    if (!d->isOpen())
         return;
     std::exception_ptr failed;
     try {
@@ -906,7 +406,14 @@ void TTable::Close() {
     } catch (...) {
         failed = std::current_exception();
     }
-    Impl::closeHandle(d->h);
+    try {
+        d->sync();
+    } catch (...) {
+        if (!failed)
+            failed = std::current_exception();
+    }
+    d->file.close();
+    d->blockRows = 0;
     d->pending = false;
     d->pendingModified = false;
     d->cur = -1;
@@ -916,7 +423,7 @@ void TTable::Close() {
         std::rethrow_exception(failed);
 }
 
-bool TTable::Active() const { return d->h != nullptr; }
+bool TTable::Active() const { return d->isOpen(); }
 
 void TTable::Last() {
     d->requireOpen();
@@ -936,6 +443,13 @@ void TTable::Post() {
     d->requireOpen();
     d->post();
 }
+
+void TTable::Sync() {
+    d->requireOpen();
+    d->sync();
+}
+
+void TTable::setSyncEveryPost(bool on) { d->syncEveryPost = on; }
 
 void TTable::Cancel() {
     d->pending = false;
@@ -977,7 +491,7 @@ int TTable::RecordCount() const {
 }
 
 int TTable::RecNo() const {
-    if (!d->h)
+    if (!d->isOpen())
         return -1;
     return d->pending ? d->rows : d->cur;
 }

@@ -1,5 +1,6 @@
 // A local dBase table: open, append-only writes that reach the file at every
-// Post, and reads by row and field name (names matched without case).
+// Post and never damage it when they fail, and reads by row and field name
+// (names matched without case).
 #pragma once
 
 #include <QDateTime>
@@ -64,8 +65,15 @@ public:
     // setRecNo, Close) posts it first; one without values is dropped.
     void Last();   // the last row becomes current (none when empty)
     void Append(); // starts a new row at the end; it becomes current
-    // Writes the new row and the header's record count through to the file.
+    // Writes the new row and the header's record count through to the file,
+    // and with syncEveryPost on (the default) on to the disk. A failure
+    // raises ETable and leaves the file as it was and the row pending: the
+    // next Append or Post tries it again.
     void Post();
+    // Off: posted rows reach the disk at Sync or Close rather than at every
+    // Post (the voltage table, written every second, syncs on a timer).
+    void setSyncEveryPost(bool on);
+    void Sync(); // rows posted since the last sync reach the disk
     // Drops the row being appended, whatever was set in it.
     void Cancel();
     void Refresh(); // re-reads the row count from the file

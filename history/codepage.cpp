@@ -1,0 +1,137 @@
+#include "history/codepage.h"
+
+namespace qta::dbf {
+
+namespace {
+
+// Own tables rather than QStringConverter: without ICU (the usual Windows
+// build of Qt) it knows no Windows-1250 at all, and the tables are small.
+// Bytes a code page leaves undefined map to the C1 control of the same value,
+// so that whatever is in a file survives a read and a rewrite.
+
+const char16_t kCp1250[128] = {
+    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021, 0x0088, 0x2030, 0x0160, 0x2039,
+    0x015A, 0x0164, 0x017D, 0x0179, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A, 0x00A0, 0x02C7, 0x02D8, 0x0141,
+    0x00A4, 0x0104, 0x00A6, 0x00A7, 0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
+    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7, 0x00B8, 0x0105, 0x015F, 0x00BB,
+    0x013D, 0x02DD, 0x013E, 0x017C, 0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E, 0x0110, 0x0143, 0x0147, 0x00D3,
+    0x00D4, 0x0150, 0x00D6, 0x00D7, 0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7, 0x010D, 0x00E9, 0x0119, 0x00EB,
+    0x011B, 0x00ED, 0x00EE, 0x010F, 0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+};
+
+// The Eastern European DOS code page, found in tables made by DOS-era tools.
+const char16_t kCp852[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x016F, 0x0107, 0x00E7, 0x0142, 0x00EB, 0x0150, 0x0151,
+    0x00EE, 0x0179, 0x00C4, 0x0106, 0x00C9, 0x0139, 0x013A, 0x00F4, 0x00F6, 0x013D, 0x013E, 0x015A,
+    0x015B, 0x00D6, 0x00DC, 0x0164, 0x0165, 0x0141, 0x00D7, 0x010D, 0x00E1, 0x00ED, 0x00F3, 0x00FA,
+    0x0104, 0x0105, 0x017D, 0x017E, 0x0118, 0x0119, 0x00AC, 0x017A, 0x010C, 0x015F, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x00C1, 0x00C2, 0x011A, 0x015E, 0x2563, 0x2551, 0x2557,
+    0x255D, 0x017B, 0x017C, 0x2510, 0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x0102, 0x0103,
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x00A4, 0x0111, 0x0110, 0x010E, 0x00CB,
+    0x010F, 0x0147, 0x00CD, 0x00CE, 0x011B, 0x2518, 0x250C, 0x2588, 0x2584, 0x0162, 0x016E, 0x2580,
+    0x00D3, 0x00DF, 0x00D4, 0x0143, 0x0144, 0x0148, 0x0160, 0x0161, 0x0154, 0x00DA, 0x0155, 0x0170,
+    0x00FD, 0x00DD, 0x0163, 0x00B4, 0x00AD, 0x02DD, 0x02DB, 0x02C7, 0x02D8, 0x00A7, 0x00F7, 0x00B8,
+    0x00B0, 0x00A8, 0x02D9, 0x0171, 0x0158, 0x0159, 0x25A0, 0x00A0,
+};
+
+// Western Windows: Latin-1 except for 0x80..0x9F.
+const char16_t kCp1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char16_t upperHalf(CodePage cp, unsigned char b) {
+    switch (cp) {
+    case CodePage::Cp1250: return kCp1250[b - 0x80];
+    case CodePage::Cp852: return kCp852[b - 0x80];
+    default: return b < 0xA0 ? kCp1252High[b - 0x80] : char16_t(b);
+    }
+}
+
+} // namespace
+
+QString decodeText(CodePage cp, const char* p, int n) {
+    if (cp == CodePage::Utf8)
+        return QString::fromUtf8(p, n);
+    QString s(n, Qt::Uninitialized);
+    QChar* out = s.data();
+    for (int i = 0; i < n; ++i) {
+        const auto b = static_cast<unsigned char>(p[i]);
+        out[i] = QChar(b < 0x80 ? char16_t(b) : upperHalf(cp, b));
+    }
+    return s;
+}
+
+bool encodeText(CodePage cp, const QString& s, QByteArray& out, QString& bad) {
+    if (cp == CodePage::Utf8) {
+        out = s.toUtf8();
+        return true;
+    }
+    out.clear();
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        const char16_t c = s.at(i).unicode();
+        if (c < 0x80) {
+            out.append(char(c));
+            continue;
+        }
+        int found = -1;
+        for (int b = 0x80; b < 0x100 && found < 0; ++b)
+            if (upperHalf(cp, static_cast<unsigned char>(b)) == c)
+                found = b;
+        if (found < 0) {
+            const bool pair = s.at(i).isHighSurrogate() && i + 1 < s.size();
+            bad = s.mid(i, pair ? 2 : 1);
+            return false;
+        }
+        out.append(char(found));
+    }
+    return true;
+}
+
+QString codePageName(CodePage cp) {
+    switch (cp) {
+    case CodePage::Cp1250: return QStringLiteral("CP1250");
+    case CodePage::Cp852: return QStringLiteral("CP852");
+    case CodePage::Cp1252: return QStringLiteral("CP1252");
+    case CodePage::Utf8: return QStringLiteral("UTF-8");
+    }
+    return {};
+}
+
+CodePage codePageOf(const char* shp) {
+    const QString s = QString::fromLatin1(shp ? shp : "").trimmed().toUpper();
+    if (s.startsWith(QLatin1String("LDID/"))) {
+        switch (s.mid(5).toInt()) {
+        case 0x64: // Eastern European DOS
+            return CodePage::Cp852;
+        case 0x03: // Western Windows
+            return CodePage::Cp1252;
+        default:
+            // 0xC8 is Eastern European Windows. 0x57 means "the PC's Windows
+            // code page", which is Windows-1250 on the Polish PCs these tables
+            // live on. Any other or no marking: assume Windows-1250 as well,
+            // the code page of every table this program has ever written.
+            return CodePage::Cp1250;
+        }
+    }
+    QString digits;
+    for (const QChar c : s)
+        if (c.isDigit())
+            digits += c;
+    if (s.contains(QLatin1String("UTF-8")) || s.contains(QLatin1String("UTF8")) ||
+        digits == u"65001")
+        return CodePage::Utf8;
+    if (digits == u"852")
+        return CodePage::Cp852;
+    if (digits == u"1252" || digits == u"88591")
+        return CodePage::Cp1252;
+    return CodePage::Cp1250; // "1250", "ANSI 1250", unknown: as above
+}
+
+} // namespace qta::dbf

@@ -1,0 +1,111 @@
+// The file side of the local tables: the header and layout of a dBase file
+// as found on disk (including what a crash leaves behind), creating new
+// tables, and positional reads and writes that either complete or leave the
+// file as it was.
+#pragma once
+
+#include "history/codepage.h"
+#include "history/tablevalues.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <utility>
+#include <vector>
+
+namespace qta::dbf {
+
+// ---------------------------------------------------------------- writes
+
+// What a test makes the next write do. error 0 lets it through; otherwise it
+// fails with that errno value (ENOSPC, EIO, EFBIG ...) after writing the first
+// `partial` bytes for real (a short write).
+struct WriteFault {
+    int error = 0;
+    qint64 partial = 0;
+};
+// Consulted before every write of the table layer: rows, headers, remarks,
+// new tables (offset -1 for a write through the library while creating) and
+// data syncs (length 0). Tests only; nullptr restores plain writes.
+using WriteFaultHook = std::function<WriteFault(qint64 offset, qint64 length)>;
+void setWriteFaultHook(WriteFaultHook hook);
+
+// One open table file, unbuffered: every read and write goes straight to the
+// system at the given offset, so a failure leaves nothing behind in a buffer
+// to be written later (the cause of headers garbled after a full disk when
+// the library's buffered read-modify-write of the header met a failed read).
+class File {
+public:
+    File() = default;
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    File(File&& o) noexcept { *this = std::move(o); }
+    File& operator=(File&& o) noexcept {
+        if (this != &o) {
+            close();
+            std::swap(fd_, o.fd_);
+            std::swap(writable_, o.writable_);
+            error_ = o.error_;
+        }
+        return *this;
+    }
+
+    bool open(const QString& path, bool writable);
+    void close();
+    bool isOpen() const { return fd_ >= 0; }
+    bool writable() const { return writable_; }
+
+    bool readAt(qint64 offset, char* data, qint64 length);
+    // All the bytes or false; a short write counts as a failure.
+    bool writeAt(qint64 offset, const char* data, qint64 length);
+    bool truncate(qint64 size);
+    bool sync(); // the data of the file reaches the disk (fdatasync)
+    qint64 size() const;
+    // What the last failed call met, in words (strerror).
+    QString errorString() const { return error_; }
+
+private:
+    bool fail(int err);
+    int fd_ = -1;
+    bool writable_ = false;
+    QString error_;
+};
+
+// ---------------------------------------------------------------- layout
+
+// Layout of a table file as found on disk.
+struct Layout {
+    QByteArray header; // the first 32 bytes
+    int headerLength = 0;
+    int recordLength = 0;
+    qint64 headerCount = 0;
+    qint64 fileSize = 0;
+    int rows = 0;          // complete rows the table opens with
+    bool endMark = false;  // exactly one 0x1A after the last row
+    bool tornTail = false; // bytes after the last complete row other than the end mark
+};
+
+QString notDbase(const QString& path, const QString& why);
+
+// Reads the header and works out how many complete rows the file holds (see
+// the comment at its definition). Raises ETable.
+Layout scanLayout(const QString& path);
+
+// The field list and code page of a table, read by the library.
+struct Description {
+    std::vector<Field> fields;
+    CodePage cp = CodePage::Cp1250;
+};
+Description describe(const QString& path, const Layout& layout);
+
+struct FieldDef {
+    const char* name;
+    char type;
+    int width;
+};
+// Creates an empty table; refuses to overwrite. A failed create leaves no file.
+void createTable(const QString& fileName, const std::vector<FieldDef>& fields);
+
+} // namespace qta::dbf
