@@ -76,6 +76,9 @@ int main(int argc, char** argv) {
         sigaction(SIGTERM, &sa, nullptr);
         sigaction(SIGINT, &sa, nullptr);
     }
+    // A write past the file-size limit fails with EFBIG and is reported like a
+    // full disk, instead of ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
 
     // Maximised; without a window manager (Xvfb) that is the screen's size.
     if (const QScreen* screen = QGuiApplication::primaryScreen())

@@ -37,6 +37,15 @@ TQTA504Core::TQTA504Core(TMainView* view, QObject* parent) : QObject(parent), vi
     connect(&Timer4, &QTimer::timeout, this, &TQTA504Core::Timer4Timer);
     connect(&Timer5, &QTimer::timeout, this, &TQTA504Core::Timer5Timer);
     connect(&RecordTimeout, &QTimer::timeout, this, &TQTA504Core::onRecordTimeout);
+    LiniaSync.setInterval(kLiniaSyncMs);
+    connect(&LiniaSync, &QTimer::timeout, this, [this] {
+        try {
+            if (linia_ && linia_->Active())
+                linia_->Sync();
+        } catch (const std::exception& e) {
+            reportTableFailure(liniaFailReported_, QString::fromUtf8(e.what()));
+        }
+    });
 
     // Timer2 and Timer3 run from the start; Timer1 is enabled by the main window.
     Timer2.start();
@@ -57,6 +66,9 @@ void TQTA504Core::openTables() {
 
     linia_ = std::make_unique<TTable>(rejestrPath(QStringLiteral("linia.dbf")));
     linia_->Open();
+    // A row a second: synced every few seconds rather than at every row.
+    linia_->setSyncEveryPost(false);
+    LiniaSync.start();
     linia_->Last();
     appendLiniaRow({});
 }
@@ -67,6 +79,7 @@ void TQTA504Core::closeAll() {
     Timer4.stop();
     Timer5.stop();
     RecordTimeout.stop();
+    LiniaSync.stop();
     QString error;
     if (rejestr_)
         rejestr_->Close();

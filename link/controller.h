@@ -108,6 +108,9 @@ public:
     // Interval of the download ticks after the first arming.
     int downloadIntervalMs = 500;
     QTimer RecordTimeout;
+    // Voltage rows reach the disk at least this often (event rows at every post).
+    static constexpr int kLiniaSyncMs = 10000;
+    QTimer LiniaSync;
 
     // Errors of the start window go to the same general handling.
     void reportErrorFromStart(const QString& message) { view_->reportError(message); }
