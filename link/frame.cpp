@@ -1,5 +1,7 @@
 #include "link/frame.h"
 
+#include <algorithm>
+
 namespace qta {
 
 int rxPayloadLength(int code) {
@@ -56,55 +58,74 @@ QByteArray recordRequest(int numer) {
     return buildFrame(TxAskRecord, p);
 }
 
+namespace {
+constexpr RxCode kRxCodes[] = {RxStatus, RxConfig, RxRecord, RxCustom, RxIdentifier, RxNewest};
+} // namespace
+
 bool TReceiver::step(std::uint8_t b) {
-    switch (UART_Rx_Status) {
-    case 0:
-        if (b == kFrameStart) {
-            UART_Rx_Tab[1] = b;
-            UART_Rx_Status = 1;
-        }
-        return false;
-    case 1:
-        UART_Rx_Tab[2] = b;
-        UART_Rx_Status = 2;
-        return false;
-    case 2: {
-        UART_Rx_Tab[3] = b;
-        const int code = UART_Rx_Tab[2];
+    ++pos_;
+    window_[size_t(pos_ % kWindow)] = b;
+
+    // A valid frame ending at this byte; of several, the one that began first.
+    qint64 best = -1;
+    int bestCode = 0;
+    for (const RxCode code : kRxCodes) {
         const int len = rxPayloadLength(code);
-        if (b == std::uint8_t(255 - code) && len >= 0) {
-            UART_Rx_CRC = 0;
-            UART_Rx_Kod = code;
-            UART_Rx_Licznik = 0;
-            UART_Rx_Ile = len + 2;
-            UART_Rx_Status = 3;
-        } else {
-            // Bad complement, or a code the controller never sends: drop.
-            UART_Rx_Status = 0;
+        const qint64 s = pos_ - (len + 5) + 1;
+        if (s < minStart_ || (best >= 0 && s >= best))
+            continue;
+        if (at(s) != kFrameStart || at(s + 1) != code || at(s + 2) != 255 - code)
+            continue;
+        int sum = 0;
+        for (int k = 0; k < len; ++k)
+            sum += at(s + 3 + k);
+        if (sum == at(pos_ - 1) * 256 + at(pos_)) {
+            best = s;
+            bestCode = code;
         }
+    }
+    if (best < 0) {
+        describeOpenCandidate();
         return false;
     }
-    case 3: {
-        const int d = UART_Rx_Ile - UART_Rx_Licznik;
-        bool done = false;
-        if (d > 2) {
-            UART_Rx_Tab[4 + UART_Rx_Licznik] = b;
-            UART_Rx_CRC += b;
-        } else if (d == 2) {
-            UART_Rx_CRC_Kontrola = b * 256;
-        } else {
-            UART_Rx_CRC_Kontrola += b;
-            if (UART_Rx_CRC == UART_Rx_CRC_Kontrola) {
-                UART_Rx_Status = 4;
-                done = true;
-            } else {
-                UART_Rx_Status = 0;
-            }
+    const int len = rxPayloadLength(bestCode);
+    for (int k = 0; k < len + 5; ++k)
+        UART_Rx_Tab[size_t(1 + k)] = at(best + k);
+    UART_Rx_Kod = bestCode;
+    UART_Rx_Ile = len + 2;
+    UART_Rx_Licznik = len + 2;
+    UART_Rx_CRC_Kontrola = at(pos_ - 1) * 256 + at(pos_);
+    UART_Rx_CRC = UART_Rx_CRC_Kontrola;
+    UART_Rx_Status = 4;
+    minStart_ = pos_ + 1;
+    return true;
+}
+
+// The oldest start byte that may still begin a frame, for the UART_Rx_ fields.
+void TReceiver::describeOpenCandidate() {
+    UART_Rx_Status = 0;
+    for (qint64 s = std::max(minStart_, pos_ - kMaxFrame + 1); s <= pos_; ++s) {
+        if (at(s) != kFrameStart)
+            continue;
+        if (s == pos_) {
+            UART_Rx_Status = 1;
+            return;
         }
-        ++UART_Rx_Licznik;
-        return done;
-    }
-    default: return false;
+        const int code = at(s + 1);
+        const int len = rxPayloadLength(code);
+        if (len < 0 || pos_ - s + 1 >= len + 5)
+            continue;
+        if (s + 1 == pos_) {
+            UART_Rx_Status = 2;
+            return;
+        }
+        if (at(s + 2) != 255 - code)
+            continue;
+        UART_Rx_Status = 3;
+        UART_Rx_Kod = code;
+        UART_Rx_Ile = len + 2;
+        UART_Rx_Licznik = int(pos_ - s - 2);
+        return;
     }
 }
 
@@ -122,7 +143,7 @@ bool TReceiver::feed(const char* data, qsizetype size) {
 }
 
 bool TReceiver::rearm() {
-    UART_Rx_Status = 0;
+    describeOpenCandidate(); // nothing open: the frame took every byte before it
     if (held_.isEmpty())
         return false;
     const QByteArray pending = std::move(held_);

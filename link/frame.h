@@ -52,10 +52,17 @@ QByteArray recordRequest(int numer);
 
 // Cuts the incoming byte stream into frames whose checksum agrees.
 //
-// States: 0 hunting for 255, 1 code, 2 complement, 3 payload and checksum,
-// 4 frame complete and waiting for its handler. Bad frames are dropped
-// without a word. A second 255 in state 1 is taken as the code; nothing
-// resynchronises.
+// A frame is received the moment its last byte arrives: at every byte the
+// receiver looks back for a valid frame (start byte, a code the controller
+// sends, its complement, payload, checksum) that ends at that byte and starts
+// after the previous frame. So broken bytes (a frame cut short, a corrupted
+// checksum, a stray 255) cost no frame that follows them complete: every
+// start byte stays a candidate until a frame is found or it can no longer
+// be one. Bad frames are dropped without a word.
+//
+// The UART_Rx_ fields describe the oldest candidate still open: Status 0
+// hunting for 255, 1 code, 2 complement, 3 payload and checksum, 4 frame
+// complete and waiting for its handler (then they describe that frame).
 //
 // Bytes that arrive in state 4 are held back and replayed, in order, by
 // rearm(), so a frame that follows another in the same read is not lost.
@@ -89,8 +96,19 @@ public:
     // Held bytes beyond this are dropped (a stalled handler must not grow memory).
     static constexpr qsizetype kMaxHeld = 64 * 1024;
 
+    // The longest frame the controller sends: start, code, complement,
+    // 34 bytes of configuration, checksum.
+    static constexpr int kMaxFrame = 39;
+
 private:
     bool step(std::uint8_t b);
+    std::uint8_t at(qint64 pos) const { return window_[size_t(pos % kWindow)]; }
+    void describeOpenCandidate();
+
+    static constexpr int kWindow = 64; // >= kMaxFrame
+    std::array<std::uint8_t, kWindow> window_{};
+    qint64 pos_ = -1;     // position of the last byte received
+    qint64 minStart_ = 0; // frames start after the last one received
     QByteArray held_;
 };
 

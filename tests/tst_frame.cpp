@@ -57,8 +57,24 @@ private Q_SLOTS:
         QTest::newRow("bad checksum then good")
             << QList<QByteArray>{bad + buildFrame(RxNewest, bytes({0, 5}))} << QList<int>{8};
 
-        QTest::newRow("second 255 taken as code")
-            << QList<QByteArray>{bytes({255}) + statusFrame(3)} << QList<int>{};
+        // Resynchronisation: broken bytes cost no frame that follows complete.
+        QTest::newRow("stray 255 before a frame")
+            << QList<QByteArray>{bytes({255}) + statusFrame(3)} << QList<int>{1};
+        QTest::newRow("frame cut short, then a good one")
+            << QList<QByteArray>{bytes({255, 1, 254, 0, 230, 0}) + statusFrame(3)} << QList<int>{1};
+        QTest::newRow("long frame cut short, then a short one in the same read")
+            << QList<QByteArray>{bytes({255, 2, 253, 1, 2, 3}) +
+                                 buildFrame(RxNewest, bytes({0, 9}))}
+            << QList<int>{8};
+        QTest::newRow("cut frame, good frame split across reads")
+            << QList<QByteArray>{bytes({255, 3, 252, 7}) + statusFrame(6).left(5),
+                                 statusFrame(6).mid(5)}
+            << QList<int>{1};
+        QTest::newRow("corrupted frame then two good ones")
+            << QList<QByteArray>{statusFrame(2).left(20) + bytes({255, 255}) +
+                                 statusFrame(2).mid(22) + buildFrame(RxNewest, bytes({0, 5})) +
+                                 statusFrame(7)}
+            << QList<int>{8, 1};
 
         QTest::newRow("bad complement")
             << QList<QByteArray>{bytes({255, 7, 247, 1, 2, 3, 4, 5, 6, 7, 8, 0, 36})}
