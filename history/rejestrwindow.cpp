@@ -126,7 +126,7 @@ TRejestrForm::TRejestrForm(TQTA504Core& core, QWidget* parent)
     // append) is the grid's current row.
     const int current = std::min(table_->RecNo(), model_->rowCount() - 1);
     if (current >= 0) {
-        grid_->setCurrentIndex(model_->index(current, TRejestrModel::ColUwagi));
+        grid_->setCurrentIndex(model_->index(current, TRejestrModel::ColData));
         // Scrolled once the grid has its size.
         QTimer::singleShot(0, grid_, [this] {
             if (grid_->currentIndex().isValid())
@@ -147,7 +147,7 @@ void TRejestrForm::follow() {
     if (grid_->editing() || !atEnd || last < before)
         return;
     const int column = grid_->currentIndex().isValid() ? grid_->currentIndex().column()
-                                                       : int(TRejestrModel::ColUwagi);
+                                                       : int(TRejestrModel::ColData);
     grid_->setCurrentIndex(model_->index(last, column));
     grid_->scrollTo(grid_->currentIndex());
 }
