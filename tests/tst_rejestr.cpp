@@ -256,6 +256,10 @@ private Q_SLOTS:
         f = &openForm();
         QCOMPARE(f->model()->index(0, 3).data().toString(), QStringLiteral("wymiana bezpiecznika"));
         QCOMPARE(f->model()->index(2, 3).data().toString(), QStringLiteral("Żółć"));
+        // Closing the program while typing stores the remark before the table closes.
+        typeRemark(*f, 1, QStringLiteral("po zamknięciu programu"));
+        main_->close();
+        QCOMPARE(storedRemark(1), QStringLiteral("po zamknięciu programu"));
         // Nothing else of the rows changed.
         TTable t(kTable);
         t.Open();
