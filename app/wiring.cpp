@@ -1,6 +1,8 @@
 #include "app/wiring.h"
 
 #include "app/mainwindow.h"
+#include "history/rejestrwindow.h"
+#include "history/table.h"
 #include "mimic/mimicwindow.h"
 
 namespace qta {
@@ -12,6 +14,20 @@ void wireWindows(TQTA504& main) {
             w->setProperty("fixedFrame", !m->sizeable());
         return w;
     };
+    main.setWindowFactory(main.Widok_Rejestr, [&main]() -> QWidget* {
+        TTable* t = main.core.Rejestr();
+        if (!t || !t->Active()) {
+            main.reportError(QStringLiteral("Rejestru zdarzeń nie można pokazać: tabela "
+                                            "rejestr.dbf nie jest otwarta"));
+            return nullptr;
+        }
+        try {
+            return new TRejestrForm(main.core);
+        } catch (const ETable& e) {
+            main.reportError(e.message());
+            return nullptr;
+        }
+    });
 }
 
 } // namespace qta

@@ -417,6 +417,7 @@ void TQTA504Core::decodeRecord() {
         if (!rejestr_)
             throw ETable(QStringLiteral("Tabela rejestr.dbf nie jest otwarta"));
         TTable& t = *rejestr_;
+        Q_EMIT eventRowAboutToAppend();
         t.Append();
         t.FieldByName(QStringLiteral("DATA")).setAsString(row.DATA);
         t.FieldByName(QStringLiteral("CZAS")).setAsString(row.CZAS);

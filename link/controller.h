@@ -122,6 +122,9 @@ Q_SIGNALS:
     // A frame has been handled (tests and views follow the link with it).
     void frameHandled(int code);
     void eventRowAppended(int indeks);
+    // Emitted (directly) just before an event row is appended, so that a
+    // remark being edited reaches its row first.
+    void eventRowAboutToAppend();
     void statusRowAppended();
 
 private:

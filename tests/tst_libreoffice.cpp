@@ -1,5 +1,6 @@
 // The tables open in LibreOffice Calc with the right values: both are
 // converted to CSV by headless LibreOffice and read back.
+#include "history/csvexport.h"
 #include "history/table.h"
 
 #include <QDir>
@@ -16,11 +17,12 @@ class TestLibreOffice : public QObject {
     QTemporaryDir dir;
 
     // Converts `table` to UTF-8 CSV; Calc's dBase import is told the code page.
-    QStringList convert(const QString& table) {
+    QStringList convert(const QString& table,
+                        const QString& infilter = QStringLiteral("dBase:33")) {
         QProcess p;
         p.setWorkingDirectory(dir.path());
         p.start(soffice, {QStringLiteral("-env:UserInstallation=file://") + dir.path() + "/profile",
-                          QStringLiteral("--headless"), QStringLiteral("--infilter=dBase:33"),
+                          QStringLiteral("--headless"), QStringLiteral("--infilter=") + infilter,
                           QStringLiteral("--convert-to"),
                           QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1"),
                           QStringLiteral("--outdir"), dir.path() + "/out", table});
@@ -85,6 +87,41 @@ private Q_SLOTS:
         QCOMPARE(cells.value(3), QStringLiteral("\"Zadziałanie wyłacznika bezpieczeństwa\""));
         QCOMPARE(cells.value(4), QStringLiteral("\"ŻÓŁĆ źdźbło ĄĘŃŚ\""));
         QCOMPARE(cells.value(5), QStringLiteral("\"Linia zła\""));
+    }
+
+    // The CSV export as Calc reads it with the options of a Polish user
+    // (';' separator, UTF-8): every row and column, the letters intact, a
+    // quoted ';' and '"' inside one cell.
+    void exportedCsv() {
+        const QString path = dir.path() + "/eksport.dbf";
+        TTable::createRejestr(path);
+        TTable t(path);
+        t.Open();
+        for (int i = 0; i < 3; ++i) {
+            t.Append();
+            t.FieldByName(QStringLiteral("INDEKS")).setAsInteger(10 + i);
+            t.FieldByName(QStringLiteral("DATA"))
+                .setAsString(QStringLiteral("2024-03-1%1 ").arg(i));
+            t.FieldByName(QStringLiteral("ZDARZENIE"))
+                .setAsString(QStringLiteral("Przełączenie na linię N%1").arg(i + 1));
+            t.FieldByName(QStringLiteral("UWAGI"))
+                .setAsString(QStringLiteral("wymiana bezpiecznika; \"pilne\" żółć"));
+            t.Post();
+        }
+        const QString csv = dir.path() + "/eksport.csv";
+        QCOMPARE(exportTableCsvFile(t, csv, {QDate(2024, 3, 11), QDate(2024, 3, 12)}), 2);
+
+        const QStringList rows = convert(csv, QStringLiteral("CSV:59,34,76,1"));
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[0].split(QLatin1Char(',')).size(), 28);
+        QVERIFY2(rows[0].startsWith(
+                     QStringLiteral("\"INDEKS\",\"DATA\",\"CZAS\",\"ZDARZENIE\",\"UWAGI\",")),
+                 qPrintable(rows[0]));
+        const QStringList cells = rows[2].split(QLatin1Char(','));
+        QCOMPARE(cells.size(), 28);
+        QCOMPARE(cells.value(0), QStringLiteral("12"));
+        QCOMPARE(cells.value(3), QStringLiteral("\"Przełączenie na linię N3\""));
+        QCOMPARE(cells.value(4), QStringLiteral("\"wymiana bezpiecznika; \"\"pilne\"\" żółć\""));
     }
 };
 

@@ -419,7 +419,7 @@ private Q_SLOTS:
         TQTA504& m = startMain();
         m.enableSettingsItems();
         for (QAction* a :
-             {m.Widok_Rejestr, m.Widok_N1, m.Widok_N2, m.Widok_N3, m.Ustawienia_Konfiguracja,
+             {m.Widok_N1, m.Widok_N2, m.Widok_N3, m.Ustawienia_Konfiguracja,
               m.Ustawienia_Dostosuj, m.Ustawienia_Zegar, m.Ustawienia_Zabezpieczenia}) {
             a->trigger();
             a->trigger();

@@ -2,6 +2,10 @@
 // About box picture, into PNG files for review.
 //   qta504-shots [OUTPUT_DIR]      (default: screenshots)
 // Runs on any Qt platform; scripts/screenshots uses the offscreen one.
+#include "history/eksportdialog.h"
+#include "history/rejestrmodel.h"
+#include "history/rejestrwindow.h"
+#include "history/table.h"
 #include "link/controller.h"
 #include "mimic/artwork.h"
 #include "mimic/mimicwindow.h"
@@ -10,6 +14,7 @@
 #include <QDir>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QTemporaryDir>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -78,6 +83,59 @@ bool save(QWidget* w, const QString& path) {
     return ok;
 }
 
+// A working directory whose event log reads like a few weeks of a real
+// installation: switching after dips, qualification, settings changed, a
+// few remarks.
+bool writeRealisticLog(const QString& dir) {
+    if (!QDir().mkpath(dir + QStringLiteral("/rejestr")))
+        return false;
+    const QString file = dir + QStringLiteral("/rejestr/rejestr.dbf");
+    qta::TTable::createRejestr(file);
+    qta::TTable::createLinia(dir + QStringLiteral("/rejestr/linia.dbf"));
+    struct E {
+        const char* data;
+        const char* czas;
+        const char* zdarzenie;
+        const char* uwagi;
+    };
+    static const E events[] = {
+        {"2024-02-26", "07:58", "Start systemu", "uruchomienie po montażu"},
+        {"2024-02-26", "07:58", "Linia N1 została zakwalifikowana jako dobra", ""},
+        {"2024-02-26", "07:59", "Załączenie linii N1", ""},
+        {"2024-02-26", "08:12", "Zmiana napięcia Umin dla linii N1. Nowa wartość: 195", ""},
+        {"2024-03-02", "14:31", "Linia pierwsza została zakwalifikowana jako zła", ""},
+        {"2024-03-02", "14:31", "Wyłączenie linii N1", ""},
+        {"2024-03-02", "14:31", "Załączenie linii N2", "zanik w sieci miejskiej"},
+        {"2024-03-02", "14:47", "Linia N1 została zakwalifikowana jako dobra", ""},
+        {"2024-03-02", "14:48", "Wyłączenie linii N2", ""},
+        {"2024-03-02", "14:48", "Załączenie linii N1", ""},
+        {"2024-03-09", "10:05", "Wyłączenie linii N1", "próba generatora"},
+        {"2024-03-09", "10:05", "Załączenie linii G", "próba generatora, 20 min"},
+        {"2024-03-09", "10:26", "Załączenie linii N1", ""},
+        {"2024-03-14", "03:17", "Brak dobrych linii zasilających", ""},
+        {"2024-03-14", "03:19", "Zadziałanie wyłacznika bezpieczeństwa", "wymiana bezpiecznika F2"},
+        {"2024-03-14", "06:40", "Start systemu", ""},
+        {"2024-03-14", "06:41", "Załączenie linii N1", ""},
+        {"2024-03-20", "12:00", "Zmiana programu. Poprzedni: N1 + N2 + N3, obecny: N1 + N2 + G",
+         ""},
+        {"2024-03-21", "09:30", "Linia druga została zakwalifikowana jako zła", ""},
+        {"2024-03-21", "09:44", "Linia N2 została zakwalifikowana jako dobra", ""},
+    };
+    qta::TTable t(file);
+    t.Open();
+    int i = 0;
+    for (const E& e : events) {
+        t.Append();
+        t.FieldByName(QStringLiteral("INDEKS")).setAsInteger(i++);
+        t.FieldByName(QStringLiteral("DATA")).setAsString(QString::fromUtf8(e.data) + u' ');
+        t.FieldByName(QStringLiteral("CZAS")).setAsString(QString::fromUtf8(e.czas));
+        t.FieldByName(QStringLiteral("ZDARZENIE")).setAsString(QString::fromUtf8(e.zdarzenie));
+        t.FieldByName(QStringLiteral("UWAGI")).setAsString(QString::fromUtf8(e.uwagi));
+        t.Post();
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -116,6 +174,45 @@ int main(int argc, char** argv) {
             for (int i = 0; i < 11; ++i)
                 w->TimerTimer();
             ok &= save(w.get(), base + QStringLiteral("3_link_lost.png"));
+        }
+    }
+
+    // The event-log window: as it opens, at a larger size, with a refused
+    // remark, and its export dialog.
+    {
+        QTemporaryDir logDir;
+        const QString old = QDir::currentPath();
+        const QString out = QDir(outDir).absolutePath();
+        if (logDir.isValid() && writeRealisticLog(logDir.path())) {
+            QDir::setCurrent(logDir.path());
+            TNoView logView;
+            qta::TQTA504Core logCore(&logView);
+            logCore.Timer2.stop();
+            logCore.Timer3.stop();
+            logCore.openTables();
+            {
+                qta::TRejestrForm form(logCore);
+                form.show();
+                QCoreApplication::processEvents();
+                ok &= save(&form, out + QStringLiteral("/rejestr_1_open.png"));
+                form.resize(900, 420);
+                form.DBGrid1()->scrollToBottom();
+                ok &= save(&form, out + QStringLiteral("/rejestr_2_wide.png"));
+                form.DBGrid1()->setCurrentIndex(form.model()->index(17, 3));
+                form.model()->setData(form.model()->index(17, 3),
+                                      QStringLiteral("zmiana programu → z generatorem"));
+                QCoreApplication::processEvents();
+                ok &= save(&form, out + QStringLiteral("/rejestr_3_refused.png"));
+                qta::TEksportDialog dialog(*logCore.Rejestr(),
+                                           QStringLiteral("/home/serwis/rejestr.csv"));
+                dialog.show();
+                ok &= save(&dialog, out + QStringLiteral("/rejestr_4_export.png"));
+            }
+            logCore.closeAll();
+            QDir::setCurrent(old);
+        } else {
+            std::printf("FAILED event log for the event-log window\n");
+            ok = false;
         }
     }
 

@@ -1,5 +1,6 @@
 // qta504-tables: makes the two empty local tables for a new installation,
 // prints a table as text, and checks a table for a torn append.
+#include "history/csvexport.h"
 #include "history/table.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <string_view>
 
 using namespace qta;
 
@@ -28,7 +30,10 @@ int usage() {
              "  qta504-tables create DIR   make DIR/rejestr/ with empty rejestr.dbf and linia.dbf\n"
              "  qta504-tables dump FILE    print a table as tab-separated UTF-8 text\n"
              "  qta504-tables check FILE   compare the header's row count with the file length\n"
-             "                             (exit 0 when they agree, 1 when not)\n";
+             "                             (exit 0 when they agree, 1 when not)\n"
+             "  qta504-tables export FILE [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
+             "                             print the rows of a period (both days included) as\n"
+             "                             CSV: UTF-8 with BOM, ';' between fields, a header row\n";
     err().flush();
     return 2;
 }
@@ -123,10 +128,60 @@ int check(const QString& file) {
     return agree ? 0 : 1;
 }
 
+// export FILE [--from YYYY-MM-DD] [--to YYYY-MM-DD]
+int exportCsv(const QStringList& args) {
+    QString file;
+    TExportPeriod period;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (a == u"--from" || a == u"--to") {
+            const std::optional<QDate> d =
+                i + 1 < args.size() ? parseExportDate(args[i + 1]) : std::nullopt;
+            if (!d) {
+                err() << "qta504-tables: " << a << " needs a date as YYYY-MM-DD, not \""
+                      << (i + 1 < args.size() ? args[i + 1] : QString()) << "\"\n";
+                return 2;
+            }
+            (a == u"--from" ? period.from : period.to) = d;
+            ++i;
+        } else if (file.isEmpty() && !a.startsWith(u'-')) {
+            file = a;
+        } else {
+            return usage();
+        }
+    }
+    if (file.isEmpty())
+        return usage();
+    TTable t(file);
+    t.Open();
+    QFile out;
+    if (!out.open(stdout, QIODevice::WriteOnly)) {
+        err() << "qta504-tables: cannot write to standard output\n";
+        return 2;
+    }
+    exportTableCsv(t, out, period);
+    if (!out.flush()) {
+        err() << "qta504-tables: writing the CSV failed: " << out.errorString() << "\n";
+        return 2;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const int rc = [&] {
+        if (argc >= 2 && std::string_view(argv[1]) == "export") {
+            QStringList args;
+            for (int i = 2; i < argc; ++i)
+                args << QFile::decodeName(argv[i]);
+            try {
+                return exportCsv(args);
+            } catch (const ETable& e) {
+                err() << "qta504-tables: " << e.message() << "\n";
+                return 2;
+            }
+        }
         if (argc != 3)
             return usage();
         const QString cmd = QString::fromLocal8Bit(argv[1]);
