@@ -1,7 +1,9 @@
 #include "app/wiring.h"
 
 #include "app/mainwindow.h"
+#include "history/demoform.h"
 #include "mimic/mimicwindow.h"
+#include "settings/zegar.h"
 
 namespace qta {
 
@@ -12,6 +14,10 @@ void wireWindows(TQTA504& main) {
             w->setProperty("fixedFrame", !m->sizeable());
         return w;
     };
+    main.setWindowFactory(main.Ustawienia_Zegar,
+                          [&main]() -> QWidget* { return new TZegar(main.core); });
+    main.setWindowFactory(main.Ustawienia_Demo,
+                          [&main]() -> QWidget* { return new TDemoForm(main.core); });
 }
 
 } // namespace qta
