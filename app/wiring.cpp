@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "history/demoform.h"
 #include "mimic/mimicwindow.h"
+#include "settings/zabezpieczenia.h"
 #include "settings/zegar.h"
 
 namespace qta {
@@ -16,6 +17,8 @@ void wireWindows(TQTA504& main) {
     };
     main.setWindowFactory(main.Ustawienia_Zegar,
                           [&main]() -> QWidget* { return new TZegar(main.core); });
+    main.setWindowFactory(main.Ustawienia_Zabezpieczenia,
+                          [&main]() -> QWidget* { return new TZabezpieczenia(main.core); });
     main.setWindowFactory(main.Ustawienia_Demo,
                           [&main]() -> QWidget* { return new TDemoForm(main.core); });
 }

@@ -1,7 +1,7 @@
 #include "history/demoform.h"
 
-#include "app/errors.h"
 #include "link/controller.h"
+#include "settings/settingsframes.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -253,12 +253,12 @@ void TDemoForm::sendFrame(int mode) {
     if (!core_.Flaga_Kom.OK)
         return;
     try {
-        core_.ComPort.TransmitBytes(demoFrame(mode, fieldTexts()));
+        transmitFrame(core_.ComPort, demoFrame(mode, fieldTexts()));
         failureShown_ = false;
     } catch (const EComPort& e) {
         // One box per run of failures: a step every second would stack them.
         if (!failureShown_)
-            showApplicationError(e.message());
+            core_.reportError(e.message());
         failureShown_ = true;
     }
 }

@@ -1,6 +1,7 @@
 #include "settings/pinentry.h"
 
 #include "link/frame.h"
+#include "settings/entryrule.h"
 
 namespace qta {
 
@@ -33,7 +34,7 @@ void TPinEntry::setChange(bool on) {
     if (on) {
         ZmianaPIN = true;
         StaryPIN.setActive(true);
-        Focus = Stary;
+        requestFocus(Stary);
         return;
     }
     ZmianaPIN = false;
@@ -49,6 +50,11 @@ void TPinEntry::setChange(bool on) {
     OkEnabled = true;
 }
 
+void TPinEntry::requestFocus(Box b) {
+    Focus = b;
+    ++FocusRequests;
+}
+
 void TPinEntry::staryChanged(const QString& text) {
     StaryPIN.text = text;
     const int v = number(text);
@@ -60,7 +66,7 @@ void TPinEntry::staryChanged(const QString& text) {
         StaryPIN_Label.text = kPinPoprawny;
         StaryPIN_Label.visible = true;
         NowyPIN.setActive(true);
-        Focus = Nowy;
+        requestFocus(Nowy);
         PowtorzPIN.enabled = true; // still beige until the new PIN is complete
         return;
     }
@@ -74,7 +80,7 @@ void TPinEntry::nowyChanged(const QString& text) {
     NowyPIN.text = text;
     if (text.size() == 4) {
         PowtorzPIN.setActive(true);
-        Focus = Powtorz;
+        requestFocus(Powtorz);
     } else {
         PowtorzPIN.setActive(false);
     }
@@ -111,7 +117,7 @@ int TPinEntry::pinToSend(QString* error) const {
     const int v = number(NowyPIN.text);
     if (v < 0) {
         if (error)
-            *error = QStringLiteral("Nowy PIN „%1” nie jest liczbą").arg(NowyPIN.text);
+            *error = notAnIntegerMessage(NowyPIN.text);
         return -1;
     }
     if (!confirmed()) {

@@ -47,6 +47,7 @@ public:
     bool OkEnabled = true;
     // The box that last asked for the focus (None: none yet).
     Box Focus = None;
+    int FocusRequests = 0; // grows with every request
 
     void setChange(bool on);
 
@@ -70,6 +71,7 @@ public:
 
 private:
     void checkRepeat();
+    void requestFocus(Box b);
 
     std::function<int()> presentPin_;
 };

@@ -1,16 +1,12 @@
 #include "settings/zegar.h"
 
-#include "app/errors.h"
-#include "link/controller.h"
 #include "mimic/artwork.h"
 #include "settings/clockframe.h"
 
 #include <QLabel>
 #include <QLocale>
-#include <QMdiSubWindow>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QShortcut>
 
 namespace qta {
 
@@ -38,7 +34,7 @@ QLabel* heading(QWidget* parent, int pixelSize, QRect r) {
 
 } // namespace
 
-TZegar::TZegar(TQTA504Core& core, QWidget* parent) : QWidget(parent), core_(core) {
+TZegar::TZegar(TQTA504Core& core, QWidget* parent) : TEditorWindow(core, 0, parent) {
     tag(this, QStringLiteral("Zegar"), QStringLiteral("Zegar"));
     setWindowTitle(QStringLiteral("Zegar"));
     setProperty("fixedFrame", true);
@@ -76,9 +72,6 @@ TZegar::TZegar(TQTA504Core& core, QWidget* parent) : QWidget(parent), core_(core
                            QStringLiteral("Anuluj: zamknij okno zegara"), QRect(160, 156, 84, 30));
     connect(Button1, &QPushButton::clicked, this, &TZegar::Button1Click);
     connect(Anuluj_Button, &QPushButton::clicked, this, &TZegar::Anuluj_ButtonClick);
-    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    esc->setContext(Qt::WidgetWithChildrenShortcut);
-    connect(esc, &QShortcut::activated, this, &TZegar::Anuluj_ButtonClick);
 
     Timer.setObjectName(QStringLiteral("Timer"));
     Timer.setInterval(250);
@@ -108,26 +101,17 @@ void TZegar::TimerTimer() {
 }
 
 void TZegar::Button1Click() {
-    if (!core_.Flaga_Kom.OK)
+    if (!core().Flaga_Kom.OK)
         return;
     const QDateTime now = clock(); // one reading for every field
     const QByteArray frame = clockFrame(now);
     if (frame.isEmpty()) {
-        showApplicationError(clockOutOfRangeText(now.date().year()));
+        core().reportError(clockOutOfRangeText(now.date().year()));
         return;
     }
-    try {
-        core_.ComPort.TransmitBytes(frame);
-    } catch (const EComPort& e) {
-        showApplicationError(e.message());
-    }
+    sendFrame(frame); // a transmit error goes to the error box; the window stays open
 }
 
-void TZegar::Anuluj_ButtonClick() {
-    if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget()))
-        sub->close();
-    else
-        close();
-}
+void TZegar::Anuluj_ButtonClick() { CancelClick(); }
 
 } // namespace qta

@@ -2,9 +2,10 @@
 // controller's clock from them. It reads nothing from the controller.
 #pragma once
 
+#include "settings/editorwindow.h"
+
 #include <QDateTime>
 #include <QTimer>
-#include <QWidget>
 #include <functional>
 
 class QLabel;
@@ -12,9 +13,8 @@ class QPushButton;
 
 namespace qta {
 
-class TQTA504Core;
-
-class TZegar : public QWidget {
+// Closing schedules no re-read: the controller's clock is not read back.
+class TZegar : public TEditorWindow {
     Q_OBJECT
 public:
     explicit TZegar(TQTA504Core& core, QWidget* parent = nullptr);
@@ -36,9 +36,6 @@ public:
     QPushButton* Button1 = nullptr;
     QPushButton* Anuluj_Button = nullptr;
     QTimer Timer;
-
-private:
-    TQTA504Core& core_;
 };
 
 } // namespace qta

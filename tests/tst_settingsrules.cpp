@@ -171,7 +171,7 @@ private Q_SLOTS:
         QTest::newRow("confirmed new PIN below 256")
             << 4321 << QStringList{"C+", "S:4321", "N:0042", "R:0042"} << 42 << "";
         QTest::newRow("new PIN box empty")
-            << 4321 << QStringList{"C+"} << -1 << "Nowy PIN „” nie jest liczbą";
+            << 4321 << QStringList{"C+"} << -1 << "'''' is not a valid integer value";
         // "OK" is still on after a pasted old PIN: a PIN typed once must not go out.
         QTest::newRow("new PIN not confirmed")
             << 4321 << QStringList{"C+", "S=4321", "N:9999"} << -1 << "Nowy PIN nie został";
