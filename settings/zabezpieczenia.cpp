@@ -35,6 +35,9 @@ TZabezpieczenia::TZabezpieczenia(TQTA504Core& core, QWidget* parent)
     setProperty("fixedFrame", true);
     setProperty("toolWindow", true);
     setFixedSize(kClient);
+    QFont font = this->font();
+    font.setPixelSize(11);
+    setFont(font);
 
     auto* background = new QLabel(this);
     background->setObjectName(QStringLiteral("Image1"));
@@ -62,14 +65,14 @@ TZabezpieczenia::TZabezpieczenia(TQTA504Core& core, QWidget* parent)
         this);
     ZmianaPIN->move(170, 77);
 
-    makeText(kStaryName + u':', QStringLiteral("Label4"), {18, 106, 100, 18});
-    makeText(kNowyName + u':', QStringLiteral("Label5"), {18, 138, 100, 18});
-    makeText(kPowtorzName + u':', QStringLiteral("Label6"), {18, 170, 100, 18});
+    makeText(kStaryName + u':', QStringLiteral("Label4"), {18, 106, 102, 18});
+    makeText(kNowyName + u':', QStringLiteral("Label5"), {18, 138, 102, 18});
+    makeText(kPowtorzName + u':', QStringLiteral("Label6"), {18, 170, 102, 18});
     StaryPIN_Edit = makeBox(QStringLiteral("StaryPIN_Edit"), kStaryName, 104);
     NowyPIN_Edit = makeBox(QStringLiteral("NowyPIN_Edit"), kNowyName, 136);
     PowtorzPIN_Edit = makeBox(QStringLiteral("PowtorzPIN_Edit"), kPowtorzName, 168);
-    StaryPIN_Label = makeText(QString(), QStringLiteral("StaryPIN_Label"), {174, 106, 100, 18});
-    PowtorzPIN_Label = makeText(QString(), QStringLiteral("PowtorzPIN_Label"), {174, 170, 100, 18});
+    StaryPIN_Label = makeText(QString(), QStringLiteral("StaryPIN_Label"), {163, 106, 115, 18});
+    PowtorzPIN_Label = makeText(QString(), QStringLiteral("PowtorzPIN_Label"), {163, 170, 115, 18});
     connect(StaryPIN_Edit, &QLineEdit::textChanged, this, [this](const QString& t) {
         entry_.staryChanged(t);
         sync();
@@ -116,7 +119,7 @@ QLineEdit* TZabezpieczenia::makeBox(const QString& name, const QString& spoken, 
     e->setMaxLength(4);
     e->setValidator(
         new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,4}")), e));
-    e->setGeometry(120, y, 48, 21);
+    e->setGeometry(119, y, 40, 21);
     return e;
 }
 

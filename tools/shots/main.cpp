@@ -80,6 +80,8 @@ bool save(QWidget* w, const QString& path) {
 
 } // namespace
 
+bool shootClockPinDemo(qta::TQTA504Core& core, const QString& outDir);
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString outDir =
@@ -118,6 +120,8 @@ int main(int argc, char** argv) {
             ok &= save(w.get(), base + QStringLiteral("3_link_lost.png"));
         }
     }
+
+    ok &= shootClockPinDemo(core, outDir);
 
     // The About box picture, at its size and enlarged for a closer look.
     qta::initArtwork();
