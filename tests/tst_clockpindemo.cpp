@@ -293,6 +293,41 @@ private Q_SLOTS:
         QVERIFY(!reading("N3L2_Min")->isVisible() && !reading("N1L1_Min")->isVisible());
     }
 
+    // Every control carries its component name as description and a Polish name.
+    void accessibleNames() {
+        RecordingView view;
+        TQTA504Core core(&view);
+        const auto check = [](QWidget& w, const QStringList& names) {
+            for (const QString& n : names) {
+                auto* c = w.findChild<QWidget*>(n);
+                QVERIFY2(c, qPrintable(n));
+                QCOMPARE(c->accessibleDescription(), n);
+                QVERIFY2(!c->accessibleName().isEmpty(), qPrintable(n));
+            }
+        };
+        TZegar z(core);
+        check(z, {"Label1", "Data_Label", "Godz_Label", "Button1", "Anuluj_Button"});
+        QVERIFY(z.Button1->accessibleName().startsWith(QStringLiteral("Synchronizacja")));
+        QVERIFY(z.Data_Label->accessibleName().contains(z.Data_Label->text()));
+        TZabezpieczenia p(core);
+        check(p, {"Zabezpieczenie_Image_On", "Zabezpieczenie_Image_Off", "ZmianaPIN_Image_On",
+                  "ZmianaPIN_Image_Off", "StaryPIN_Edit", "NowyPIN_Edit", "PowtorzPIN_Edit",
+                  "StaryPIN_Label", "PowtorzPIN_Label", "Button1", "Button2"});
+        QVERIFY(p.StaryPIN_Edit->accessibleName().startsWith(QStringLiteral("Stary PIN")));
+        TDemoForm d(core);
+        QStringList demo{"Czas",    "DemoOFF", "DemoAktywne", "Symetria",
+                         "Button1", "Button2", "Button3"};
+        for (int k = 1; k <= 9; ++k)
+            demo << QStringLiteral("Edit%1").arg(k);
+        for (int l = 1; l <= 3; ++l)
+            demo << QStringLiteral("Szum_%1").arg(l) << QStringLiteral("Trend_%1").arg(l)
+                 << QStringLiteral("Label%1").arg(10 + l) << QStringLiteral("Label%1").arg(14 + l);
+        check(d, demo);
+        QCOMPARE(
+            d.Szum[0]->accessibleName(),
+            QStringLiteral("Losowość linii 1: %1 V").arg(QLocale::system().toString(1.0, 'f', 1)));
+    }
+
     // The "Demo" item stays hidden unless the program is started with --demo-panel;
     // then it opens the panel.
     void demoItem() {
