@@ -57,6 +57,9 @@ int main(int argc, char** argv) {
 
     qta::TQTA504 main;
     qta::wireWindows(main);
+    // --demo-panel: the "Demo" item of the "Pomoc" menu, hidden otherwise.
+    main.setDemoPanelAvailable(
+        QCoreApplication::arguments().contains(QStringLiteral("--demo-panel")));
 
     // SIGTERM and SIGINT close the program exactly like closing the main window.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {

@@ -193,6 +193,11 @@ TWindowItem* TQTA504::windowItem(QAction* action) const {
     return nullptr;
 }
 
+void TQTA504::setDemoPanelAvailable(bool available) {
+    Ustawienia_Demo->setVisible(available);
+    Ustawienia_Demo->setEnabled(available);
+}
+
 void TQTA504::setWindowFactory(QAction* action, TWindowItem::Factory factory) {
     if (TWindowItem* i = windowItem(action))
         i->setFactory(std::move(factory));

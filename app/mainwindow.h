@@ -55,6 +55,9 @@ public:
     QMdiArea* mdiArea() const { return mdi_; }
     TStart* startWindow() const { return start_; }
 
+    // Shows and enables the "Demo" item (hidden and disabled otherwise).
+    void setDemoPanelAvailable(bool available);
+
     // The window item behind a menu action (nullptr for other actions).
     TWindowItem* windowItem(QAction* action) const;
     TWindowItem* programItem() const { return program_; }

@@ -3,7 +3,10 @@
 #include "app/mainwindow.h"
 #include "history/rejestrwindow.h"
 #include "history/table.h"
+#include "history/demoform.h"
 #include "mimic/mimicwindow.h"
+#include "settings/zabezpieczenia.h"
+#include "settings/zegar.h"
 
 namespace qta {
 
@@ -28,6 +31,12 @@ void wireWindows(TQTA504& main) {
             return nullptr;
         }
     });
+    main.setWindowFactory(main.Ustawienia_Zegar,
+                          [&main]() -> QWidget* { return new TZegar(main.core); });
+    main.setWindowFactory(main.Ustawienia_Zabezpieczenia,
+                          [&main]() -> QWidget* { return new TZabezpieczenia(main.core); });
+    main.setWindowFactory(main.Ustawienia_Demo,
+                          [&main]() -> QWidget* { return new TDemoForm(main.core); });
 }
 
 } // namespace qta

@@ -114,6 +114,8 @@ public:
 
     // Errors of the start window go to the same general handling.
     void reportErrorFromStart(const QString& message) { view_->reportError(message); }
+    // The application's error box, for the child windows.
+    void reportError(const QString& message) { view_->reportError(message); }
 
     // Settings file path (rejestr/ustawienia.ini under the working directory).
     static QString settingsPath();

@@ -425,7 +425,8 @@ private Q_SLOTS:
     }
 
     // Voltages sent by the program's demonstration panel replace the measured ones until it
-    // switches off.
+    // switches off; the controller judges them against its thresholds (195 V and 253 V):
+    // fault bits at once, the line given up after its qualification time.
     void demoVoltagesOverrideUntilSwitchedOff() {
         SimProcess sim({"--period", "30", "--voltages", "231"});
         QVERIFY(sim.ready());
@@ -439,18 +440,26 @@ private Q_SLOTS:
         while (f && f.payload.left(2) != bytes({0, 200}))
             f = line.waitFor(RxStatus);
         QVERIFY(f);
+        // N3: L1 under (bit 0), L2 over (bit 4).
         QCOMPARE(
-            f.payload.left(18),
-            statusOf({200, 201, 202, 210, 211, 212, 0, 255, 230}, 0, 0, 0, 0, 0, 0, 0).left(18));
+            f.payload.left(21),
+            statusOf({200, 201, 202, 210, 211, 212, 0, 255, 230}, 0, 0, 17, 0, 0, 0, 0).left(21));
+        // States N1, N2, N3 in bits 5-4, 3-2, 1-0: N3 goes 3 -> 2 -> 0, the others stay good.
+        QElapsedTimer t;
+        t.start();
+        while ((f = line.waitFor(RxStatus)) && std::uint8_t(f.payload[22]) != 0b111100 &&
+               t.elapsed() < 4000) {
+        }
+        QCOMPARE(std::uint8_t(f.payload[22]), std::uint8_t(0b111100));
         line.send(
             buildFrame(TxDemo, bytes({0, 230, 230, 230, 230, 230, 230, 230, 230, 230, 0, 0})));
         QVERIFY(sim.waitLog(QStringLiteral("demo-voltages off")));
         while ((f = line.waitFor(RxStatus)) && f.payload.left(2) != bytes({0, 231})) {
         }
         QVERIFY(f);
-        QCOMPARE(
-            f.payload.left(18),
-            statusOf({231, 231, 231, 231, 231, 231, 231, 231, 231}, 0, 0, 0, 0, 0, 0, 0).left(18));
+        QCOMPARE(f.payload.left(23),
+                 statusOf({231, 231, 231, 231, 231, 231, 231, 231, 231}, 0, 0, 0, 1, 1, 0b111111, 0)
+                     .left(23));
     }
 
     // The program may close and reopen the line any number of times, with the serial port

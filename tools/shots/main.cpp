@@ -138,6 +138,8 @@ bool writeRealisticLog(const QString& dir) {
 
 } // namespace
 
+bool shootClockPinDemo(qta::TQTA504Core& core, const QString& outDir);
+
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     const QString outDir =
@@ -215,6 +217,7 @@ int main(int argc, char** argv) {
             ok = false;
         }
     }
+    ok &= shootClockPinDemo(core, outDir);
 
     // The About box picture, at its size and enlarged for a closer look.
     qta::initArtwork();

@@ -265,20 +265,35 @@ void Simulator::applyClock(const QByteArray& p) {
     log_(QStringLiteral("clock ") + set.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
 }
 
-// Mode 1 puts the nine voltages (volts, one byte each) in place of the measured ones;
-// mode 0 ends that and the status frames report the measured voltages again.
+// Mode 1 puts the nine voltages (volts, one byte each) in place of the measured ones, and
+// the controller judges them as its own: the fault bits follow its thresholds at once, and
+// once a second the lines are qualified and the load switched as in the demonstration.
+// Mode 0 ends that: the status frames report the measured voltages again and, outside the
+// demonstration, the faults, line states and active line from before the panel took over.
 void Simulator::applyDemoVoltages(const QByteArray& p) {
     const int mode = std::uint8_t(p[0]);
     if (mode == 1) {
-        if (!external_)
+        if (!external_) {
             measured_ = live.voltages;
+            beforePanel_ = live;
+            if (!demo_)
+                nextDemo_ = lastRx_ + kDemoStepMs;
+        }
         external_ = true;
         for (int k = 0; k < 9; ++k)
             live.voltages[std::size_t(k)] = std::uint8_t(p[1 + k]);
+        for (int l = 0; l < 3; ++l)
+            live.faults[std::size_t(l)] = thresholdFaults(l);
         log_(QStringLiteral("demo-voltages on"));
     } else if (mode == 0) {
-        if (external_)
-            live.voltages = measured_;
+        if (external_) {
+            if (demo_) {
+                live.voltages = measured_;
+            } else {
+                live = beforePanel_;
+                nextDemo_ = -1;
+            }
+        }
         external_ = false;
         log_(QStringLiteral("demo-voltages off"));
     } else {
@@ -341,7 +356,7 @@ void Simulator::addEvent(int event, int kod1, int kod2, int kod3, int kod4) {
 void Simulator::tick(qint64 now) {
     if (nextDemo_ >= 0 && now >= nextDemo_) {
         demoStep();
-        nextDemo_ = std::max(nextDemo_ + kDemoStepMs, now + 1);
+        nextDemo_ = demo_ || external_ ? std::max(nextDemo_ + kDemoStepMs, now + 1) : -1;
     }
     if (nextStatus_ >= 0 && now >= nextStatus_) {
         sendStatus();
@@ -462,6 +477,8 @@ std::vector<int> Simulator::programLines() const {
 }
 
 void Simulator::demoStep() {
+    if (!demo_ && !external_)
+        return;
     if (!external_)
         demoVoltages();
     demoReact();
@@ -513,6 +530,21 @@ void Simulator::demoEvent(int event) {
     addEvent(event, byteOf(0), byteOf(1), byteOf(2), kod4Byte(live.active, live.program));
 }
 
+// Phase faults of line l (0..2) against the configured thresholds: bit ph under, bit 3+ph over.
+int Simulator::thresholdFaults(int l) const {
+    const int umin = get16(config, l * 6);
+    const int umax = get16(config, l * 6 + 2);
+    int faults = 0;
+    for (int ph = 0; ph < 3; ++ph) {
+        const int u = live.voltages[std::size_t(l * 3 + ph)];
+        if (u < umin)
+            faults |= 1 << ph;
+        if (u > umax)
+            faults |= 8 << ph;
+    }
+    return faults;
+}
+
 void Simulator::demoReact() {
     const auto lines = programLines();
     const int priority = (std::uint8_t(config[30]) & 7) - 1; // 0..2, or -1 for none
@@ -520,16 +552,7 @@ void Simulator::demoReact() {
         return std::find(lines.begin(), lines.end(), l) != lines.end();
     };
     for (int l = 0; l < 3; ++l) {
-        const int umin = get16(config, l * 6);
-        const int umax = get16(config, l * 6 + 2);
-        int faults = 0;
-        for (int ph = 0; ph < 3; ++ph) {
-            const int u = live.voltages[std::size_t(l * 3 + ph)];
-            if (u < umin)
-                faults |= 1 << ph;
-            if (u > umax)
-                faults |= 8 << ph;
-        }
+        const int faults = thresholdFaults(l);
         live.faults[std::size_t(l)] = faults;
         int& st = live.states[std::size_t(l)];
         if (faults != 0) {

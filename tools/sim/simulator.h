@@ -80,6 +80,7 @@ private:
     void demoStep();
     void demoVoltages();
     void demoReact();
+    int thresholdFaults(int line) const;
     int pick(int lo, int hi) { return lo + int(rng_() % std::uint32_t(hi - lo + 1)); }
     std::vector<int> programLines() const;
     void demoEvent(int event);
@@ -107,6 +108,7 @@ private:
     // Voltages sent by the program's demonstration panel override the measured ones.
     bool external_ = false;
     std::array<int, 9> measured_{};
+    LiveState beforePanel_; // what the status frames reported before the panel took over
 
     // Demonstration state.
     bool demo_ = false;

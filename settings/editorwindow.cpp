@@ -1,0 +1,142 @@
+#include "settings/editorwindow.h"
+
+#include "settings/entrybox.h"
+#include "settings/markerpair.h"
+#include "settings/settingsframes.h"
+
+#include <QCloseEvent>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QShortcut>
+
+namespace qta {
+
+TEditorWindow::TEditorWindow(TQTA504Core& core, int rereadCode, QWidget* parent)
+    : QWidget(parent), Konfig_Kopia(core.Konfig), core_(core), reported_(core.Konfig),
+      rereadCode_(rereadCode) {
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    esc->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(esc, &QShortcut::activated, this, &TEditorWindow::CancelClick);
+    confirm = [this](const QString& question) {
+        QMessageBox box(QMessageBox::Warning, windowTitle(), question, QMessageBox::NoButton, this);
+        box.setObjectName(QStringLiteral("OstrzezenieBox"));
+        QPushButton* send =
+            box.addButton(QStringLiteral("Wyślij mimo to"), QMessageBox::AcceptRole);
+        QPushButton* fix = box.addButton(QStringLiteral("Popraw"), QMessageBox::RejectRole);
+        send->setObjectName(QStringLiteral("WyslijMimoTo"));
+        fix->setObjectName(QStringLiteral("Popraw"));
+        box.setDefaultButton(fix);
+        box.setEscapeButton(fix);
+        box.exec();
+        return box.clickedButton() == send;
+    };
+}
+
+TEditorWindow::~TEditorWindow() = default;
+
+bool TEditorWindow::sendFrame(const QByteArray& frame) {
+    try {
+        transmitFrame(core_.ComPort, frame);
+    } catch (const std::exception& e) {
+        core_.reportError(QString::fromUtf8(e.what()));
+        return false;
+    }
+    Q_EMIT frameSent(frame);
+    return true;
+}
+
+void TEditorWindow::OkClick() {
+    // The box being left is judged first (a click on OK has done so already;
+    // a key press has not); a box still holding a bad text stops here, with
+    // its error already shown.
+    if (auto* box = qobject_cast<TEntryBox*>(focusWidget()); box && !box->Exit())
+        return;
+    for (TEntryBox* b : entries_)
+        if (b->holdsBadText()) {
+            b->setFocus();
+            return;
+        }
+    if (core_.Flaga_Kom.OK) {
+        const QString question = confirmQuestion();
+        if (!question.isEmpty() && confirm && !confirm(question))
+            return;
+        const QByteArray frame = frameToSend();
+        if (!frame.isEmpty() && !sendFrame(frame))
+            return;
+    }
+    closeWindow();
+}
+
+void TEditorWindow::CancelClick() { closeWindow(); }
+
+void TEditorWindow::closeWindow() {
+    if (auto* sub = qobject_cast<QMdiSubWindow*>(parentWidget()))
+        sub->close();
+    else
+        close();
+}
+
+void TEditorWindow::closeEvent(QCloseEvent* event) {
+    // A window that closes judges no more boxes.
+    for (TEntryBox* b : entries_)
+        b->judgeOnExit = false;
+    QWidget::closeEvent(event);
+    if (!event->isAccepted() || closed_)
+        return;
+    closed_ = true;
+    // A second later the main window asks the controller what it now holds.
+    if (rereadCode_ != 0) {
+        core_.Czytaj_Parametry = rereadCode_;
+        core_.Timer4.start();
+    }
+}
+
+TEntryBox* TEditorWindow::addEntry(const TFieldSpec& spec, QWidget* parent) {
+    auto* b = new TEntryBox(spec, Konfig_Kopia, parent);
+    b->onError = [this](const QString& m) { core_.reportError(m); };
+    entries_.push_back(b);
+    return b;
+}
+
+TMarkerPair* TEditorWindow::addMarker(const TFieldSpec& spec, const QString& onName,
+                                      const QString& offName, QWidget* parent) {
+    auto* m = new TMarkerPair(
+        onName, offName, spec.spoken, [this, g = spec.get] { return g(Konfig_Kopia) != 0; },
+        [this, s = spec.set](bool on) { s(Konfig_Kopia, on ? 1 : 0); }, parent);
+    markers_.push_back(m);
+    return m;
+}
+
+QPushButton* TEditorWindow::addOkButton(const QString& component, QWidget* parent) {
+    auto* b = new QPushButton(QStringLiteral("OK"), parent);
+    b->setObjectName(component);
+    b->setAccessibleDescription(component);
+    b->setAccessibleName(QStringLiteral("OK: wyślij ustawienia do sterownika i zamknij okno"));
+    connect(b, &QPushButton::clicked, this, &TEditorWindow::OkClick);
+    return b;
+}
+
+QPushButton* TEditorWindow::addCancelButton(const QString& component, QWidget* parent) {
+    auto* b = new QPushButton(QStringLiteral("Anuluj"), parent);
+    b->setObjectName(component);
+    b->setAccessibleDescription(component);
+    b->setAccessibleName(QStringLiteral("Anuluj: zamknij okno bez wysyłania"));
+    connect(b, &QPushButton::clicked, this, &TEditorWindow::CancelClick);
+    return b;
+}
+
+TEntryBox* TEditorWindow::entry(const QString& component) const {
+    for (TEntryBox* b : entries_)
+        if (b->objectName() == component)
+            return b;
+    return nullptr;
+}
+
+TMarkerPair* TEditorWindow::marker(const QString& component) const {
+    for (TMarkerPair* m : markers_)
+        if (m->objectName() == component)
+            return m;
+    return nullptr;
+}
+
+} // namespace qta

@@ -1,0 +1,72 @@
+#include "settings/markerpair.h"
+
+#include "mimic/artwork.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+namespace qta {
+
+TMarkerPair::TMarkerPair(const QString& onName, const QString& offName, const QString& spoken,
+                         std::function<bool()> get, std::function<void(bool)> set, QWidget* parent)
+    : QWidget(parent), spoken_(spoken), get_(std::move(get)), set_(std::move(set)) {
+    setFixedSize(kSide, kSide);
+    setFocusPolicy(Qt::StrongFocus);
+    setCursor(Qt::PointingHandCursor);
+    // The pair itself is called after its setting: "Znaczek_N1", "Kontrola".
+    QString base = onName;
+    base.remove(QStringLiteral("_On_Image"));
+    if (base.endsWith(QLatin1String("_On")))
+        base.chop(3);
+    setObjectName(base);
+    setAccessibleDescription(onName + QStringLiteral(" / ") + offName);
+    auto picture = [this](const QString& name, const char* file) {
+        auto* l = new QLabel(this);
+        l->setObjectName(name);
+        l->setAccessibleDescription(name);
+        l->setPixmap(artworkPixmap(QLatin1String(file), QSize(kSide, kSide)));
+        l->setGeometry(0, 0, kSide, kSide);
+        // The pair takes the clicks: whichever picture shows, one click turns it over.
+        l->setAttribute(Qt::WA_TransparentForMouseEvents);
+        return l;
+    };
+    on_ = picture(onName, "marker_on.svg");
+    off_ = picture(offName, "marker_off.svg");
+    refresh();
+}
+
+void TMarkerPair::refresh() {
+    const bool on = get_();
+    on_->setVisible(on);
+    off_->setVisible(!on);
+    const QString state = on ? QStringLiteral("włączony") : QStringLiteral("wyłączony");
+    setAccessibleName(spoken_ + QStringLiteral(": ") + state);
+    on_->setAccessibleName(spoken_ + QStringLiteral(": włączony"));
+    off_->setAccessibleName(spoken_ + QStringLiteral(": wyłączony"));
+    setToolTip(spoken_ + QStringLiteral(": ") + state);
+}
+
+void TMarkerPair::click() {
+    set_(!get_());
+    refresh();
+    Q_EMIT toggled(get_());
+}
+
+void TMarkerPair::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        click();
+        event->accept();
+        return;
+    }
+    QWidget::mousePressEvent(event);
+}
+
+void TMarkerPair::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Space) {
+        click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+} // namespace qta
