@@ -2,6 +2,8 @@
 
 #include "app/mainwindow.h"
 #include "mimic/mimicwindow.h"
+#include "settings/dostosujwindow.h"
+#include "settings/konfigwindow.h"
 
 namespace qta {
 
@@ -12,6 +14,10 @@ void wireWindows(TQTA504& main) {
             w->setProperty("fixedFrame", !m->sizeable());
         return w;
     };
+    main.setWindowFactory(main.Ustawienia_Konfiguracja,
+                          [&main]() -> QWidget* { return new TKonfig_1(main.core); });
+    main.setWindowFactory(main.Ustawienia_Dostosuj,
+                          [&main]() -> QWidget* { return new TDostosuj(main.core); });
 }
 
 } // namespace qta
