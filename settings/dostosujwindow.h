@@ -17,7 +17,6 @@ public:
     static constexpr int kWidth = 280, kHeight = 290;
 
     QByteArray frameToSend() const override;
-    void showCopy(bool opening);
 };
 
 } // namespace qta

@@ -51,9 +51,13 @@ TKonfig_1::TKonfig_1(TQTA504Core& core, QWidget* parent) : TEditorWindow(core, 1
 
     const int y = 4 + art::kPageHeight + 8;
     Button3 = addOkButton(QStringLiteral("Button3"), this);
-    Button3->setGeometry(80, y, 90, 26);
+    Button3->setGeometry(8, y, 80, 26);
     Button2 = addCancelButton(QStringLiteral("Button2"), this);
-    Button2->setGeometry(kWidth - 80 - 90, y, 90, 26);
+    Button2->setGeometry(kWidth - 8 - 80, y, 80, 26);
+    setBackup(QStringLiteral("Konfiguracja"), QStringLiteral("Konfiguracja sterownika QTA-504"),
+              configFields());
+    addSaveButton(this)->setGeometry(112, y, 88, 26);
+    addLoadButton(this)->setGeometry(209, y, 88, 26);
     showCopy(true);
 }
 
@@ -159,8 +163,7 @@ void TKonfig_1::buildMode(QWidget* p) {
 }
 
 void TKonfig_1::showCopy(bool opening) {
-    for (TEntryBox* b : entries())
-        b->showField(!opening && b->rule().kind == EntryKind::Tenths);
+    TEditorWindow::showCopy(opening);
     TypAparatu->setCurrentIndex(Konfig_Kopia.Aparat ? 1 : 0);
     Image_Stycznik->setVisible(!Konfig_Kopia.Aparat);
     Image_Rozlacznik->setVisible(Konfig_Kopia.Aparat);
@@ -171,14 +174,27 @@ void TKonfig_1::showCopy(bool opening) {
     WyborTrybuChange(item);
     const int main = Konfig_Kopia.Linia_Glowna;
     Linia_Glowna->setCurrentIndex(main >= 0 && main <= 3 ? main : -1);
-    for (TMarkerPair* m : markers())
-        m->refresh();
+}
+
+void TKonfig_1::markDifferences() {
+    TEditorWindow::markDifferences();
+    const auto mark = [this](QComboBox* list, const char* component) {
+        const bool d = differs(*findField(configFields(), QLatin1String(component)));
+        list->setStyleSheet(d ? QStringLiteral("QComboBox { background: #ffd24a; }") : QString());
+        list->setToolTip(d ? QStringLiteral("Wartość różni się od odczytanej ze sterownika")
+                           : QString());
+    };
+    mark(TypAparatu, "TypAparatu");
+    mark(WyborTrybu, "WyborTrybu");
+    mark(Linia_Glowna, "Linia_Glowna");
 }
 
 void TKonfig_1::TypAparatuChange(int item) {
     Konfig_Kopia.Aparat = item == 1;
     Image_Stycznik->setVisible(item != 1);
     Image_Rozlacznik->setVisible(item == 1);
+    if (marksShown())
+        markDifferences();
 }
 
 void TKonfig_1::WyborTrybuChange(int item) {
@@ -186,11 +202,15 @@ void TKonfig_1::WyborTrybuChange(int item) {
         Tryb[size_t(i)]->setVisible(i == item);
     if (item >= 0 && item < 9)
         Konfig_Kopia.Progr = kProgramItems[item];
+    if (marksShown())
+        markDifferences();
 }
 
 void TKonfig_1::Linia_GlownaChange(int item) {
     if (item >= 0)
         Konfig_Kopia.Linia_Glowna = item;
+    if (marksShown())
+        markDifferences();
 }
 
 QByteArray TKonfig_1::frameToSend() const { return configFrame(Konfig_Kopia); }

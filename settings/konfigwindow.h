@@ -39,7 +39,8 @@ public:
     void Linia_GlownaChange(int item);
 
     // Writes every control from Konfig_Kopia (after opening or loading a file).
-    void showCopy(bool opening);
+    void showCopy(bool opening) override;
+    void markDifferences() override;
 
 private:
     QWidget* page(const QString& name, const QString& title, const QString& spoken);

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace qta;
@@ -239,6 +240,78 @@ private Q_SLOTS:
         QCOMPARE(w.entry(QStringLiteral("Podsw_Jasn_Edit"))->accessibleDescription(),
                  QStringLiteral("Podsw_Jasn_Edit"));
         QCOMPARE(w.Anuluj->accessibleDescription(), QStringLiteral("Anuluj"));
+    }
+
+    // "Zapisz…" writes the copy, "Wczytaj…" brings an edited file back into
+    // the boxes and lists, marks what now differs from the controller, names
+    // what it did not take, and sends nothing.
+    void backupWrittenChangedReadBack() {
+        QTemporaryDir dir;
+        Core c;
+        c.core.Flaga_Kom.OK = true;
+        c.core.Konfig.Id = QStringLiteral("QTA1v2");
+        for (int n = 1; n <= 3; ++n)
+            c.core.Konfig.Linia[size_t(n)] = {false, false, 195, 253, 8};
+        c.core.Konfig.Uzbrajanie = 2.5;
+        TKonfig_1 w(c.core);
+        w.show();
+        QStringList told;
+        w.inform = [&told](const QString& t) { told << t; };
+        int sent = 0;
+        connect(&w, &TEditorWindow::frameSent, [&sent] { ++sent; });
+        const QString path = dir.filePath(QStringLiteral("k.ini"));
+        w.askPath = [&path](bool) { return path; };
+        w.findChild<QPushButton*>(QStringLiteral("Zapisz"))->click();
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QString text = QString::fromUtf8(f.readAll());
+        f.close();
+        QVERIFY(text.contains(QStringLiteral("QTA1v2")) &&
+                text.contains(QStringLiteral("N1_U_Min=195")));
+
+        text.replace(QStringLiteral("N1_U_Min=195"), QStringLiteral("N1_U_Min=210"));
+        text.replace(QStringLiteral("N2_U_Max=253"), QStringLiteral("N2_U_Max=400"));
+        text.replace(QStringLiteral("T_On=2.5"), QStringLiteral("T_On=3"));
+        text.replace(QStringLiteral("Zrzut_N2=0"), QStringLiteral("Zrzut_N2=1"));
+        text.replace(QStringLiteral("Program=0"), QStringLiteral("Program=12"));
+        text += QStringLiteral("Nieznany=1\n");
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text.toUtf8());
+        f.close();
+        w.findChild<QPushButton*>(QStringLiteral("Wczytaj"))->click();
+
+        QCOMPARE(w.entry(QStringLiteral("Edit1"))->text(), QStringLiteral("210"));
+        QCOMPARE(w.entry(QStringLiteral("Edit15"))->text(), QStringLiteral("3,0"));
+        QCOMPARE(w.entry(QStringLiteral("Edit6"))->text(), QStringLiteral("253"));
+        QStringList marked;
+        for (TEntryBox* b : w.entries())
+            if (b->marked())
+                marked << b->objectName();
+        QCOMPARE(marked, (QStringList{"Edit1", "Edit15"}));
+        QVERIFY(w.marker(QStringLiteral("Znaczek_N2"))->marked());
+        QVERIFY(!w.marker(QStringLiteral("Znaczek_N1"))->marked());
+        QVERIFY(!w.marker(QStringLiteral("Znaczek_N2"))->onImage()->isHidden());
+        QCOMPARE(w.WyborTrybu->currentIndex(), 8);
+        QVERIFY(!w.WyborTrybu->styleSheet().isEmpty());
+        QVERIFY(w.TypAparatu->styleSheet().isEmpty());
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told[0].contains(QStringLiteral("N2_U_Max = 400")) &&
+                     told[0].contains(QStringLiteral("Nieznany")),
+                 qPrintable(told[0]));
+        QCOMPARE(sent, 0);
+        QCOMPARE(c.core.Konfig.Linia[1].Umin, 195);
+
+        // Typing the controller's value back removes the mark.
+        TEntryBox* e1 = w.entry(QStringLiteral("Edit1"));
+        e1->setText(QStringLiteral("195"));
+        QVERIFY(e1->Exit());
+        QVERIFY(!e1->marked());
+
+        // A file that cannot be written is an error, nothing else happens.
+        QVERIFY(!w.saveTo(dir.filePath(QStringLiteral("brak/k.ini"))));
+        QCOMPARE(c.view.errors.size(), 1);
+        QVERIFY2(c.view.errors[0].startsWith(QStringLiteral("Nie można zapisać pliku")),
+                 qPrintable(c.view.errors[0]));
     }
 };
 
