@@ -35,9 +35,9 @@ TDostosuj::TDostosuj(TQTA504Core& core, QWidget* parent) : TEditorWindow(core, 2
     // Buttons first: they lead the tab order, then the boxes top to bottom.
     const int y = art::kSectionsArt.bottom() + 8;
     Zastosuj = addOkButton(QStringLiteral("Zastosuj"), this);
-    Zastosuj->setGeometry(6, y, 60, 26);
+    Zastosuj->setGeometry(6, y, 52, 26);
     Anuluj = addCancelButton(QStringLiteral("Anuluj"), this);
-    Anuluj->setGeometry(kWidth - 6 - 60, y, 60, 26);
+    Anuluj->setGeometry(kWidth - 2 - 56, y, 56, 26);
 
     const QPoint o = art::kSectionsArt.topLeft();
     const char* markers[4] = {"Kontrola", "Podsw", "Buczek", "Rejestr"};
@@ -63,9 +63,9 @@ TDostosuj::TDostosuj(TQTA504Core& core, QWidget* parent) : TEditorWindow(core, 2
     setBackup(QStringLiteral("Dostosuj"), QStringLiteral("Dostosowanie sterownika QTA-504"),
               customFields());
     QPushButton* save = addSaveButton(this);
-    save->setGeometry(72, y, 66, 26);
+    save->setGeometry(62, y, 72, 26);
     QPushButton* load = addLoadButton(this);
-    load->setGeometry(142, y, 66, 26);
+    load->setGeometry(138, y, 80, 26);
     setTabOrder(previous, save);
     setTabOrder(save, load);
     TEditorWindow::showCopy(true);

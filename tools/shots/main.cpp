@@ -111,6 +111,13 @@ bool settingsShots(qta::TQTA504Core& core, const QString& outDir) {
                                .arg(t + 1)
                                .arg(QLatin1String(tabs[t])));
         }
+        // As after reading a backup that differs from the controller in two values.
+        w.PageControl1->setCurrentIndex(0);
+        w.Konfig_Kopia.Linia[1].Umin = 210;
+        w.Konfig_Kopia.Linia[3].Histereza = 12;
+        w.showCopy(false);
+        w.markDifferences();
+        ok &= save(&w, QStringLiteral("%1/konfiguracja_1_napiecia_po_wczytaniu.png").arg(outDir));
         w.TypAparatu->setCurrentIndex(1);
         w.TypAparatuChange(1);
         w.PageControl1->setCurrentIndex(2);
