@@ -28,8 +28,8 @@ def write(name, content):
         f.write(content)
 
 
-def span(x1, x2, y, label, boxed=True):
-    """A dimension arrow between x1 and x2 at y with its name under it."""
+def span(x1, x2, y):
+    """A dimension arrow between x1 and x2 at y (its name is written by the caller)."""
     b = (f'<line x1="{x1}" y1="{y}" x2="{x2}" y2="{y}" stroke="{INK}" stroke-width="1.2" '
          'marker-start="url(#a)" marker-end="url(#a)"/>\n')
     b += f'<line x1="{x1}" y1="{y-8}" x2="{x1}" y2="{y+8}" stroke="{GRID}"/>\n'
@@ -66,8 +66,6 @@ def voltages():
     for y, name in lines:
         b += (f'<line x1="44" y1="{y}" x2="380" y2="{y}" stroke="{INK}" stroke-width="1" '
               'stroke-dasharray="5 3"/>\n')
-        b += text(382, y + 4, name, 9, "end", fill=INK) if False else ""
-    for y, name in lines:
         b += text(48, y - 2, name, 8.5)
     b += f'<line x1="44" y1="10" x2="44" y2="132" stroke="{INK}"/>\n'
     b += f'<line x1="44" y1="132" x2="384" y2="132" stroke="{INK}"/>\n'
@@ -104,10 +102,10 @@ def times():
     b += text(156, 54, "linia załączona", 9, fill="#c0392b")
     for x1, x2, label in ((20, 70, "zła"), (70, 150, "kwalifikacja"), (150, 250, "dobra"),
                           (250, 340, "kwalifikacja"), (340, 384, "zła")):
-        b += text((x1 + x2) / 2, 84 if label != "zła" else 84, label, 8.5, "middle")
-    b += span(70, 150, 140, "T Kwal ON")
-    b += span(150, 250, 140, "T Min")
-    b += span(250, 340, 140, "T Kwal OFF")
+        b += text((x1 + x2) / 2, 84, label, 8.5, "middle")
+    b += span(70, 150, 140)
+    b += span(150, 250, 140)
+    b += span(250, 340, 140)
     for c, label in zip((110, 205, 295), ("T Kwal ON", "T Min", "T Kwal OFF")):
         b += text(c, 160, label, 11, "middle", "bold")
         b += text(c + 22, 211, "s", 11, weight="bold")
@@ -149,7 +147,7 @@ def apparatus(kind):
     for x in (100, 160, 230, 290):
         b += (f'<line x1="{x}" y1="24" x2="{x}" y2="130" stroke="{GRID}" '
               'stroke-dasharray="3 3"/>\n')
-    b += span(100, 160, 128, "T Off") + span(160, 230, 128, "T D") + span(230, 290, 128, "T On")
+    b += span(100, 160, 128) + span(160, 230, 128) + span(230, 290, 128)
     for c, label in zip((130, 195, 260), ("T Off", "T D", "T On")):
         b += text(c, 150, label, 11, "middle", "bold")
         b += text(c + 22, 173, "s", 11, weight="bold")

@@ -172,8 +172,9 @@ void TKonfig_1::showCopy(bool opening) {
     const int item = programItem(Konfig_Kopia.Progr);
     WyborTrybu->setCurrentIndex(item);
     WyborTrybuChange(item);
-    const int main = Konfig_Kopia.Linia_Glowna;
-    Linia_Glowna->setCurrentIndex(main >= 0 && main <= 3 ? main : -1);
+    // Likewise a main line outside the list.
+    const int line = Konfig_Kopia.Linia_Glowna;
+    Linia_Glowna->setCurrentIndex(line >= 0 && line <= 3 ? line : -1);
 }
 
 void TKonfig_1::markDifferences() {
