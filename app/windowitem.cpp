@@ -48,6 +48,8 @@ TChildWindow* TWindowItem::open() {
                             Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint;
     if (!content->property("fixedFrame").toBool())
         flags |= Qt::WindowMaximizeButtonHint;
+    if (content->property("toolWindow").toBool()) // a tool window has a close box only
+        flags &= ~Qt::WindowMinimizeButtonHint;
     area_->addSubWindow(sub, flags);
     if (content->property("fixedFrame").toBool())
         sub->layout()->setSizeConstraint(QLayout::SetFixedSize);

@@ -7,6 +7,8 @@
 #include "mimic/mimicwindow.h"
 #include "settings/zabezpieczenia.h"
 #include "settings/zegar.h"
+#include "settings/dostosujwindow.h"
+#include "settings/konfigwindow.h"
 
 namespace qta {
 
@@ -37,6 +39,10 @@ void wireWindows(TQTA504& main) {
                           [&main]() -> QWidget* { return new TZabezpieczenia(main.core); });
     main.setWindowFactory(main.Ustawienia_Demo,
                           [&main]() -> QWidget* { return new TDemoForm(main.core); });
+    main.setWindowFactory(main.Ustawienia_Konfiguracja,
+                          [&main]() -> QWidget* { return new TKonfig_1(main.core); });
+    main.setWindowFactory(main.Ustawienia_Dostosuj,
+                          [&main]() -> QWidget* { return new TDostosuj(main.core); });
 }
 
 } // namespace qta

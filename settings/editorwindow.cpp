@@ -1,10 +1,12 @@
 #include "settings/editorwindow.h"
 
+#include "settings/backupfile.h"
 #include "settings/entrybox.h"
 #include "settings/markerpair.h"
 #include "settings/settingsframes.h"
 
 #include <QCloseEvent>
+#include <QFileDialog>
 #include <QMdiSubWindow>
 #include <QMessageBox>
 #include <QShortcut>
@@ -29,6 +31,21 @@ TEditorWindow::TEditorWindow(TQTA504Core& core, int rereadCode, QWidget* parent)
         box.setEscapeButton(fix);
         box.exec();
         return box.clickedButton() == send;
+    };
+    askPath = [this](bool save) {
+        const QString filter = QStringLiteral("Ustawienia (*.ini);;Wszystkie pliki (*)");
+        return save ? QFileDialog::getSaveFileName(this, QStringLiteral("Zapisz ustawienia"),
+                                                   backupSection_ + QStringLiteral(".ini"), filter)
+                    : QFileDialog::getOpenFileName(this, QStringLiteral("Wczytaj ustawienia"),
+                                                   QString(), filter);
+    };
+    inform = [this](const QString& text) {
+        auto* box =
+            new QMessageBox(QMessageBox::Information, windowTitle(), text, QMessageBox::Ok, this);
+        box->setObjectName(QStringLiteral("WczytanieBox"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::WindowModal);
+        box->show();
     };
 }
 
@@ -94,7 +111,12 @@ void TEditorWindow::closeEvent(QCloseEvent* event) {
 TEntryBox* TEditorWindow::addEntry(const TFieldSpec& spec, QWidget* parent) {
     auto* b = new TEntryBox(spec, Konfig_Kopia, parent);
     b->onError = [this](const QString& m) { core_.reportError(m); };
+    connect(b, &TEntryBox::stored, this, [this, b, s = &spec] {
+        if (marksShown_)
+            b->setMarked(differs(*s));
+    });
     entries_.push_back(b);
+    entrySpecs_.push_back(&spec);
     return b;
 }
 
@@ -103,7 +125,12 @@ TMarkerPair* TEditorWindow::addMarker(const TFieldSpec& spec, const QString& onN
     auto* m = new TMarkerPair(
         onName, offName, spec.spoken, [this, g = spec.get] { return g(Konfig_Kopia) != 0; },
         [this, s = spec.set](bool on) { s(Konfig_Kopia, on ? 1 : 0); }, parent);
+    connect(m, &TMarkerPair::toggled, this, [this, m, s = &spec] {
+        if (marksShown_)
+            m->setMarked(differs(*s));
+    });
     markers_.push_back(m);
+    markerSpecs_.push_back(&spec);
     return m;
 }
 
@@ -123,6 +150,92 @@ QPushButton* TEditorWindow::addCancelButton(const QString& component, QWidget* p
     b->setAccessibleName(QStringLiteral("Anuluj: zamknij okno bez wysyłania"));
     connect(b, &QPushButton::clicked, this, &TEditorWindow::CancelClick);
     return b;
+}
+
+void TEditorWindow::showCopy(bool opening) {
+    for (TEntryBox* b : entries_)
+        b->showField(!opening && b->rule().kind == EntryKind::Tenths);
+    for (TMarkerPair* m : markers_)
+        m->refresh();
+}
+
+void TEditorWindow::markDifferences() {
+    for (size_t i = 0; i < entries_.size(); ++i)
+        entries_[i]->setMarked(differs(*entrySpecs_[i]));
+    for (size_t i = 0; i < markers_.size(); ++i)
+        markers_[i]->setMarked(differs(*markerSpecs_[i]));
+}
+
+void TEditorWindow::setBackup(const QString& section, const QString& title,
+                              const std::vector<TFieldSpec>& fields) {
+    backupSection_ = section;
+    backupTitle_ = title;
+    backupFields_ = &fields;
+}
+
+QPushButton* TEditorWindow::addSaveButton(QWidget* parent) {
+    auto* b = new QPushButton(QStringLiteral("Zapisz…"), parent);
+    b->setObjectName(QStringLiteral("Zapisz"));
+    b->setAccessibleDescription(QStringLiteral("Zapisz"));
+    b->setAccessibleName(QStringLiteral("Zapisz edytowane ustawienia do pliku"));
+    connect(b, &QPushButton::clicked, this, &TEditorWindow::SaveClick);
+    return b;
+}
+
+QPushButton* TEditorWindow::addLoadButton(QWidget* parent) {
+    auto* b = new QPushButton(QStringLiteral("Wczytaj…"), parent);
+    b->setObjectName(QStringLiteral("Wczytaj"));
+    b->setAccessibleDescription(QStringLiteral("Wczytaj"));
+    b->setAccessibleName(
+        QStringLiteral("Wczytaj ustawienia z pliku do okna, bez wysyłania do sterownika"));
+    connect(b, &QPushButton::clicked, this, &TEditorWindow::LoadClick);
+    return b;
+}
+
+void TEditorWindow::SaveClick() {
+    const QString path = askPath ? askPath(true) : QString();
+    if (!path.isEmpty())
+        saveTo(path);
+}
+
+void TEditorWindow::LoadClick() {
+    const QString path = askPath ? askPath(false) : QString();
+    if (!path.isEmpty())
+        loadFrom(path);
+}
+
+bool TEditorWindow::saveTo(const QString& path) {
+    if (!backupFields_)
+        return false;
+    // What the box being left holds counts (a click on the button has judged it).
+    if (auto* box = qobject_cast<TEntryBox*>(focusWidget()); box && !box->Exit())
+        return false;
+    try {
+        writeBackup(path, backupSection_, backupTitle_, *backupFields_, Konfig_Kopia, reported_.Id);
+    } catch (const std::exception& e) {
+        core_.reportError(QString::fromUtf8(e.what()));
+        return false;
+    }
+    return true;
+}
+
+bool TEditorWindow::loadFrom(const QString& path) {
+    if (!backupFields_)
+        return false;
+    TBackupLoad r;
+    try {
+        r = readBackup(path, backupSection_, *backupFields_, Konfig_Kopia);
+    } catch (const std::exception& e) {
+        core_.reportError(QString::fromUtf8(e.what()));
+        return false;
+    }
+    Konfig_Kopia = r.konf;
+    showCopy(false);
+    marksShown_ = true;
+    markDifferences();
+    if (r.hasProblems() && inform)
+        inform(r.message());
+    return true;
 }
 
 TEntryBox* TEditorWindow::entry(const QString& component) const {

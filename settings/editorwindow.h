@@ -69,6 +69,33 @@ public:
 
     bool isClosed() const { return closed_; }
 
+    // Writes every control from Konfig_Kopia (the editors fill their lists too).
+    virtual void showCopy(bool opening);
+    // Marks every control whose value in the copy differs from what the
+    // controller reported (after a file has been read).
+    virtual void markDifferences();
+    // Differences are shown once a file has been read.
+    bool marksShown() const { return marksShown_; }
+    bool differs(const TFieldSpec& spec) const {
+        return spec.get(Konfig_Kopia) != spec.get(reported_);
+    }
+
+    // Backup of the copy in a file ("Zapisz…", "Wczytaj…"): the section and
+    // first comment line of the file and the fields it holds.
+    void setBackup(const QString& section, const QString& title,
+                   const std::vector<TFieldSpec>& fields);
+    QPushButton* addSaveButton(QWidget* parent);
+    QPushButton* addLoadButton(QWidget* parent);
+    void SaveClick();
+    void LoadClick();
+    // The same without a dialog; false when nothing was written / read.
+    bool saveTo(const QString& path);
+    bool loadFrom(const QString& path);
+    // Asks for a file name (save: where to write); empty when cancelled. Replaceable.
+    std::function<QString(bool save)> askPath;
+    // Tells the user what a file did not bring in. Replaceable.
+    std::function<void(const QString&)> inform;
+
 Q_SIGNALS:
     // The frame went out whole.
     void frameSent(const QByteArray& frame);
@@ -83,6 +110,10 @@ private:
     bool closed_ = false;
     std::vector<TEntryBox*> entries_;
     std::vector<TMarkerPair*> markers_;
+    std::vector<const TFieldSpec*> entrySpecs_, markerSpecs_;
+    QString backupSection_, backupTitle_;
+    const std::vector<TFieldSpec>* backupFields_ = nullptr;
+    bool marksShown_ = false;
 };
 
 } // namespace qta

@@ -85,7 +85,10 @@ void TEntryBox::updateLook() {
 
 void TEntryBox::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
-    if (judgeOnExit)
+    // Leaving the box means moving to another control; a list's popup, a menu
+    // or another application taking the focus for a while is not leaving it.
+    const Qt::FocusReason r = event->reason();
+    if (judgeOnExit && r != Qt::PopupFocusReason && r != Qt::ActiveWindowFocusReason)
         Exit();
 }
 

@@ -40,10 +40,23 @@ void TMarkerPair::refresh() {
     on_->setVisible(on);
     off_->setVisible(!on);
     const QString state = on ? QStringLiteral("włączony") : QStringLiteral("wyłączony");
-    setAccessibleName(spoken_ + QStringLiteral(": ") + state);
+    const QString mark =
+        marked_ ? QStringLiteral(" (różni się od wartości ze sterownika)") : QString();
+    setAccessibleName(spoken_ + QStringLiteral(": ") + state + mark);
+    const QString frame =
+        marked_ ? QStringLiteral("QLabel { border: 2px solid #e09a00; }") : QString();
+    on_->setStyleSheet(frame);
+    off_->setStyleSheet(frame);
     on_->setAccessibleName(spoken_ + QStringLiteral(": włączony"));
     off_->setAccessibleName(spoken_ + QStringLiteral(": wyłączony"));
     setToolTip(spoken_ + QStringLiteral(": ") + state);
+}
+
+void TMarkerPair::setMarked(bool differs) {
+    if (marked_ == differs)
+        return;
+    marked_ = differs;
+    refresh();
 }
 
 void TMarkerPair::click() {

@@ -28,6 +28,10 @@ public:
     // Shows the picture that matches the setting.
     void refresh();
 
+    // Marks the setting as differing from the controller's.
+    void setMarked(bool differs);
+    bool marked() const { return marked_; }
+
     static constexpr int kSide = 16;
 
 Q_SIGNALS:
@@ -41,6 +45,7 @@ private:
     QLabel* on_;
     QLabel* off_;
     QString spoken_;
+    bool marked_ = false;
     std::function<bool()> get_;
     std::function<void(bool)> set_;
 };

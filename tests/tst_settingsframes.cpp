@@ -3,6 +3,7 @@
 // back unchanged, and how a box judges what was typed.
 #include "link/controller.h"
 #include "recordingview.h"
+#include "settings/backupfile.h"
 #include "settings/editorfields.h"
 #include "settings/entryrule.h"
 #include "settings/settingsframes.h"
@@ -261,6 +262,71 @@ private Q_SLOTS:
                  qPrintable(w[0]));
         QVERIFY2(w[1].startsWith(QStringLiteral("Linia N3")) && w[1].contains(u"220"),
                  qPrintable(w[1]));
+    }
+
+    // A backup read back gives the copy it was written from; every field
+    // the editors send has its key.
+    void backupRoundTrip() {
+        TKonf k = sampleConfig();
+        k.Progr = 7; // as read from a controller: not in the list, kept
+        k.Linia[2].Zrzut = true;
+        const QString text = backupText(QStringLiteral("Konfiguracja"),
+                                        QStringLiteral("Konfiguracja"), configFields(), k,
+                                        QStringLiteral("QTA1v2"), QDateTime({2024, 5, 6}, {7, 8}));
+        QVERIFY(text.contains(QStringLiteral("; Sterownik: QTA1v2")));
+        QVERIFY(text.contains(QStringLiteral("; Zapisano: 2024-05-06 07:08:00")));
+        QVERIFY(text.contains(QStringLiteral("\nT_D=90\n")));
+        TKonf start; // the editor's copy, opened on the same controller
+        start.Progr = 7;
+        const TBackupLoad r =
+            parseBackup(text, QStringLiteral("Konfiguracja"), configFields(), start);
+        QVERIFY2(!r.hasProblems(), qPrintable(r.message()));
+        QVERIFY(r.missing.isEmpty());
+        QCOMPARE(configPayload(r.konf), configPayload(k));
+        // 7 is taken only because the copy holds it already.
+        QCOMPARE(r.konf.Progr, 7);
+        QCOMPARE(
+            parseBackup(text, QStringLiteral("Konfiguracja"), configFields(), TKonf{}).refused,
+            QStringList{QStringLiteral("Program = 7: dozwolone: 0, 1, 2, 3, 4, 5, 10, 11, 12")});
+    }
+
+    // Values from a file are judged as typed ones; what is refused or unknown
+    // is named, the rest is taken.
+    void backupValuesJudged() {
+        const QString text = QStringLiteral("[konfiguracja]\n"
+                                            "N1_U_Min = 301\n"
+                                            "N1_U_Max=abc\n"
+                                            "N2_U_Min=210\n"
+                                            "T_On=2,5\n"
+                                            "T_Off=0.35\n"
+                                            "T_D=90.1\n"
+                                            "Linia_Glowna=4\n"
+                                            "Zrzut_N3=1\n"
+                                            "Kolor=niebieski\n"
+                                            "[Inna]\nN3_U_Min=100\n");
+        const TKonf start = sampleConfig();
+        const TBackupLoad r =
+            parseBackup(text, QStringLiteral("Konfiguracja"), configFields(), start);
+        QCOMPARE(r.konf.Linia[1].Umin, 195);
+        QCOMPARE(r.konf.Linia[1].Umax, 253);
+        QCOMPARE(r.konf.Linia[2].Umin, 210);
+        QCOMPARE(r.konf.Linia[3].Umin, 200); // other sections are not read
+        QCOMPARE(r.konf.Uzbrajanie, 2.5);
+        QCOMPARE(r.konf.Rozbrajanie, 0.3);
+        QCOMPARE(r.konf.Przerwa, 90.0);
+        QCOMPARE(r.konf.Linia_Glowna, 1);
+        QVERIFY(r.konf.Linia[3].Zrzut);
+        QCOMPARE(
+            r.refused,
+            (QStringList{QStringLiteral("N1_U_Min = 301: poza zakresem, dozwolone od 60 do 300"),
+                         QStringLiteral("N1_U_Max = abc: to nie jest liczba"),
+                         QStringLiteral("T_D = 90.1: poza zakresem, dozwolone od 0 do 90"),
+                         QStringLiteral("Linia_Glowna = 4: dozwolone: 0, 1, 2, 3")}));
+        QCOMPARE(r.unknown, QStringList{QStringLiteral("Kolor")});
+        QVERIFY(r.message().contains(QStringLiteral("Kolor")));
+        QVERIFY_THROWS_EXCEPTION(EBackup, parseBackup(QStringLiteral("N1_U_Min=200\n"),
+                                                      QStringLiteral("Konfiguracja"),
+                                                      configFields(), start));
     }
 };
 

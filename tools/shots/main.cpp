@@ -9,6 +9,8 @@
 #include "link/controller.h"
 #include "mimic/artwork.h"
 #include "mimic/mimicwindow.h"
+#include "settings/dostosujwindow.h"
+#include "settings/konfigwindow.h"
 
 #include <QApplication>
 #include <QDir>
@@ -136,6 +138,65 @@ bool writeRealisticLog(const QString& dir) {
     return true;
 }
 
+// Both settings editors, every tab, with the configuration the simulator starts with.
+bool settingsShots(qta::TQTA504Core& core, const QString& outDir) {
+    resetState(core);
+    qta::TKonf& k = core.Konfig;
+    for (int n = 1; n <= 3; ++n)
+        k.Linia[size_t(n)] = {false, n == 2, 195, 253, 8};
+    k.Kwal_ON = 5;
+    k.Kwal_OFF = 2;
+    k.Przelaczanie = 10;
+    k.Uzbrajanie = 2.5;
+    k.Rozbrajanie = 1.0;
+    k.Przerwa = 0.5;
+    k.Progr = 2;
+    k.Linia_Glowna = 1;
+    k.Kontrola_On = k.Podsw_On = k.Rejestr_On = true;
+    k.Kontrola_Opozn = 10;
+    k.Buczek_Czas = 5;
+    k.Podsw_Czas = 30;
+    k.Podsw_Jasnosc = 80;
+    bool ok = true;
+    {
+        qta::TKonfig_1 w(core);
+        w.show();
+        const char* tabs[4] = {"napiecia", "czasy", "aparaty", "tryb"};
+        for (int t = 0; t < 4; ++t) {
+            w.PageControl1->setCurrentIndex(t);
+            ok &= save(&w, QStringLiteral("%1/konfiguracja_%2_%3.png")
+                               .arg(outDir)
+                               .arg(t + 1)
+                               .arg(QLatin1String(tabs[t])));
+        }
+        // As after reading a backup that differs from the controller in two values.
+        w.PageControl1->setCurrentIndex(0);
+        w.Konfig_Kopia.Linia[1].Umin = 210;
+        w.Konfig_Kopia.Linia[3].Histereza = 12;
+        w.showCopy(false);
+        w.markDifferences();
+        ok &= save(&w, QStringLiteral("%1/konfiguracja_1_napiecia_po_wczytaniu.png").arg(outDir));
+        w.TypAparatu->setCurrentIndex(1);
+        w.TypAparatuChange(1);
+        w.PageControl1->setCurrentIndex(2);
+        ok &= save(&w, QStringLiteral("%1/konfiguracja_3_aparaty_rozlaczniki.png").arg(outDir));
+        w.PageControl1->setCurrentIndex(3);
+        for (int item = 1; item < 9; ++item) {
+            w.WyborTrybu->setCurrentIndex(item);
+            w.WyborTrybuChange(item);
+            ok &= save(&w, QStringLiteral("%1/konfiguracja_4_tryb_%2.png")
+                               .arg(outDir)
+                               .arg(qta::kProgramItems[item]));
+        }
+    }
+    {
+        qta::TDostosuj w(core);
+        w.show();
+        ok &= save(&w, QStringLiteral("%1/dostosuj.png").arg(outDir));
+    }
+    return ok;
+}
+
 } // namespace
 
 bool shootClockPinDemo(qta::TQTA504Core& core, const QString& outDir);
@@ -218,6 +279,7 @@ int main(int argc, char** argv) {
         }
     }
     ok &= shootClockPinDemo(core, outDir);
+    ok &= settingsShots(core, outDir);
 
     // The About box picture, at its size and enlarged for a closer look.
     qta::initArtwork();

@@ -192,6 +192,10 @@ void Simulator::parse(bool final) {
 
 void Simulator::handleFrame(int code, const QByteArray& p) {
     log_(QStringLiteral("rx %1").arg(code) + bytesText(p));
+    // A settings write is shown whole as well, start byte to checksum (header
+    // and checksum were checked above, so the rebuilt frame is the one received).
+    if (code == TxWriteConfig || code == TxWriteCustom)
+        log_(QStringLiteral("frame %1").arg(code) + bytesText(buildFrame(std::uint8_t(code), p)));
     if (auto d = drops_.find(code); d != drops_.end() && d->second > 0) {
         --d->second;
         log_(QStringLiteral("lost %1 (drop, %2 more)").arg(code).arg(d->second));
