@@ -2,6 +2,8 @@
 
 #include "app/mainwindow.h"
 #include "mimic/mimicwindow.h"
+#include "history/chartwindow.h"
+#include "history/linehistory.h"
 
 namespace qta {
 
@@ -12,6 +14,15 @@ void wireWindows(TQTA504& main) {
             w->setProperty("fixedFrame", !m->sizeable());
         return w;
     };
+
+    // One history of linia.dbf for the three chart windows, kept while the program runs.
+    auto* history = new TLineHistory([&main] { return main.core.Linia(); }, &main);
+    const std::array<QAction*, 3> chartItems{main.Widok_N1, main.Widok_N2, main.Widok_N3};
+    for (int line = 1; line <= 3; ++line)
+        main.setWindowFactory(chartItems[size_t(line - 1)], [&main, history, line] {
+            return createChartWindow(line, *history,
+                                     [&main](const QString& m) { main.reportError(m); });
+        });
 }
 
 } // namespace qta
