@@ -1,9 +1,9 @@
 #include "app/wiring.h"
 
 #include "app/mainwindow.h"
-#include "mimic/mimicwindow.h"
 #include "history/chartwindow.h"
 #include "history/linehistory.h"
+#include "mimic/mimicwindow.h"
 
 namespace qta {
 
