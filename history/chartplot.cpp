@@ -86,9 +86,6 @@ void setupChartPlot(QCustomPlot* plot, const TChartLine& line) {
 
 void setChartRange(QCustomPlot* plot, TWallMs t0, TWallMs t1) {
     plot->xAxis->setRange(wallSeconds(t0), wallSeconds(t1));
-    // Labels two lines high and about 70 pixels wide: one per 110 pixels.
-    if (auto t = plot->xAxis->ticker())
-        t->setTickCount(std::max(2, plot->axisRect()->width() / 110));
 }
 
 TColumns plotColumns(QCustomPlot* plot) {
@@ -97,6 +94,8 @@ TColumns plotColumns(QCustomPlot* plot) {
     layout->update(QCPLayoutElement::upPreparation);
     layout->update(QCPLayoutElement::upMargins);
     layout->update(QCPLayoutElement::upLayout);
+    // Labels about 70 pixels wide: one per 110 pixels keeps them apart.
+    plot->xAxis->ticker()->setTickCount(std::max(2, plot->axisRect()->width() / 110));
     const QCPRange r = plot->xAxis->range();
     return {TWallMs(std::llround(r.lower * 1000)), TWallMs(std::llround(r.upper * 1000)),
             std::max(1, plot->axisRect()->width()), kColumnPhase};

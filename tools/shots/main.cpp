@@ -2,6 +2,10 @@
 // About box picture, into PNG files for review.
 //   qta504-shots [OUTPUT_DIR]      (default: screenshots)
 // Runs on any Qt platform; scripts/screenshots uses the offscreen one.
+#include "history/chartwindow.h"
+#include "history/linegen.h"
+#include "history/linehistory.h"
+#include "history/table.h"
 #include "link/controller.h"
 #include "mimic/artwork.h"
 #include "mimic/mimicwindow.h"
@@ -10,6 +14,7 @@
 #include <QDir>
 #include <QPainter>
 #include <QSvgRenderer>
+#include <QTemporaryDir>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -78,6 +83,34 @@ bool save(QWidget* w, const QString& path) {
     return ok;
 }
 
+// The three chart windows over a generated month of history, at scales 2 and 6.
+bool chartShots(const QString& outDir) {
+    QTemporaryDir dir;
+    const QString file = QDir(dir.path()).filePath(QStringLiteral("linia.dbf"));
+    const QDateTime end(QDate(2026, 3, 15), QTime(14, 30, 0));
+    qta::generateLinia(file, {30LL * 86400, end, 4});
+    qta::TTable table(file);
+    table.Open();
+    qta::TLineHistory history([&table] { return &table; }, nullptr, 1LL << 40);
+    const qta::TWallMs now = QDateTime(end.date(), end.time(), Qt::UTC).toMSecsSinceEpoch();
+    bool ok = true;
+    for (int line = 1; line <= 3; ++line) {
+        qta::TWykres w(
+            qta::chartLine(line), history,
+            [](const QString& m) { std::printf("%s\n", qPrintable(m)); }, [now] { return now; });
+        w.Timer.stop();
+        w.RefreshTimer.stop();
+        w.show();
+        QCoreApplication::processEvents();
+        w.reload(false);
+        ok &= save(&w, QStringLiteral("%1/chart_n%2_scale2.png").arg(outDir).arg(line));
+        for (int i = 0; i < 4; ++i)
+            w.ZwiekszSkaleClick();
+        ok &= save(&w, QStringLiteral("%1/chart_n%2_scale6.png").arg(outDir).arg(line));
+    }
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -134,5 +167,6 @@ int main(int argc, char** argv) {
         std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
         ok &= saved;
     }
+    ok &= chartShots(outDir);
     return ok ? 0 : 1;
 }
