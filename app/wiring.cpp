@@ -4,6 +4,8 @@
 #include "history/rejestrwindow.h"
 #include "history/table.h"
 #include "history/demoform.h"
+#include "history/chartwindow.h"
+#include "history/linehistory.h"
 #include "mimic/mimicwindow.h"
 #include "settings/zabezpieczenia.h"
 #include "settings/zegar.h"
@@ -43,6 +45,15 @@ void wireWindows(TQTA504& main) {
                           [&main]() -> QWidget* { return new TKonfig_1(main.core); });
     main.setWindowFactory(main.Ustawienia_Dostosuj,
                           [&main]() -> QWidget* { return new TDostosuj(main.core); });
+
+    // One history of linia.dbf for the three chart windows, kept while the program runs.
+    auto* history = new TLineHistory([&main] { return main.core.Linia(); }, &main);
+    const std::array<QAction*, 3> chartItems{main.Widok_N1, main.Widok_N2, main.Widok_N3};
+    for (int line = 1; line <= 3; ++line)
+        main.setWindowFactory(chartItems[size_t(line - 1)], [&main, history, line] {
+            return createChartWindow(line, *history,
+                                     [&main](const QString& m) { main.reportError(m); });
+        });
 }
 
 } // namespace qta

@@ -6,6 +6,9 @@
 #include "history/rejestrmodel.h"
 #include "history/rejestrwindow.h"
 #include "history/table.h"
+#include "history/chartwindow.h"
+#include "history/linegen.h"
+#include "history/linehistory.h"
 #include "link/controller.h"
 #include "mimic/artwork.h"
 #include "mimic/mimicwindow.h"
@@ -197,6 +200,34 @@ bool settingsShots(qta::TQTA504Core& core, const QString& outDir) {
     return ok;
 }
 
+// The three chart windows over a generated month of history, at scales 2 and 6.
+bool chartShots(const QString& outDir) {
+    QTemporaryDir dir;
+    const QString file = QDir(dir.path()).filePath(QStringLiteral("linia.dbf"));
+    const QDateTime end(QDate(2026, 3, 15), QTime(14, 30, 0));
+    qta::generateLinia(file, {30LL * 86400, end, 4});
+    qta::TTable table(file);
+    table.Open();
+    qta::TLineHistory history([&table] { return &table; }, nullptr, 1LL << 40);
+    const qta::TWallMs now = QDateTime(end.date(), end.time(), Qt::UTC).toMSecsSinceEpoch();
+    bool ok = true;
+    for (int line = 1; line <= 3; ++line) {
+        qta::TWykres w(
+            qta::chartLine(line), history,
+            [](const QString& m) { std::printf("%s\n", qPrintable(m)); }, [now] { return now; });
+        w.Timer.stop();
+        w.RefreshTimer.stop();
+        w.show();
+        QCoreApplication::processEvents();
+        w.reload(false);
+        ok &= save(&w, QStringLiteral("%1/chart_n%2_scale2.png").arg(outDir).arg(line));
+        for (int i = 0; i < 4; ++i)
+            w.ZwiekszSkaleClick();
+        ok &= save(&w, QStringLiteral("%1/chart_n%2_scale6.png").arg(outDir).arg(line));
+    }
+    return ok;
+}
+
 } // namespace
 
 bool shootClockPinDemo(qta::TQTA504Core& core, const QString& outDir);
@@ -280,6 +311,7 @@ int main(int argc, char** argv) {
     }
     ok &= shootClockPinDemo(core, outDir);
     ok &= settingsShots(core, outDir);
+    ok &= chartShots(outDir);
 
     // The About box picture, at its size and enlarged for a closer look.
     qta::initArtwork();

@@ -1,6 +1,7 @@
 // qta504-tables: makes the two empty local tables for a new installation,
 // prints a table as text, and checks a table for a torn append.
 #include "history/csvexport.h"
+#include "history/linegen.h"
 #include "history/table.h"
 
 #include <QDir>
@@ -33,7 +34,10 @@ int usage() {
              "                             (exit 0 when they agree, 1 when not)\n"
              "  qta504-tables export FILE [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
              "                             print the rows of a period (both days included) as\n"
-             "                             CSV: UTF-8 with BOM, ';' between fields, a header row\n";
+             "                             CSV: UTF-8 with BOM, ';' between fields, a header row\n"
+             "  qta504-tables generate FILE --rows N --end \"YYYY-MM-DD hh:mm:ss\" [--seed S]\n"
+             "                             write a new linia.dbf of N rows, one a second, ending\n"
+             "                             at the given wall time (tests and measurements)\n";
     err().flush();
     return 2;
 }
@@ -167,10 +171,49 @@ int exportCsv(const QStringList& args) {
     return 0;
 }
 
+int generate(const QStringList& args) {
+    TLineGenOptions o;
+    bool ok = args.size() >= 2;
+    for (int i = 1; ok && i + 1 < args.size(); i += 2) {
+        const QString& opt = args[i];
+        const QString& val = args[i + 1];
+        if (opt == u"--rows")
+            o.rows = val.toLongLong(&ok);
+        else if (opt == u"--seed")
+            o.seed = val.toULongLong(&ok);
+        else if (opt == u"--end")
+            ok = (o.end = QDateTime::fromString(val, QStringLiteral("yyyy-MM-dd HH:mm:ss")))
+                     .isValid();
+        else
+            ok = false;
+        if (!ok)
+            err() << "qta504-tables: bad option or value: " << opt << " " << val << "\n";
+    }
+    if (!ok || args.size() % 2 != 1 || o.rows <= 0 || !o.end.isValid())
+        return usage();
+    const TLineGenReport r = generateLinia(args[0], o);
+    const QString fmt = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    out() << "generated " << args[0] << ": " << r.rows << " rows from " << r.first.toString(fmt)
+          << " to " << r.last.toString(fmt) << ", " << r.stops << " stops, " << r.backJumps
+          << " clock set back, " << r.forwardJumps << " set forward\n";
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const int rc = [&] {
+        if (argc >= 2 && QString::fromLocal8Bit(argv[1]) == u"generate") {
+            QStringList args;
+            for (int i = 2; i < argc; ++i)
+                args << QString::fromLocal8Bit(argv[i]);
+            try {
+                return generate(args);
+            } catch (const ETable& e) {
+                err() << "qta504-tables: " << e.message() << "\n";
+                return 2;
+            }
+        }
         if (argc >= 2 && std::string_view(argv[1]) == "export") {
             QStringList args;
             for (int i = 2; i < argc; ++i)

@@ -1,0 +1,328 @@
+// The chart index against the literal reading of every row: per pixel column
+// the same first, last, lowest and highest point of each phase and the same
+// neighbours beyond the edges, on generated tables with program stops, clock
+// jumps both ways, appends, torn tails and a replaced file.
+#include "history/linegen.h"
+#include "history/lineindex.h"
+#include "history/table.h"
+#include "linereference.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <map>
+
+using namespace qta;
+using namespace qta::test;
+
+namespace {
+
+struct Col {
+    TWallMs tf, tl;
+    int vf, vl, lo, hi;
+    bool operator==(const Col&) const = default;
+};
+struct Picture {
+    std::map<qint64, Col> cols;
+    TWallMs left = kNoTime, right = kNoTime; // neighbours beyond the edges
+    int leftV = 0, rightV = 0;
+    bool operator==(const Picture&) const = default;
+};
+
+// What a polyline through the points draws per column, for one phase.
+template <class Points> Picture summarise(const Points& pts, const TColumns& c) {
+    Picture p;
+    bool right = false;
+    for (const auto& [t, v] : pts) {
+        const qint64 col = c.column(t);
+        if (col < 0) {
+            p.left = t, p.leftV = v;
+        } else if (col >= c.width) {
+            if (!right)
+                p.right = t, p.rightV = v, right = true;
+        } else {
+            auto [it, fresh] = p.cols.try_emplace(col, Col{t, t, v, v, v, v});
+            Col& x = it->second;
+            x.tl = t, x.vl = v, x.lo = std::min(x.lo, v), x.hi = std::max(x.hi, v);
+        }
+    }
+    return p;
+}
+
+Picture reference(const std::vector<TRefRow>& rows, int line, int phase, const TColumns& c) {
+    std::vector<std::pair<TWallMs, int>> pts;
+    for (const TRefRow& r : rows)
+        pts.emplace_back(r.t, r.v[size_t(3 * (line - 1) + phase)]);
+    return summarise(pts, c);
+}
+
+Picture fromIndex(const TChartSeries& s, int phase, const TColumns& c) {
+    std::vector<std::pair<TWallMs, int>> pts;
+    for (const TChartPoint& p : s[size_t(phase)])
+        pts.emplace_back(p.t, p.v);
+    return summarise(pts, c);
+}
+
+QString describe(const Picture& a, const Picture& b) {
+    for (const auto& [col, x] : a.cols) {
+        auto it = b.cols.find(col);
+        if (it == b.cols.end())
+            return QStringLiteral("column %1 only in the index").arg(col);
+        if (!(it->second == x))
+            return QStringLiteral("column %1: index %2..%3 first %4 last %5, all rows %6..%7 first "
+                                  "%8 last %9")
+                .arg(col)
+                .arg(x.lo)
+                .arg(x.hi)
+                .arg(x.vf)
+                .arg(x.vl)
+                .arg(it->second.lo)
+                .arg(it->second.hi)
+                .arg(it->second.vf)
+                .arg(it->second.vl);
+    }
+    if (a.cols.size() != b.cols.size())
+        return QStringLiteral("index has %1 columns, all rows %2")
+            .arg(a.cols.size())
+            .arg(b.cols.size());
+    return QStringLiteral("neighbours: index %1/%2, all rows %3/%4")
+        .arg(a.left)
+        .arg(a.right)
+        .arg(b.left)
+        .arg(b.right);
+}
+
+// Every line and phase over the window [t0, t1] at `width` columns.
+void compareAll(const TLineIndex& index, const std::vector<TRefRow>& rows, TWallMs t0, TWallMs t1,
+                int width, const char* what) {
+    for (double phase : {0.0, 0.5}) {
+        const TColumns c{t0, t1, width, phase};
+        for (int line = 1; line <= 3; ++line) {
+            const TChartSeries s = index.query(line, c);
+            for (int p = 0; p < 3; ++p) {
+                const Picture got = fromIndex(s, p, c), want = reference(rows, line, p, c);
+                if (!(got == want))
+                    QFAIL(qPrintable(QStringLiteral("%1, line %2 phase %3: %4")
+                                         .arg(QLatin1String(what))
+                                         .arg(line)
+                                         .arg(p + 1)
+                                         .arg(describe(got, want))));
+            }
+        }
+    }
+}
+
+// Table-order row where the clock went back (-1 when none).
+qint64 backJump(const TLineFile& f, qint64 rows) {
+    for (qint64 r = 1; r < rows; ++r)
+        if (f.time(r) < f.time(r - 1) - 60000)
+            return r;
+    return -1;
+}
+
+constexpr TWallMs kMin = 60000, kHour = 3600000, kDay = 24 * kHour;
+
+} // namespace
+
+class TstLineIndex : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    QString path(const char* name) const { return QDir(dir_.path()).filePath(QLatin1String(name)); }
+
+private Q_SLOTS:
+    void generatedTable();
+    void queriesMatchAllRows();
+    void appendsAndClockSetBack();
+    void tornTableAndReplacedFile();
+    void emptyTable();
+};
+
+void TstLineIndex::generatedTable() {
+    const QString a = path("gen_a.dbf"), b = path("gen_b.dbf");
+    const QDateTime end(QDate(2026, 1, 20), QTime(8, 30, 0));
+    const TLineGenReport r = generateLinia(a, {30000, end, 7});
+    generateLinia(b, {30000, end, 7});
+    QCOMPARE(r.last.toString(Qt::ISODate), QStringLiteral("2026-01-20T08:30:00Z"));
+    QVERIFY(r.stops >= 2 && r.backJumps >= 1 && r.forwardJumps >= 1);
+    QFile fa(a), fb(b);
+    QVERIFY(fa.open(QIODevice::ReadOnly) && fb.open(QIODevice::ReadOnly));
+    QVERIFY2(fa.readAll().mid(32) == fb.readAll().mid(32), "same seed, same rows");
+    QVERIFY_THROWS_EXCEPTION(ETable, generateLinia(a, {10, end, 1})); // never overwrites
+
+    // The table layer reads it whole; zero rows at the start and around each stop.
+    TTable t(a);
+    t.Open();
+    QCOMPARE(t.RecordCount(), 30000);
+    int zeroRows = 0, over250 = 0;
+    for (int row = 0; row < t.RecordCount(); ++row) {
+        int sum = 0;
+        for (int k = 1; k <= 9; ++k) {
+            sum += int(t.numberValue(row, k));
+            over250 += t.numberValue(row, k) > 250;
+        }
+        zeroRows += sum == 0;
+    }
+    QCOMPARE(zeroRows, 1 + 2 * r.stops);
+    QVERIFY(over250 > 0); // spikes
+    QCOMPARE(t.stringValue(0, 0), r.first.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+}
+
+void TstLineIndex::queriesMatchAllRows() {
+    const QString file = path("q.dbf");
+    const QDateTime endWall(QDate(2026, 1, 25), QTime(12, 0, 0));
+    generateLinia(file, {100000, endWall, 3});
+    const std::vector<TRefRow> rows = readSorted(file);
+    TLineIndex index;
+    index.open(file);
+    QCOMPARE(index.rows(), 100000);
+    QVERIFY(index.runCount() >= 2);
+    const TWallMs end = wallMs(endWall);
+    const qint64 jump = backJump(index.file(), index.rows());
+    QVERIFY(jump > 0);
+    const TWallMs j = index.file().time(jump);
+    const TWallMs first = rows.front().t;
+
+    struct Case {
+        const char* what;
+        TWallMs t0, t1;
+        int width;
+    };
+    const Case cases[] = {
+        {"scale 1 at the end", end - kMin, end, 754},
+        {"scale 2 at the end", end - kHour, end, 754},
+        {"scale 3 at the end", end - kDay, end, 754},
+        {"a year over the whole table", end - 365 * kDay, end, 754},
+        {"whole table, few columns", first - kMin, end + kMin, 7},
+        {"the hour set back and around it", j - 90 * kMin, j + 90 * kMin, 754},
+        {"one minute inside the repeated hour", j + 20 * kMin, j + 21 * kMin, 500},
+        {"before the first row", first - 2 * kHour, first - kHour, 754},
+        {"after the last row", end + kMin, end + kHour, 754},
+        {"the first row on the left edge", first, first + kHour, 754},
+        {"odd width, 13 ms columns", end - 9991, end, 754},
+    };
+    for (const Case& c : cases)
+        compareAll(index, rows, c.t0, c.t1, c.width, c.what);
+
+    // The rows in time order are what sorting all rows gives.
+    std::vector<qint64> ordered;
+    index.forEachInOrder(j - kHour, j + kHour, [&](qint64 r) { ordered.push_back(r); });
+    std::vector<qint64> want;
+    for (const TRefRow& r : rows)
+        if (r.t >= j - kHour && r.t <= j + kHour)
+            want.push_back(r.row);
+    QCOMPARE(ordered, want);
+    QCOMPARE(index.file().time(index.nearest(end + 400)), end);
+    // A year of rows (31.5 million) must stay under 100 MB: about 3 bytes a row.
+    QVERIFY(index.memoryBytes() < size_t(100000) * 3);
+}
+
+void TstLineIndex::appendsAndClockSetBack() {
+    const QString file = path("app.dbf");
+    const QDateTime endWall(QDate(2026, 1, 10), QTime(10, 0, 0));
+    generateLinia(file, {20000, endWall, 11});
+    TLineIndex index;
+    index.open(file, 15000); // the rows at the time of a first open
+    QCOMPARE(index.rows(), 15000);
+    index.extendTo();
+    QCOMPARE(index.rows(), 20000);
+
+    // The program appends on: a minute, then the clock goes back 30 minutes.
+    TTable t(file);
+    t.Open();
+    const auto append = [&](const QDateTime& when, int volts) {
+        t.Append();
+        t.FieldByName(QStringLiteral("CZAS")).setAsDateTime(when);
+        for (const char* f :
+             {"N1L1", "N1L2", "N1L3", "N2L1", "N2L2", "N2L3", "N3L1", "N3L2", "N3L3"})
+            t.FieldByName(QLatin1String(f)).setAsInteger(volts);
+        t.Post();
+    };
+    for (int s = 1; s <= 60; ++s)
+        append(endWall.addSecs(s), 200 + s);
+    for (int s = 1; s <= 120; ++s)
+        append(endWall.addSecs(-1800 + s), s % 7 == 0 ? 0 : 240);
+    const int runsBefore = index.runCount();
+    index.extendTo(t.RecordCount());
+    QCOMPARE(index.rows(), 20180);
+    QCOMPARE(index.runCount(), runsBefore + 1);
+
+    const std::vector<TRefRow> rows = readSorted(file);
+    const TWallMs end = wallMs(endWall);
+    compareAll(index, rows, end - kHour, end + 2 * kMin, 754, "appended rows, clock set back");
+    compareAll(index, rows, end - 31 * kMin, end - 27 * kMin, 754, "inside the repeated minutes");
+
+    // Extended and built afresh give the same.
+    TLineIndex fresh;
+    fresh.open(file);
+    const TColumns c{end - kDay, end + kMin, 754, 0.5};
+    for (int line = 1; line <= 3; ++line) {
+        const TChartSeries a = index.query(line, c), b = fresh.query(line, c);
+        for (int p = 0; p < 3; ++p)
+            QCOMPARE(fromIndex(a, p, c), fromIndex(b, p, c));
+    }
+}
+
+void TstLineIndex::tornTableAndReplacedFile() {
+    const QString file = path("torn.dbf");
+    generateLinia(file, {1000, QDateTime(QDate(2026, 1, 5), QTime(9, 0)), 5});
+    QFile f(file);
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    f.seek(353 + 999 * 54);
+    const QByteArray row = f.read(54);
+    // A crash after the row was written but before the count: the end mark
+    // is overwritten by a complete row, then half a row follows.
+    f.seek(353 + 1000 * 54);
+    f.write(row);
+    f.write(row.left(20));
+    f.close();
+
+    TLineIndex index;
+    index.open(file);
+    {
+        TTable t(file);
+        t.Open();
+        QCOMPARE(index.rows(), qint64(t.RecordCount()));
+    }
+    QCOMPARE(index.rows(), 1001);
+
+    // A power loss: the count ahead of what reached the disk.
+    QVERIFY(f.open(QIODevice::ReadWrite));
+    f.seek(4);
+    const char count[4] = {char(0xF0), 0x03, 0, 0}; // 1008
+    f.write(count, 4);
+    f.close();
+    index.extendTo();
+    QCOMPARE(index.rows(), 1001);
+
+    // Another, shorter table in its place is indexed afresh.
+    QVERIFY(QFile::remove(file));
+    generateLinia(file, {300, QDateTime(QDate(2026, 2, 5), QTime(9, 0)), 6});
+    index.extendTo();
+    QCOMPARE(index.rows(), 300);
+    const std::vector<TRefRow> rows = readSorted(file);
+    const TWallMs end = wallMs(QDateTime(QDate(2026, 2, 5), QTime(9, 0)));
+    compareAll(index, rows, end - kHour, end, 754, "replaced table");
+}
+
+void TstLineIndex::emptyTable() {
+    const QString file = path("empty.dbf");
+    TTable::createLinia(file);
+    TLineIndex index;
+    index.open(file);
+    QCOMPARE(index.rows(), 0);
+    const TChartSeries s = index.query(1, {0, kHour, 754, 0});
+    QVERIFY(s[0].empty() && s[1].empty() && s[2].empty());
+    QCOMPARE(index.nearest(0), -1);
+    // A file that is not a line-voltage table is refused with its name.
+    const QString rejestr = path("rejestr.dbf");
+    TTable::createRejestr(rejestr);
+    try {
+        index.open(rejestr);
+        QFAIL("opened the event log as a voltage table");
+    } catch (const ETable& e) {
+        QVERIFY(e.message().contains(rejestr));
+    }
+}
+
+QTEST_GUILESS_MAIN(TstLineIndex)
+#include "tst_lineindex.moc"
