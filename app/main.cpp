@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
     if (!folder.notice.isEmpty()) {
         // Said once, on the run that made the folder; the panels come back after it.
         std::fprintf(stderr, "qta504: %s\n", qPrintable(folder.notice));
-        main.statusBar()->showMessage(folder.notice, 20000);
+        main.statusBar()->showMessage(folder.notice, 15000);
     }
     return QApplication::exec();
 }

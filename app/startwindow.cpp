@@ -52,7 +52,14 @@ TStart::TStart(TQTA504Core& main, QWidget* parent)
 }
 
 void TStart::setStatusText(const QString& text) {
-    StatusBar->setText(text);
+    statusText_ = text;
+    // A port with its adapter's description or a long device path does not
+    // fit the window: shortened in the middle, so that the progress dots at
+    // the end stay visible; the whole text is in the tooltip and the
+    // accessible name.
+    const int room = StatusBar->contentsRect().width() - 2 * StatusBar->margin() - 4;
+    StatusBar->setText(StatusBar->fontMetrics().elidedText(text, Qt::ElideMiddle, room));
+    StatusBar->setToolTip(text);
     StatusBar->setAccessibleName(QStringLiteral("Postęp łączenia: ") + text);
 }
 
