@@ -51,8 +51,8 @@ TWorkFolder prepared(const QString& folder) {
     const bool tables = made.contains(QStringLiteral("rejestr/rejestr.dbf"));
     const bool settings = made.contains(QStringLiteral("rejestr/ustawienia.ini"));
     if (tables && settings)
-        f.notice = QStringLiteral("Pierwsze uruchomienie: utworzono katalog danych %1 z pustymi "
-                                  "tabelami rejestru i domyślnym plikiem ustawień")
+        f.notice = QStringLiteral("Pierwsze uruchomienie w katalogu %1: utworzono puste tabele "
+                                  "rejestru i domyślny plik ustawień")
                        .arg(QDir::toNativeSeparators(folder));
     else if (tables)
         f.notice = QStringLiteral("Utworzono puste tabele rejestru w katalogu %1")
@@ -105,7 +105,14 @@ TStartOptions parseStartOptions(const QStringList& arguments) {
     }
     if (!ok) {
         o.action = TStartOptions::Action::Error;
-        o.text = parser.errorText();
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty())
+            o.text = QStringLiteral("Nieznana opcja: %1")
+                         .arg((unknown.constFirst().size() == 1 ? QStringLiteral("-")
+                                                                : QStringLiteral("--")) +
+                              unknown.constFirst());
+        else // the one option that takes a value came without it
+            o.text = QStringLiteral("Opcja --work-dir wymaga nazwy katalogu");
         return o;
     }
     if (!parser.positionalArguments().isEmpty()) {
