@@ -1,7 +1,8 @@
-// Program start: application title, one copy per working directory, the main
-// window, orderly close on SIGTERM and SIGINT.
+// Program start: the command line, the working folder, application title, one
+// copy per working directory, the main window, orderly close on SIGTERM and SIGINT.
 #include "app/errors.h"
 #include "app/mainwindow.h"
+#include "app/startup.h"
 #include "app/wiring.h"
 #include "mimic/artwork.h"
 
@@ -11,6 +12,7 @@
 #include <QMessageBox>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QStatusBar>
 #include <csignal>
 #include <cstdio>
 #include <sys/socket.h>
@@ -23,14 +25,57 @@ void onSignal(int) {
     const char c = 1;
     [[maybe_unused]] ssize_t n = ::write(signalPipe[1], &c, 1);
 }
+
+// Stops the program before its main window exists, with the reason on
+// standard error and, where there is a screen to show it on, in a message box.
+int refuseStart(const QString& text, int code) {
+    std::fprintf(stderr, "qta504: %s\n", qPrintable(text));
+    if (QGuiApplication::platformName() != QLatin1String("offscreen"))
+        QMessageBox::critical(nullptr, QStringLiteral("QTA-504"), text);
+    return code;
+}
 } // namespace
 
 int main(int argc, char** argv) {
+    // The command line is read before the window system is touched, so that
+    // --help and --version answer where there is no display.
+    qta::TStartOptions options;
+    {
+        QCoreApplication probe(argc, argv);
+        options = qta::parseStartOptions(QCoreApplication::arguments());
+    }
+    if (options.action == qta::TStartOptions::Action::Help ||
+        options.action == qta::TStartOptions::Action::Version) {
+        std::fputs(qPrintable(options.text), stdout);
+        return 0;
+    }
+
     qta::TApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("QTA-504"));
     QApplication::setApplicationDisplayName(QStringLiteral("QTA-504"));
+    QApplication::setApplicationVersion(qta::programVersion());
+    // The window system takes its own options (-platform, -style ...) out of
+    // the arguments; what is left must be ours.
+    if (options.action == qta::TStartOptions::Action::Error)
+        options = qta::parseStartOptions(QApplication::arguments());
+    if (options.action == qta::TStartOptions::Action::Error) {
+        std::fprintf(stderr, "qta504: %s\nqta504 --help opisuje opcje.\n",
+                     qPrintable(options.text));
+        return 2;
+    }
+
+    const qta::TWorkFolder folder = qta::chooseWorkFolder(options.workDir, QDir::currentPath(),
+                                                          QProcessEnvironment::systemEnvironment());
+    if (!folder.error.isEmpty() || !QDir::setCurrent(folder.path))
+        return refuseStart(
+            folder.error.isEmpty()
+                ? QStringLiteral("Nie można przejść do katalogu roboczego %1").arg(folder.path)
+                : folder.error,
+            4);
     qta::initArtwork();
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/artwork/front_panel.svg")));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/artwork/qta504.svg")));
+    // Ties the windows to the desktop menu entry (its icon and name in task bars).
+    QGuiApplication::setDesktopFileName(QStringLiteral("qta504"));
 
     // The tables allow one writer: one copy of the program per working directory.
     QLockFile lock(QDir::current().absoluteFilePath(QStringLiteral(".qta504.lock")));
@@ -41,10 +86,7 @@ int main(int argc, char** argv) {
                            "Drugiej kopii nie uruchomiono, bo tabele rejestru przyjmują tylko "
                            "jednego piszącego.")
                 .arg(QDir::currentPath());
-        std::fprintf(stderr, "qta504: %s\n", qPrintable(text));
-        if (QGuiApplication::platformName() != QLatin1String("offscreen"))
-            QMessageBox::critical(nullptr, QStringLiteral("QTA-504"), text);
-        return 3;
+        return refuseStart(text, 3);
     }
 
     // Test and demo seam: the ports the start window scans, instead of the
@@ -58,8 +100,7 @@ int main(int argc, char** argv) {
     qta::TQTA504 main;
     qta::wireWindows(main);
     // --demo-panel: the "Demo" item of the "Pomoc" menu, hidden otherwise.
-    main.setDemoPanelAvailable(
-        QCoreApplication::arguments().contains(QStringLiteral("--demo-panel")));
+    main.setDemoPanelAvailable(options.demoPanel);
 
     // SIGTERM and SIGINT close the program exactly like closing the main window.
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) == 0) {
@@ -88,5 +129,10 @@ int main(int argc, char** argv) {
         main.setGeometry(screen->availableGeometry());
     main.showMaximized();
     main.FormCreate();
+    if (!folder.notice.isEmpty()) {
+        // Said once, on the run that made the folder; the panels come back after it.
+        std::fprintf(stderr, "qta504: %s\n", qPrintable(folder.notice));
+        main.statusBar()->showMessage(folder.notice, 15000);
+    }
     return QApplication::exec();
 }

@@ -7,6 +7,10 @@
 
 namespace qta {
 
+namespace {
+constexpr int kStatusHeight = 20; // one line
+} // namespace
+
 TStart::TStart(TQTA504Core& main, QWidget* parent)
     : QWidget(parent,
               Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint),
@@ -45,14 +49,32 @@ TStart::TStart(TQTA504Core& main, QWidget* parent)
 
     StatusBar = new QLabel(this);
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
-    StatusBar->setGeometry(0, 135 - 20, 316, 20);
+    StatusBar->setGeometry(0, 135 - kStatusHeight, 316, kStatusHeight);
     StatusBar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusBar->setAccessibleDescription(QStringLiteral("StatusBar"));
     StatusBar->setAccessibleName(QStringLiteral("Postęp łączenia"));
 }
 
 void TStart::setStatusText(const QString& text) {
-    StatusBar->setText(text);
+    statusText_ = text;
+    // A port named with its adapter's description and serial number does not
+    // fit one line: the description goes to a second line, the status line
+    // growing upwards into the free space under the button. What still does
+    // not fit (a long device path) is shortened in the middle, so that the
+    // progress dots at the end stay visible. The whole text is in the tooltip
+    // and the accessible name.
+    const QFontMetrics fm = StatusBar->fontMetrics();
+    const int room = StatusBar->width() - 2 * StatusBar->frameWidth() - 6;
+    QStringList lines{text};
+    const qsizetype split = text.indexOf(QStringLiteral(" ("));
+    if (fm.horizontalAdvance(text) > room && split > 0)
+        lines = QStringList{text.left(split), text.mid(split + 1)};
+    for (QString& l : lines)
+        l = fm.elidedText(l, Qt::ElideMiddle, room);
+    const int h = lines.size() == 1 ? kStatusHeight : fm.lineSpacing() * 2 + 6;
+    StatusBar->setGeometry(0, height() - h, width(), h);
+    StatusBar->setText(lines.join(u'\n'));
+    StatusBar->setToolTip(text);
     StatusBar->setAccessibleName(QStringLiteral("Postęp łączenia: ") + text);
 }
 

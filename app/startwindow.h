@@ -26,7 +26,7 @@ public:
 
     // TStartView
     void setStatusText(const QString& text) override;
-    QString statusText() const override { return StatusBar->text(); }
+    QString statusText() const override { return statusText_; }
     void closeWindow() override;
 
 protected:
@@ -35,6 +35,7 @@ protected:
 
 private:
     bool finished_ = false;
+    QString statusText_; // whole; the label may show it shortened
 };
 
 } // namespace qta

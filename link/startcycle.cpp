@@ -1,6 +1,9 @@
 #include "link/startcycle.h"
 
 #include "link/controller.h"
+#include "link/portinfo.h"
+
+#include <cerrno>
 
 namespace qta {
 
@@ -13,10 +16,12 @@ TStartCycle::TStartCycle(TQTA504Core& main, TStartView* view, QObject* parent)
 void TStartCycle::FormCreate() {
     TComPort::EnumComPorts(ComComboBox);
     TComPort& port = main_.ComPort;
+    bool refused = false;
     try {
         port.LoadSettings(stIniFile, TQTA504Core::settingsPath());
         port.Open();
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        refused = accessRefused(e, port.Port());
         port.Close();
     }
     if (port.Connected()) {
@@ -28,8 +33,11 @@ void TStartCycle::FormCreate() {
         Timer.start();
         view_->setStatusText(QStringLiteral("Odbiór identyfikatora urządzenia"));
     } else {
-        view_->setStatusText(QStringLiteral("Port ") + port.Port() +
-                             QStringLiteral(" niedostępny"));
+        if (refused)
+            view_->setStatusText(QStringLiteral("Brak uprawnień do portu ") + port.Port());
+        else
+            view_->setStatusText(QStringLiteral("Port ") + port.Port() +
+                                 QStringLiteral(" niedostępny"));
         Etap = 0;
         Timer.start();
     }
@@ -47,6 +55,23 @@ void TStartCycle::TimerTimer() {
     Timer.start();
 }
 
+bool TStartCycle::accessRefused(const std::exception& e, const QString& port) {
+    // The port service reports a refused open as EACCES; a port held by
+    // another program is refused the same way, so the device's permissions
+    // decide.
+    const auto* com = dynamic_cast<const EComPort*>(&e);
+    if (!com || com->WinCode != EACCES)
+        return false;
+    const QString problem = portPermissionProblem(port);
+    if (problem.isEmpty())
+        return false;
+    if (!accessReported_) {
+        accessReported_ = true;
+        main_.reportErrorFromStart(problem);
+    }
+    return true;
+}
+
 void TStartCycle::appendDot() { view_->setStatusText(view_->statusText() + QLatin1Char('.')); }
 
 void TStartCycle::stageScan() {
@@ -54,13 +79,18 @@ void TStartCycle::stageScan() {
     Ile = int(ComComboBox.size());
     if (Indeks > Ile - 1 && Ile > 0)
         Indeks = 0;
+    bool refused = false;
     if (Indeks >= 0 && Indeks < Ile) {
         COM_String = ComComboBox.at(Indeks);
-        view_->setStatusText(QStringLiteral("Sprawdzam port ") + COM_String);
+        const TPortInfo info = portInfo(COM_String);
+        view_->setStatusText(QStringLiteral("Sprawdzam port ") + portLabel(info));
         try {
-            port.setPort(COM_String);
+            // A USB adapter is kept under its stable name, which still leads
+            // to it when it comes back as another ttyUSB after a replug.
+            port.setPort(info.stableName.isEmpty() ? COM_String : info.stableName);
             port.Open();
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
+            refused = accessRefused(e, COM_String);
             view_->setStatusText(QStringLiteral("PORT ") + COM_String +
                                  QStringLiteral(" niedostępny"));
             port.Close();
@@ -73,8 +103,11 @@ void TStartCycle::stageScan() {
     } else {
         port.Close();
         ++Indeks;
-        view_->setStatusText(QStringLiteral("Port ") + port.Port() +
-                             QStringLiteral(" niedostępny"));
+        if (refused)
+            view_->setStatusText(QStringLiteral("Brak uprawnień do portu ") + COM_String);
+        else
+            view_->setStatusText(QStringLiteral("Port ") + port.Port() +
+                                 QStringLiteral(" niedostępny"));
         Etap = 0;
     }
 }

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QStringList>
 #include <QTimer>
+#include <exception>
 
 namespace qta {
 
@@ -45,9 +46,13 @@ private:
     void stageConfig();
     void stageCustom();
     void appendDot();
+    // After a failed open: whether the port exists but this user may not use
+    // it. The explanation (which group to join) is reported once per window.
+    bool accessRefused(const std::exception& e, const QString& port);
 
     TQTA504Core& main_;
     TStartView* view_;
+    bool accessReported_ = false;
 };
 
 } // namespace qta

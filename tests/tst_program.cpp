@@ -1,7 +1,8 @@
 // The real qta504 program, end to end, on the offscreen platform against the
 // controller simulator: the start-up handshake on the line, the tables it
-// writes, the event-log copy, orderly exit on SIGTERM, a missing table, and
-// one copy per working directory.
+// writes, the event-log copy, orderly exit on SIGTERM, a missing table, one
+// copy per working directory, the first start in the user's data folder and
+// the command line.
 #include "simprocess.h"
 
 #include <QDeadlineTimer>
@@ -43,16 +44,22 @@ bool allZero(const QStringList& liniaRow) {
 // One run of the program in a working directory.
 class Program {
 public:
-    // `ports`: the port list the start window scans (colon-separated).
-    Program(const QString& workDir, const QString& ports) {
+    // `ports`: the port list the start window scans (colon-separated). The
+    // user's home is `home`, by default a folder inside `workDir`, so that no
+    // run ever touches the real one.
+    Program(const QString& workDir, const QString& ports, const QStringList& args = {},
+            const QString& home = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         env.insert(QStringLiteral("QTA504_PORT_LIST"), ports);
+        env.insert(QStringLiteral("HOME"),
+                   home.isEmpty() ? workDir + QStringLiteral("/.home") : home);
+        env.remove(QStringLiteral("XDG_DATA_HOME"));
         proc.setProcessEnvironment(env);
         proc.setWorkingDirectory(workDir);
         proc.setReadChannel(QProcess::StandardError);
         clock.start();
-        proc.start(QStringLiteral(QTA_BIN_DIR "/qta504"), {});
+        proc.start(QStringLiteral(QTA_BIN_DIR "/qta504"), args);
         proc.waitForStarted(5000);
     }
     ~Program() {
@@ -221,8 +228,6 @@ private Q_SLOTS:
                                         << "rejestr.dbf";
         QTest::newRow("no linia.dbf") << "rejestr/linia.dbf"
                                       << "linia.dbf";
-        QTest::newRow("no folder rejestr") << "rejestr"
-                                           << "rejestr";
     }
     void missingTable() {
         QFETCH(QString, remove);
@@ -231,10 +236,7 @@ private Q_SLOTS:
                        {"--period", "0"});
         QVERIFY2(sim.ready(), qPrintable(sim.readyLine()));
         writeSettings(sim.link());
-        if (remove == QStringLiteral("rejestr"))
-            QVERIFY(QDir(path(remove)).removeRecursively());
-        else
-            QVERIFY(QFile::remove(path(remove)));
+        QVERIFY(QFile::remove(path(remove)));
 
         Program prog(dir_->path(), sim.link());
         QTRY_VERIFY_WITH_TIMEOUT(!prog.reports().isEmpty(), 10000);
@@ -280,6 +282,88 @@ private Q_SLOTS:
         QVERIFY2(third.running(), qPrintable(third.errors()));
         QCOMPARE(third.terminate(), 0);
         QCOMPARE(dump(linia).size(), 3);
+    }
+
+    // Started from the desktop menu (a folder without rejestr/): the program
+    // makes its data folder, says so once, finds the controller and records;
+    // the next start, with the folder named on the command line, just works there.
+    void firstStartInDataFolder() {
+        SimProcess sim(path(QStringLiteral("qta")), path(QStringLiteral("sim.log")),
+                       {"--period", "250"});
+        QVERIFY2(sim.ready(), qPrintable(sim.readyLine()));
+        QVERIFY(QDir().mkpath(path(QStringLiteral("desktop"))));
+        const QString home = path(QStringLiteral("home"));
+        const QString data = home + QStringLiteral("/.local/share/qta504");
+        const QString linia = data + QStringLiteral("/rejestr/linia.dbf");
+        const QString ini = data + QStringLiteral("/rejestr/ustawienia.ini");
+        const auto savedPort = [&ini] {
+            QFile f(ini);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        {
+            Program prog(path(QStringLiteral("desktop")), sim.link(), {}, home);
+            // Found by the scan and kept in the new settings file.
+            QTRY_VERIFY_WITH_TIMEOUT(savedPort().contains("Port=" + sim.link().toUtf8() + '\n'),
+                                     15000);
+            QTRY_VERIFY_WITH_TIMEOUT(dump(linia).size() >= 4, 15000);
+            QCOMPARE(prog.terminate(), 0);
+            QCOMPARE(prog.reports().size(), 1);
+            QVERIFY2(prog.reports()[0].contains(QStringLiteral("Pierwsze uruchomienie")) &&
+                         prog.reports()[0].contains(data),
+                     qPrintable(prog.reports()[0]));
+        }
+        QVERIFY(QFile::exists(data + QStringLiteral("/rejestr/rejestr.dbf")));
+        QVERIFY(QDir(path(QStringLiteral("desktop")))
+                    .isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+
+        // Named on the command line, from a folder with tables of its own.
+        const int rows = int(dump(linia).size());
+        Program prog(dir_->path(), sim.link(), {QStringLiteral("--work-dir"), data}, home);
+        QTRY_VERIFY_WITH_TIMEOUT(dump(linia).size() >= rows + 3, 15000);
+        QCOMPARE(prog.terminate(), 0);
+        QVERIFY2(prog.reports().isEmpty(), qPrintable(prog.reports().join(u'\n')));
+        QCOMPARE(dump(path(QStringLiteral("rejestr/linia.dbf"))).size(), 0);
+    }
+
+    // --help and --version answer with no display at all; a bad option stops
+    // the program with a word on what was wrong.
+    void commandLine_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "--demo-panel"
+                              << "";
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "qta504 1."
+                                 << "";
+        QTest::newRow("bad option") << QStringList{"--bogus"} << 2 << ""
+                                    << "bogus";
+        QTest::newRow("missing folder") << QStringList{"--work-dir", "/nonexistent/qta"} << 4 << ""
+                                        << "nie istnieje";
+    }
+    void commandLine() {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char* v : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(v));
+        if (exitCode != 0) // the window system is started before these are judged
+            env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setWorkingDirectory(path(QStringLiteral("rejestr")));
+        p.start(QStringLiteral(QTA_BIN_DIR "/qta504"), args);
+        QVERIFY(p.waitForFinished(10000));
+        const QString stdOut = QString::fromLocal8Bit(p.readAllStandardOutput());
+        const QString stdErr = QString::fromLocal8Bit(p.readAllStandardError());
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(p.exitCode() == exitCode, qPrintable(stdErr));
+        QVERIFY2(stdOut.contains(out), qPrintable(stdOut));
+        QVERIFY2(stdErr.contains(err), qPrintable(stdErr));
+        QVERIFY(!QFile::exists(path(QStringLiteral("home")))); // nothing was made anywhere
     }
 };
 

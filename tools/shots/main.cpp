@@ -1,5 +1,5 @@
-// qta504-shots: renders every mimic window in a few typical states, and the
-// About box picture, into PNG files for review.
+// qta504-shots: renders every mimic window in a few typical states, the About
+// box picture and the start window, into PNG files for review.
 //   qta504-shots [OUTPUT_DIR]      (default: screenshots)
 // Runs on any Qt platform; scripts/screenshots uses the offscreen one.
 #include "history/eksportdialog.h"
@@ -9,6 +9,7 @@
 #include "history/chartwindow.h"
 #include "history/linegen.h"
 #include "history/linehistory.h"
+#include "app/startwindow.h"
 #include "link/controller.h"
 #include "mimic/artwork.h"
 #include "mimic/mimicwindow.h"
@@ -327,6 +328,17 @@ int main(int argc, char** argv) {
         const bool saved = img.save(path);
         std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(path));
         ok &= saved;
+    }
+
+    // The start window with the texts of a USB adapter: longer than the window.
+    {
+        qta::TStart start(core);
+        start.show();
+        start.setStatusText(QStringLiteral("Sprawdzam port ttyUSB0 (FT232R USB UART, nr seryjny "
+                                           "A50285BI)..."));
+        ok &= save(&start, outDir + QStringLiteral("/start_usb_port.png"));
+        start.setStatusText(QStringLiteral("Brak uprawnień do portu ttyUSB0"));
+        ok &= save(&start, outDir + QStringLiteral("/start_no_permission.png"));
     }
     return ok ? 0 : 1;
 }

@@ -1,0 +1,206 @@
+#include "app/startup.h"
+
+#include "history/table.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include <stdexcept>
+
+#ifndef QTA_VERSION
+#error "QTA_VERSION must be defined by the build"
+#endif
+
+namespace qta {
+
+namespace {
+
+// The settings a new installation starts with: this controller's line
+// settings and no port yet, so that the start window scans the ports present.
+constexpr char kDefaultSettings[] = "[ComPort]\n"
+                                    "Port=\n"
+                                    "BaudRate=38400\n"
+                                    "StopBits=1\n"
+                                    "DataBits=8\n"
+                                    "Parity=None\n"
+                                    "FlowControl=None\n";
+
+bool hasRejestr(const QString& folder) {
+    return QFileInfo(QDir(folder).filePath(QStringLiteral("rejestr"))).isDir();
+}
+
+TWorkFolder failed(const QString& error) {
+    TWorkFolder f;
+    f.error = error;
+    return f;
+}
+
+// Prepares `folder` and words the result for the status bar.
+TWorkFolder prepared(const QString& folder) {
+    TWorkFolder f;
+    f.path = folder;
+    QStringList made;
+    try {
+        made = prepareWorkFolder(folder);
+    } catch (const std::exception& e) {
+        return failed(QString::fromUtf8(e.what()));
+    }
+    const bool tables = made.contains(QStringLiteral("rejestr/rejestr.dbf"));
+    const bool settings = made.contains(QStringLiteral("rejestr/ustawienia.ini"));
+    if (tables && settings)
+        f.notice = QStringLiteral("Pierwsze uruchomienie w katalogu %1: utworzono puste tabele "
+                                  "rejestru i domyślny plik ustawień")
+                       .arg(QDir::toNativeSeparators(folder));
+    else if (tables)
+        f.notice = QStringLiteral("Utworzono puste tabele rejestru w katalogu %1")
+                       .arg(QDir::toNativeSeparators(folder));
+    else if (settings)
+        f.notice = QStringLiteral("Utworzono domyślny plik ustawień w katalogu %1")
+                       .arg(QDir::toNativeSeparators(folder));
+    return f;
+}
+
+} // namespace
+
+QString programVersion() { return QStringLiteral(QTA_VERSION); }
+
+TStartOptions parseStartOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Nadzór i konfiguracja sterownika SZR QTA-504 przez łącze szeregowe."));
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("pokazuje tę pomoc i kończy pracę"));
+    const QCommandLineOption version({QStringLiteral("v"), QStringLiteral("version")},
+                                     QStringLiteral("pokazuje wersję programu i kończy pracę"));
+    const QCommandLineOption workDir(
+        {QStringLiteral("d"), QStringLiteral("work-dir")},
+        QStringLiteral("katalog roboczy z podkatalogiem rejestr/ (tabele i ustawienia); "
+                       "bez tej opcji: bieżący katalog, jeśli ma podkatalog rejestr/, "
+                       "w przeciwnym razie katalog danych użytkownika "
+                       "($XDG_DATA_HOME/qta504, domyślnie ~/.local/share/qta504)"),
+        QStringLiteral("katalog"));
+    const QCommandLineOption demoPanel(
+        QStringLiteral("demo-panel"),
+        QStringLiteral("pokazuje pozycję menu Demo (panel demonstracyjny)"));
+    parser.addOption(help);
+    parser.addOption(version);
+    parser.addOption(workDir);
+    parser.addOption(demoPanel);
+
+    TStartOptions o;
+    const bool ok = parser.parse(arguments);
+    // Help and version answer even beside a mistake elsewhere on the line.
+    if (parser.isSet(help)) {
+        o.action = TStartOptions::Action::Help;
+        o.text = parser.helpText();
+        return o;
+    }
+    if (parser.isSet(version)) {
+        o.action = TStartOptions::Action::Version;
+        o.text = QStringLiteral("qta504 ") + programVersion() + u'\n';
+        return o;
+    }
+    if (!ok) {
+        o.action = TStartOptions::Action::Error;
+        const QStringList unknown = parser.unknownOptionNames();
+        if (!unknown.isEmpty())
+            o.text = QStringLiteral("Nieznana opcja: %1")
+                         .arg((unknown.constFirst().size() == 1 ? QStringLiteral("-")
+                                                                : QStringLiteral("--")) +
+                              unknown.constFirst());
+        else // the one option that takes a value came without it
+            o.text = QStringLiteral("Opcja --work-dir wymaga nazwy katalogu");
+        return o;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        o.action = TStartOptions::Action::Error;
+        o.text = QStringLiteral("Nieoczekiwany argument: %1 (katalog roboczy podaje się opcją "
+                                "--work-dir)")
+                     .arg(parser.positionalArguments().constFirst());
+        return o;
+    }
+    if (parser.isSet(workDir)) {
+        o.workDir = parser.value(workDir);
+        if (o.workDir.isEmpty()) {
+            o.action = TStartOptions::Action::Error;
+            o.text = QStringLiteral("Opcja --work-dir wymaga nazwy katalogu");
+            return o;
+        }
+    }
+    o.demoPanel = parser.isSet(demoPanel);
+    return o;
+}
+
+QString dataFolder(const QProcessEnvironment& env) {
+    QString base = env.value(QStringLiteral("XDG_DATA_HOME"));
+    // A relative XDG_DATA_HOME is invalid and is to be ignored.
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) {
+        QString home = env.value(QStringLiteral("HOME"));
+        if (home.isEmpty())
+            home = QDir::homePath();
+        base = QDir(home).filePath(QStringLiteral(".local/share"));
+    }
+    return QDir::cleanPath(QDir(base).filePath(QStringLiteral("qta504")));
+}
+
+TWorkFolder chooseWorkFolder(const QString& explicitDir, const QString& currentDir,
+                             const QProcessEnvironment& env) {
+    if (!explicitDir.isEmpty()) {
+        const QFileInfo info(QDir(currentDir).filePath(explicitDir));
+        // A mistyped name must not turn into a new, empty history somewhere.
+        if (!info.isDir())
+            return failed(QStringLiteral("Katalog roboczy %1 nie istnieje")
+                              .arg(QDir::toNativeSeparators(info.absoluteFilePath())));
+        const QString folder = QDir::cleanPath(info.absoluteFilePath());
+        if (hasRejestr(folder))
+            return {folder, {}, {}};
+        return prepared(folder);
+    }
+    if (hasRejestr(currentDir))
+        return {QDir::cleanPath(QDir(currentDir).absolutePath()), {}, {}};
+
+    const QString folder = dataFolder(env);
+    if (!QDir().mkpath(folder))
+        return failed(QStringLiteral("Nie można utworzyć katalogu danych %1")
+                          .arg(QDir::toNativeSeparators(folder)));
+    return prepared(folder);
+}
+
+QStringList prepareWorkFolder(const QString& folder) {
+    const QDir dir(folder);
+    const QString sub = dir.filePath(QStringLiteral("rejestr"));
+    if (!QDir().mkpath(sub))
+        throw std::runtime_error(QStringLiteral("Nie można utworzyć katalogu %1")
+                                     .arg(QDir::toNativeSeparators(sub))
+                                     .toStdString());
+    QStringList made;
+    const QString rejestr = QDir(sub).filePath(QStringLiteral("rejestr.dbf"));
+    const QString linia = QDir(sub).filePath(QStringLiteral("linia.dbf"));
+    if (!QFileInfo::exists(rejestr) && !QFileInfo::exists(linia)) {
+        // Both or neither: one table alone would be taken for a damaged folder.
+        TTable::createRejestr(rejestr);
+        try {
+            TTable::createLinia(linia);
+        } catch (...) {
+            QFile::remove(rejestr);
+            throw;
+        }
+        made << QStringLiteral("rejestr/rejestr.dbf") << QStringLiteral("rejestr/linia.dbf");
+    }
+    const QString ini = QDir(sub).filePath(QStringLiteral("ustawienia.ini"));
+    if (!QFileInfo::exists(ini)) {
+        QSaveFile f(ini);
+        const QByteArray text(kDefaultSettings);
+        if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size() || !f.commit())
+            throw std::runtime_error(QStringLiteral("Nie można zapisać pliku ustawień %1")
+                                         .arg(QDir::toNativeSeparators(ini))
+                                         .toStdString());
+        made << QStringLiteral("rejestr/ustawienia.ini");
+    }
+    return made;
+}
+
+} // namespace qta
