@@ -80,6 +80,7 @@ void TQTA504Core::closeAll() {
     Timer5.stop();
     RecordTimeout.stop();
     LiniaSync.stop();
+    Relink.cancel();
     QString error;
     if (rejestr_)
         rejestr_->Close();
@@ -175,6 +176,11 @@ void TQTA504Core::COM_Rx_Complete() {
         UART_Connect = true;
         view_->setConnectCaption(kDisconnect);
         view_->setStatusPanel(0, kConnected + Konfig.Id);
+        if (linkLost_ && Flaga_Kom.OK) {
+            // Back after a loss: whatever answers now is read again.
+            linkLost_ = false;
+            Relink.start();
+        }
 
         switch (code) {
         case RxStatus: decodeStatus(); break;
@@ -467,6 +473,9 @@ void TQTA504Core::Timer1Timer() {
 void TQTA504Core::Timer2Timer() {
     if (!Flaga_Kom.OK)
         return;
+    // No frame for the watchdog's period: whatever answers next is read anew.
+    linkLost_ = true;
+    Relink.cancel();
     if (Port) {
         ComPort.Close();
         view_->setStatusPanel(0, kLost);
@@ -503,6 +512,8 @@ void TQTA504Core::Polaczenie_PolaczClick() {
     if (UART_Connect) {
         ComPort.Close();
         Timer2.stop();
+        Relink.cancel();
+        linkLost_ = false; // "Połącz" starts over with the start window
         UART_Connect = false;
         view_->setConnectCaption(kConnect);
     } else {

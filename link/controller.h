@@ -7,6 +7,7 @@
 #include "link/comport.h"
 #include "link/frame.h"
 #include "link/model.h"
+#include "link/relink.h"
 
 #include <QObject>
 #include <QTimer>
@@ -111,6 +112,8 @@ public:
     // Voltage rows reach the disk at least this often (event rows at every post).
     static constexpr int kLiniaSyncMs = 10000;
     QTimer LiniaSync;
+    // Reads the controller again once the watchdog has brought a lost link back.
+    TRelink Relink{*this};
 
     // Errors of the start window go to the same general handling.
     void reportErrorFromStart(const QString& message) { view_->reportError(message); }
@@ -150,6 +153,7 @@ private:
     std::unique_ptr<TTable> rejestr_;
     std::unique_ptr<TTable> linia_;
     bool posted_ = false;
+    bool linkLost_ = false; // the watchdog has dropped the link since it was last read
     bool liniaFailReported_ = false;
     bool rejestrFailReported_ = false;
     int requested_ = -1;

@@ -29,7 +29,7 @@ public:
         : link_(link), logPath_(logPath) {
         args << QStringLiteral("--link") << link << QStringLiteral("--log") << logPath;
         proc_.start(QStringLiteral(QTA_BIN_DIR "/qta504-sim"), args);
-        QDeadlineTimer deadline(5000);
+        QDeadlineTimer deadline(15000);
         while (!proc_.canReadLine() && !deadline.hasExpired() &&
                proc_.state() != QProcess::NotRunning)
             proc_.waitForReadyRead(100);

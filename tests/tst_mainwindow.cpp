@@ -419,8 +419,8 @@ private Q_SLOTS:
         TQTA504& m = startMain();
         m.enableSettingsItems();
         for (QAction* a :
-             {m.Widok_N1, m.Widok_N2, m.Widok_N3, m.Ustawienia_Konfiguracja,
-              m.Ustawienia_Dostosuj, m.Ustawienia_Zegar, m.Ustawienia_Zabezpieczenia}) {
+             {m.Widok_N1, m.Widok_N2, m.Widok_N3, m.Ustawienia_Konfiguracja, m.Ustawienia_Dostosuj,
+              m.Ustawienia_Zegar, m.Ustawienia_Zabezpieczenia}) {
             a->trigger();
             a->trigger();
             QVERIFY2(!a->isChecked(), qPrintable(a->objectName()));
@@ -792,6 +792,36 @@ private Q_SLOTS:
         QVERIFY(!m.core.ComPort.Connected());
         QVERIFY(!m.statusPanel(0).startsWith(QStringLiteral("Brak połączenia")));
         QCOMPARE(sim_->received().size(), requests);
+    }
+
+    // The device vanishes and another controller answers on the same line: once
+    // the watchdog has the link back, the controller is read again (identifier,
+    // configuration, customisation) and the event log copies what it lacks.
+    void controllerSwappedBehindLostLink() {
+        QVERIFY(startSim({QStringLiteral("--events"), QStringLiteral("2")}));
+        writeSettings(sim_->link());
+        TQTA504& m = startMain();
+        QTRY_VERIFY_WITH_TIMEOUT(m.Ustawienia_Konfiguracja->isEnabled(), 5000);
+        QCOMPARE(m.statusPanel(0), kConnected + QStringLiteral("QTA1v2"));
+        QCOMPARE(m.core.Konfig.Linia[1].Umin, 195);
+        QTRY_COMPARE_WITH_TIMEOUT(m.core.Rejestr()->RecordCount(), 2, 8000);
+
+        sim_.reset(); // the adapter is pulled
+        QTRY_VERIFY_WITH_TIMEOUT(m.statusPanel(0).startsWith(QStringLiteral("Brak połączenia..")),
+                                 5000);
+        QVERIFY(
+            startSim({QStringLiteral("--id"), QStringLiteral("QTA7v1"), QStringLiteral("--program"),
+                      QStringLiteral("5"), QStringLiteral("--limits"), QStringLiteral("180,260,5"),
+                      QStringLiteral("--events"), QStringLiteral("5")}));
+        QTRY_COMPARE_WITH_TIMEOUT(m.statusPanel(0), kConnected + QStringLiteral("QTA7v1"), 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(m.core.Konfig.Linia[1].Umin, 180, 3000);
+        QCOMPARE(m.core.Konfig.Linia[3].Umax, 260);
+        QCOMPARE(m.core.Konfig.Linia[2].Histereza, 5);
+        QCOMPARE(m.core.Konfig.Progr, 5);
+        QTRY_VERIFY_WITH_TIMEOUT(m.core.Flaga_Kom.Ustawienia && !m.core.Relink.running(), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(m.core.Rejestr()->RecordCount(), 5, 8000);
+        QVERIFY(m.core.Flaga_Kom.OK);
+        QVERIFY(!m.startWindow());
     }
 
     // Replies stop: the watchdog drops and reopens the port once a second until

@@ -39,6 +39,8 @@ Options:
   --program N          operating program 0..15 (default 1)
   --active N           active-line code 0..15 (default 1)
   --states S1,S2,S3    states 0..3 of N1, N2, N3 (default 3,3,3)
+  --limits MIN,MAX,H   Umin, Umax and hysteresis of all three lines in the
+                       configuration (default 195,253,8)
   --id TEXT            identifier, up to six characters (default QTA1v2)
   --events N           event records 0..N-1 written, the rest empty; newest N-1
   --wrapped NEWEST     all 500 event records written, the newest at NEWEST
@@ -100,6 +102,7 @@ struct Options {
     std::optional<std::array<int, 3>> faults;
     std::optional<int> awaria, program, active, newest;
     std::optional<std::array<int, 3>> states;
+    std::optional<std::array<int, 3>> limits;
     QByteArray id = "QTA1v2";
     std::optional<int> events, wrapped;
     QString eventsFile;
@@ -175,6 +178,8 @@ Options parseOptions(int argc, char** argv) {
             o.program = number(opt, value(), 0, 15);
         } else if (opt == u"--active") {
             o.active = number(opt, value(), 0, 15);
+        } else if (opt == u"--limits") {
+            o.limits = numbers<3>(opt, value(), 0, 65535, false);
         } else if (opt == u"--states") {
             o.states = numbers<3>(opt, value(), 0, 3, false);
         } else if (opt == u"--id") {
@@ -282,6 +287,13 @@ int main(int argc, char** argv) {
         sim.live.states = *opt.states;
     sim.live.awaria = opt.awaria.value_or(sim.live.awaria);
     sim.live.program = opt.program.value_or(sim.live.program);
+    if (opt.program) // the configuration holds the program as well
+        sim.config[30] = char((std::uint8_t(sim.config[30]) & 0x87) | (*opt.program << 3));
+    for (int line = 0; opt.limits && line < 3; ++line)
+        for (int k = 0; k < 3; ++k) {
+            sim.config[line * 6 + k * 2] = char((*opt.limits)[std::size_t(k)] >> 8);
+            sim.config[line * 6 + k * 2 + 1] = char((*opt.limits)[std::size_t(k)] & 0xFF);
+        }
     sim.live.active = opt.active.value_or(sim.live.active);
     if (opt.events)
         sim.ring.seed(*opt.events);
