@@ -7,15 +7,15 @@ namespace qta {
 
 namespace {
 // Values in the file do not depend on the PC's regional settings.
-QString fileValue(const TFieldSpec& f, const TKonf& k) {
+QString fileValue(const TFieldDesc& f, const TKonf& k) {
     const double v = f.get(k);
-    if (f.kind == TFieldSpec::Entry && f.rule.kind == EntryKind::Tenths)
+    if (f.kind == TFieldDesc::Entry && f.rule.kind == EntryKind::Tenths)
         return QString::number(v, 'g', 15);
     return QString::number(qint64(v));
 }
 
-QString range(const TFieldSpec& f) {
-    if (f.kind == TFieldSpec::Choice) {
+QString range(const TFieldDesc& f) {
+    if (f.kind == TFieldDesc::Choice) {
         QStringList v;
         for (int c : f.choices)
             v << QString::number(c);
@@ -27,7 +27,7 @@ QString range(const TFieldSpec& f) {
 } // namespace
 
 QString backupText(const QString& section, const QString& title,
-                   const std::vector<TFieldSpec>& fields, const TKonf& konf,
+                   const std::vector<TFieldDesc>& fields, const TKonf& konf,
                    const QString& controllerId, const QDateTime& when) {
     QString t;
     t += QStringLiteral("; ") + title + u'\n';
@@ -38,7 +38,7 @@ QString backupText(const QString& section, const QString& title,
     t += QStringLiteral("; Zapisano: ") + when.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
          u'\n';
     t += u'[' + section + QStringLiteral("]\n");
-    for (const TFieldSpec& f : fields) {
+    for (const TFieldDesc& f : fields) {
         t += QStringLiteral("; ") + f.spoken + u'\n';
         t += f.key + u'=' + fileValue(f, konf) + u'\n';
     }
@@ -46,7 +46,7 @@ QString backupText(const QString& section, const QString& title,
 }
 
 void writeBackup(const QString& path, const QString& section, const QString& title,
-                 const std::vector<TFieldSpec>& fields, const TKonf& konf,
+                 const std::vector<TFieldDesc>& fields, const TKonf& konf,
                  const QString& controllerId, const QDateTime& when) {
     QSaveFile f(path);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Text))
@@ -67,7 +67,7 @@ QString TBackupLoad::message() const {
 }
 
 TBackupLoad parseBackup(const QString& text, const QString& section,
-                        const std::vector<TFieldSpec>& fields, const TKonf& start) {
+                        const std::vector<TFieldDesc>& fields, const TKonf& start) {
     TBackupLoad r;
     r.konf = start;
     bool inSection = false, sectionSeen = false;
@@ -89,8 +89,8 @@ TBackupLoad parseBackup(const QString& text, const QString& section,
         const qsizetype eq = line.indexOf(u'=');
         const QString key = (eq < 0 ? line : line.left(eq)).trimmed();
         const QString value = eq < 0 ? QString() : line.mid(eq + 1).trimmed();
-        const TFieldSpec* f = nullptr;
-        for (const TFieldSpec& s : fields)
+        const TFieldDesc* f = nullptr;
+        for (const TFieldDesc& s : fields)
             if (s.key.compare(key, Qt::CaseInsensitive) == 0)
                 f = &s;
         if (!f) {
@@ -99,7 +99,7 @@ TBackupLoad parseBackup(const QString& text, const QString& section,
         }
         seen << f->key;
         const double present = f->get(r.konf);
-        if (f->kind == TFieldSpec::Choice) {
+        if (f->kind == TFieldDesc::Choice) {
             bool ok = false;
             const int v = value.toInt(&ok);
             // A value equal to the copy's (also one the lists do not offer,
@@ -127,14 +127,14 @@ TBackupLoad parseBackup(const QString& text, const QString& section,
     }
     if (!sectionSeen)
         throw EBackup(QStringLiteral("Plik nie zawiera sekcji [%1]").arg(section));
-    for (const TFieldSpec& f : fields)
+    for (const TFieldDesc& f : fields)
         if (!seen.contains(f.key))
             r.missing << f.key;
     return r;
 }
 
 TBackupLoad readBackup(const QString& path, const QString& section,
-                       const std::vector<TFieldSpec>& fields, const TKonf& start) {
+                       const std::vector<TFieldDesc>& fields, const TKonf& start) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
         throw EBackup(QStringLiteral("Nie można odczytać pliku %1: %2").arg(path, f.errorString()));

@@ -21,12 +21,12 @@ public:
 
 // The file's text.
 QString backupText(const QString& section, const QString& title,
-                   const std::vector<TFieldSpec>& fields, const TKonf& konf,
+                   const std::vector<TFieldDesc>& fields, const TKonf& konf,
                    const QString& controllerId, const QDateTime& when);
 
 // Writes the text atomically (a failed write leaves an existing file as it was).
 void writeBackup(const QString& path, const QString& section, const QString& title,
-                 const std::vector<TFieldSpec>& fields, const TKonf& konf,
+                 const std::vector<TFieldDesc>& fields, const TKonf& konf,
                  const QString& controllerId, const QDateTime& when = QDateTime::currentDateTime());
 
 struct TBackupLoad {
@@ -43,9 +43,9 @@ struct TBackupLoad {
 // point or a comma. Raises EBackup when the file cannot be read or lacks the
 // section.
 TBackupLoad readBackup(const QString& path, const QString& section,
-                       const std::vector<TFieldSpec>& fields, const TKonf& start);
+                       const std::vector<TFieldDesc>& fields, const TKonf& start);
 // The same on text already read.
 TBackupLoad parseBackup(const QString& text, const QString& section,
-                        const std::vector<TFieldSpec>& fields, const TKonf& start);
+                        const std::vector<TFieldDesc>& fields, const TKonf& start);
 
 } // namespace qta

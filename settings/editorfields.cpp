@@ -4,7 +4,7 @@
 
 namespace qta {
 
-bool TFieldSpec::accepts(int v) const {
+bool TFieldDesc::accepts(int v) const {
     return std::find(choices.begin(), choices.end(), v) != choices.end();
 }
 
@@ -19,11 +19,11 @@ namespace {
 
 using K = TKonf;
 
-TFieldSpec entry(const char* component, const char* key, const QString& spoken, EntryKind kind,
+TFieldDesc entry(const char* component, const char* key, const QString& spoken, EntryKind kind,
                  double lo, double hi, std::function<double(const K&)> get,
                  std::function<void(K&, double)> set) {
-    TFieldSpec f;
-    f.kind = TFieldSpec::Entry;
+    TFieldDesc f;
+    f.kind = TFieldDesc::Entry;
     f.component = QLatin1String(component);
     f.key = QLatin1String(key);
     f.spoken = spoken;
@@ -33,11 +33,11 @@ TFieldSpec entry(const char* component, const char* key, const QString& spoken, 
     return f;
 }
 
-TFieldSpec choice(const char* component, const char* key, const QString& spoken,
+TFieldDesc choice(const char* component, const char* key, const QString& spoken,
                   std::vector<int> values, std::function<double(const K&)> get,
                   std::function<void(K&, double)> set) {
-    TFieldSpec f;
-    f.kind = TFieldSpec::Choice;
+    TFieldDesc f;
+    f.kind = TFieldDesc::Choice;
     f.component = QLatin1String(component);
     f.key = QLatin1String(key);
     f.spoken = spoken;
@@ -47,15 +47,15 @@ TFieldSpec choice(const char* component, const char* key, const QString& spoken,
     return f;
 }
 
-TFieldSpec flag(const char* component, const char* key, const QString& spoken, bool K::*member) {
+TFieldDesc flag(const char* component, const char* key, const QString& spoken, bool K::*member) {
     return choice(
         component, key, spoken, {0, 1}, [member](const K& k) { return k.*member ? 1.0 : 0.0; },
         [member](K& k, double v) { k.*member = v != 0; });
 }
 
-std::vector<TFieldSpec> makeConfigFields() {
+std::vector<TFieldDesc> makeConfigFields() {
     using namespace limits;
-    std::vector<TFieldSpec> f;
+    std::vector<TFieldDesc> f;
     // Edit1..Edit9: per line Umin, Histereza, Umax.
     for (int n = 1; n <= 3; ++n) {
         const int e = (n - 1) * 3 + 1;
@@ -125,8 +125,8 @@ std::vector<TFieldSpec> makeConfigFields() {
     return f;
 }
 
-std::vector<TFieldSpec> makeCustomFields() {
-    std::vector<TFieldSpec> f;
+std::vector<TFieldDesc> makeCustomFields() {
+    std::vector<TFieldDesc> f;
     f.push_back(entry(
         "Kontrola_Edit", "Kontrola_Opoznienie",
         QStringLiteral("Opóźnienie załączenia alarmu kontroli napięcia wyjściowego"),
@@ -156,18 +156,18 @@ std::vector<TFieldSpec> makeCustomFields() {
 
 } // namespace
 
-const std::vector<TFieldSpec>& configFields() {
-    static const std::vector<TFieldSpec> f = makeConfigFields();
+const std::vector<TFieldDesc>& configFields() {
+    static const std::vector<TFieldDesc> f = makeConfigFields();
     return f;
 }
 
-const std::vector<TFieldSpec>& customFields() {
-    static const std::vector<TFieldSpec> f = makeCustomFields();
+const std::vector<TFieldDesc>& customFields() {
+    static const std::vector<TFieldDesc> f = makeCustomFields();
     return f;
 }
 
-const TFieldSpec* findField(const std::vector<TFieldSpec>& fields, const QString& component) {
-    for (const TFieldSpec& f : fields)
+const TFieldDesc* findField(const std::vector<TFieldDesc>& fields, const QString& component) {
+    for (const TFieldDesc& f : fields)
         if (f.component == component)
             return &f;
     return nullptr;

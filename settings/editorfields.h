@@ -14,7 +14,7 @@
 
 namespace qta {
 
-struct TFieldSpec {
+struct TFieldDesc {
     enum Kind {
         Entry,  // an entry box judged by `rule`
         Choice, // a list or a marker: one of `choices`
@@ -33,13 +33,13 @@ struct TFieldSpec {
 
 // The configuration editor: Edit1..Edit15, TypAparatu, WyborTrybu,
 // Linia_Glowna, Znaczek_N1..N3.
-const std::vector<TFieldSpec>& configFields();
+const std::vector<TFieldDesc>& configFields();
 // The customisation editor: Kontrola_Edit, Podsw_Czas_Edit, Podsw_Jasn_Edit,
 // Buczek_Czas and the four markers.
-const std::vector<TFieldSpec>& customFields();
+const std::vector<TFieldDesc>& customFields();
 
 // The field of `component` in `fields`, or nullptr.
-const TFieldSpec* findField(const std::vector<TFieldSpec>& fields, const QString& component);
+const TFieldDesc* findField(const std::vector<TFieldDesc>& fields, const QString& component);
 
 // Limits of the configuration entries.
 namespace limits {

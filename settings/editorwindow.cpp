@@ -108,29 +108,29 @@ void TEditorWindow::closeEvent(QCloseEvent* event) {
     }
 }
 
-TEntryBox* TEditorWindow::addEntry(const TFieldSpec& spec, QWidget* parent) {
-    auto* b = new TEntryBox(spec, Konfig_Kopia, parent);
+TEntryBox* TEditorWindow::addEntry(const TFieldDesc& desc, QWidget* parent) {
+    auto* b = new TEntryBox(desc, Konfig_Kopia, parent);
     b->onError = [this](const QString& m) { core_.reportError(m); };
-    connect(b, &TEntryBox::stored, this, [this, b, s = &spec] {
+    connect(b, &TEntryBox::stored, this, [this, b, s = &desc] {
         if (marksShown_)
             b->setMarked(differs(*s));
     });
     entries_.push_back(b);
-    entrySpecs_.push_back(&spec);
+    entryDescs_.push_back(&desc);
     return b;
 }
 
-TMarkerPair* TEditorWindow::addMarker(const TFieldSpec& spec, const QString& onName,
+TMarkerPair* TEditorWindow::addMarker(const TFieldDesc& desc, const QString& onName,
                                       const QString& offName, QWidget* parent) {
     auto* m = new TMarkerPair(
-        onName, offName, spec.spoken, [this, g = spec.get] { return g(Konfig_Kopia) != 0; },
-        [this, s = spec.set](bool on) { s(Konfig_Kopia, on ? 1 : 0); }, parent);
-    connect(m, &TMarkerPair::toggled, this, [this, m, s = &spec] {
+        onName, offName, desc.spoken, [this, g = desc.get] { return g(Konfig_Kopia) != 0; },
+        [this, s = desc.set](bool on) { s(Konfig_Kopia, on ? 1 : 0); }, parent);
+    connect(m, &TMarkerPair::toggled, this, [this, m, s = &desc] {
         if (marksShown_)
             m->setMarked(differs(*s));
     });
     markers_.push_back(m);
-    markerSpecs_.push_back(&spec);
+    markerDescs_.push_back(&desc);
     return m;
 }
 
@@ -161,13 +161,13 @@ void TEditorWindow::showCopy(bool opening) {
 
 void TEditorWindow::markDifferences() {
     for (size_t i = 0; i < entries_.size(); ++i)
-        entries_[i]->setMarked(differs(*entrySpecs_[i]));
+        entries_[i]->setMarked(differs(*entryDescs_[i]));
     for (size_t i = 0; i < markers_.size(); ++i)
-        markers_[i]->setMarked(differs(*markerSpecs_[i]));
+        markers_[i]->setMarked(differs(*markerDescs_[i]));
 }
 
 void TEditorWindow::setBackup(const QString& section, const QString& title,
-                              const std::vector<TFieldSpec>& fields) {
+                              const std::vector<TFieldDesc>& fields) {
     backupSection_ = section;
     backupTitle_ = title;
     backupFields_ = &fields;

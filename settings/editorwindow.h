@@ -56,8 +56,8 @@ public:
 
     // Builders of the shared controls: a box or a marker bound to a field of
     // Konfig_Kopia, "OK" and "Anuluj" under their component names.
-    TEntryBox* addEntry(const TFieldSpec& spec, QWidget* parent);
-    TMarkerPair* addMarker(const TFieldSpec& spec, const QString& onName, const QString& offName,
+    TEntryBox* addEntry(const TFieldDesc& desc, QWidget* parent);
+    TMarkerPair* addMarker(const TFieldDesc& desc, const QString& onName, const QString& offName,
                            QWidget* parent);
     QPushButton* addOkButton(const QString& component, QWidget* parent);
     QPushButton* addCancelButton(const QString& component, QWidget* parent);
@@ -76,14 +76,14 @@ public:
     virtual void markDifferences();
     // Differences are shown once a file has been read.
     bool marksShown() const { return marksShown_; }
-    bool differs(const TFieldSpec& spec) const {
-        return spec.get(Konfig_Kopia) != spec.get(reported_);
+    bool differs(const TFieldDesc& desc) const {
+        return desc.get(Konfig_Kopia) != desc.get(reported_);
     }
 
     // Backup of the copy in a file ("Zapisz…", "Wczytaj…"): the section and
     // first comment line of the file and the fields it holds.
     void setBackup(const QString& section, const QString& title,
-                   const std::vector<TFieldSpec>& fields);
+                   const std::vector<TFieldDesc>& fields);
     QPushButton* addSaveButton(QWidget* parent);
     QPushButton* addLoadButton(QWidget* parent);
     void SaveClick();
@@ -110,9 +110,9 @@ private:
     bool closed_ = false;
     std::vector<TEntryBox*> entries_;
     std::vector<TMarkerPair*> markers_;
-    std::vector<const TFieldSpec*> entrySpecs_, markerSpecs_;
+    std::vector<const TFieldDesc*> entryDescs_, markerDescs_;
     QString backupSection_, backupTitle_;
-    const std::vector<TFieldSpec>* backupFields_ = nullptr;
+    const std::vector<TFieldDesc>* backupFields_ = nullptr;
     bool marksShown_ = false;
 };
 

@@ -28,10 +28,10 @@ TEntryBox::TEntryBox(const QString& component, const QString& spoken, const TEnt
     updateLook();
 }
 
-TEntryBox::TEntryBox(const TFieldSpec& spec, TKonf& konf, QWidget* parent)
+TEntryBox::TEntryBox(const TFieldDesc& desc, TKonf& konf, QWidget* parent)
     : TEntryBox(
-          spec.component, spec.spoken, spec.rule, [&konf, g = spec.get] { return g(konf); },
-          [&konf, s = spec.set](double v) { s(konf, v); }, parent) {}
+          desc.component, desc.spoken, desc.rule, [&konf, g = desc.get] { return g(konf); },
+          [&konf, s = desc.set](double v) { s(konf, v); }, parent) {}
 
 bool TEntryBox::holdsBadText() const {
     return applyEntry(rule_, text(), get_()).outcome == TEntryResult::NotANumber;

@@ -24,7 +24,7 @@ public:
     TEntryBox(const QString& component, const QString& spoken, const TEntryRule& rule, Getter get,
               Setter set, QWidget* parent = nullptr);
     // A box for a field of a TKonf (the editor's copy), from the editor's table.
-    TEntryBox(const TFieldSpec& spec, TKonf& konf, QWidget* parent = nullptr);
+    TEntryBox(const TFieldDesc& desc, TKonf& konf, QWidget* parent = nullptr);
 
     const TEntryRule& rule() const { return rule_; }
     double value() const { return get_(); }

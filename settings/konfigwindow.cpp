@@ -20,7 +20,7 @@ void tag(QWidget* w, const QString& name, const QString& spoken) {
     w->setAccessibleName(spoken);
 }
 
-const TFieldSpec& field(const char* component) {
+const TFieldDesc& field(const char* component) {
     return *findField(configFields(), QLatin1String(component));
 }
 } // namespace

@@ -22,8 +22,8 @@ namespace {
 class TSampleEditor : public TEditorWindow {
 public:
     explicit TSampleEditor(TQTA504Core& core) : TEditorWindow(core, 2) {
-        for (const TFieldSpec& f : customFields())
-            if (f.kind == TFieldSpec::Entry)
+        for (const TFieldDesc& f : customFields())
+            if (f.kind == TFieldDesc::Entry)
                 addEntry(f, this);
         addMarker(*findField(customFields(), QStringLiteral("Buczek")),
                   QStringLiteral("Buczek_On_Image"), QStringLiteral("Buczek_Off_Image"), this);

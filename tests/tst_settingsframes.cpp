@@ -226,7 +226,7 @@ private Q_SLOTS:
         QFETCH(int, outcome);
         QFETCH(double, stored);
         QFETCH(QString, shown);
-        const TFieldSpec* f = findField(configFields(), component);
+        const TFieldDesc* f = findField(configFields(), component);
         if (!f)
             f = findField(customFields(), component);
         QVERIFY(f);
