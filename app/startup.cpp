@@ -181,13 +181,7 @@ QStringList prepareWorkFolder(const QString& folder) {
     const QString linia = QDir(sub).filePath(QStringLiteral("linia.dbf"));
     if (!QFileInfo::exists(rejestr) && !QFileInfo::exists(linia)) {
         // Both or neither: one table alone would be taken for a damaged folder.
-        TTable::createRejestr(rejestr);
-        try {
-            TTable::createLinia(linia);
-        } catch (...) {
-            QFile::remove(rejestr);
-            throw;
-        }
+        TTable::createPair(rejestr, linia);
         made << QStringLiteral("rejestr/rejestr.dbf") << QStringLiteral("rejestr/linia.dbf");
     }
     const QString ini = QDir(sub).filePath(QStringLiteral("ustawienia.ini"));

@@ -21,19 +21,6 @@ using namespace qta;
 
 namespace {
 
-class TNoView : public TMainView {
-public:
-    void setStatusPanel(int, const QString&) override {}
-    QString statusPanel(int) const override { return {}; }
-    void setConnectCaption(const QString&) override {}
-    bool mimicWindowOpen() const override { return false; }
-    void closeMimicWindow() override {}
-    void showMain() override {}
-    void enableSettingsItems() override {}
-    void showStartWindow() override {}
-    void reportError(const QString&) override {}
-};
-
 // Resident memory of the process in KiB.
 long rssKiB() {
     QFile f(QStringLiteral("/proc/self/status"));
@@ -114,7 +101,7 @@ void BM_OpenWindowAndScrollToEnd(benchmark::State& state) {
     const int rows = int(state.range(0));
     const QString old = QDir::currentPath();
     QDir::setCurrent(logDir(rows).path());
-    TNoView view;
+    qta::TNullView view;
     TQTA504Core core(&view);
     core.Timer2.stop();
     core.Timer3.stop();

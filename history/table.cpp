@@ -19,6 +19,8 @@
 #include "history/tablefile.h"
 #include "history/tablevalues.h"
 
+#include <QFile>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -555,6 +557,16 @@ void TTable::createRejestr(const QString& fileName) {
     fields.push_back({"AKTYWNA", 'C', 21});
     fields.push_back({"PROGRAM", 'C', 12});
     createTable(fileName, fields);
+}
+
+void TTable::createPair(const QString& rejestrFile, const QString& liniaFile) {
+    createRejestr(rejestrFile);
+    try {
+        createLinia(liniaFile);
+    } catch (...) {
+        QFile::remove(rejestrFile);
+        throw;
+    }
 }
 
 void TTable::createLinia(const QString& fileName) {

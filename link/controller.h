@@ -38,6 +38,21 @@ public:
     virtual void reportError(const QString& message) = 0;
 };
 
+// A main window that does nothing the core asks: for the tools and
+// benchmarks that run the core without windows.
+class TNullView : public TMainView {
+public:
+    void setStatusPanel(int, const QString&) override {}
+    QString statusPanel(int) const override { return {}; }
+    void setConnectCaption(const QString&) override {}
+    bool mimicWindowOpen() const override { return false; }
+    void closeMimicWindow() override {}
+    void showMain() override {}
+    void enableSettingsItems() override {}
+    void showStartWindow() override {}
+    void reportError(const QString&) override {}
+};
+
 class TQTA504Core : public QObject {
     Q_OBJECT
 public:

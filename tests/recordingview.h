@@ -8,19 +8,13 @@
 
 // Does nothing the core asks but keep whether a mimic window is open, so that
 // the core's handling of a program change runs as it does in the program.
-class NullView : public qta::TMainView {
+class NullView : public qta::TNullView {
 public:
     bool mimicOpen = false;
 
-    void setStatusPanel(int, const QString&) override {}
-    QString statusPanel(int) const override { return {}; }
-    void setConnectCaption(const QString&) override {}
     bool mimicWindowOpen() const override { return mimicOpen; }
     void closeMimicWindow() override { mimicOpen = false; }
     void showMain() override { mimicOpen = true; }
-    void enableSettingsItems() override {}
-    void showStartWindow() override {}
-    void reportError(const QString&) override {}
 };
 
 // Records what the core asks of the main window.

@@ -2,14 +2,14 @@
 // box picture and the start window, into PNG files for review.
 //   qta504-shots [OUTPUT_DIR]      (default: screenshots)
 // Runs on any Qt platform; scripts/screenshots uses the offscreen one.
+#include "app/startwindow.h"
+#include "history/chartwindow.h"
 #include "history/eksportdialog.h"
+#include "history/linegen.h"
+#include "history/linehistory.h"
 #include "history/rejestrmodel.h"
 #include "history/rejestrwindow.h"
 #include "history/table.h"
-#include "history/chartwindow.h"
-#include "history/linegen.h"
-#include "history/linehistory.h"
-#include "app/startwindow.h"
 #include "link/controller.h"
 #include "mimic/artwork.h"
 #include "mimic/mimicwindow.h"
@@ -26,20 +26,6 @@
 #include <memory>
 
 namespace {
-
-// The windows never call back into the main window here.
-class TNoView : public qta::TMainView {
-public:
-    void setStatusPanel(int, const QString&) override {}
-    QString statusPanel(int) const override { return {}; }
-    void setConnectCaption(const QString&) override {}
-    bool mimicWindowOpen() const override { return false; }
-    void closeMimicWindow() override {}
-    void showMain() override {}
-    void enableSettingsItems() override {}
-    void showStartWindow() override {}
-    void reportError(const QString&) override {}
-};
 
 constexpr std::array<int, 8> kPrograms{1, 2, 3, 4, 5, 10, 11, 12};
 
@@ -238,7 +224,7 @@ int main(int argc, char** argv) {
     const QString outDir =
         argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
     QDir().mkpath(outDir);
-    TNoView view;
+    qta::TNullView view;
     qta::TQTA504Core core(&view);
     core.Timer2.stop();
     core.Timer3.stop();
@@ -280,7 +266,7 @@ int main(int argc, char** argv) {
         const QString out = QDir(outDir).absolutePath();
         if (logDir.isValid() && writeRealisticLog(logDir.path())) {
             QDir::setCurrent(logDir.path());
-            TNoView logView;
+            qta::TNullView logView;
             qta::TQTA504Core logCore(&logView);
             logCore.Timer2.stop();
             logCore.Timer3.stop();

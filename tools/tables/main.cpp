@@ -57,13 +57,7 @@ int create(const QString& dir) {
         err() << "qta504-tables: cannot create folder " << folder << "\n";
         return 1;
     }
-    TTable::createRejestr(rejestr);
-    try {
-        TTable::createLinia(linia);
-    } catch (...) {
-        QFile::remove(rejestr);
-        throw;
-    }
+    TTable::createPair(rejestr, linia);
     out() << "created " << rejestr << "\ncreated " << linia << "\n";
     return 0;
 }
