@@ -151,7 +151,6 @@ TLineExportJob::~TLineExportJob() {
 void TLineExportJob::start() {
     if (worker_.joinable())
         return;
-    stop_ = false;
     worker_ = std::thread([this] {
         QString error;
         const qint64 total = what_.rowCount();

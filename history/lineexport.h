@@ -50,6 +50,7 @@ public:
     TLineExportJob(TLineExport what, QString file, QObject* parent = nullptr);
     ~TLineExportJob() override;
 
+    // Once per job; a stop that came before makes it end at its first report.
     void start();
     void stop() { stop_ = true; }
     bool running() const { return worker_.joinable(); }
