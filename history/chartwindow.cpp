@@ -1,6 +1,6 @@
 #include "history/chartwindow.h"
 
-#include "history/csv.h"
+#include "history/lineexport.h"
 #include "history/linehistory.h"
 #include "mimic/artwork.h"
 
@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QProgressDialog>
 #include <QSaveFile>
 #include <QStatusBar>
 #include <QToolBar>
@@ -18,15 +19,6 @@
 #include <qcustomplot.h>
 
 namespace qta {
-
-namespace {
-
-QString wallText(TWallMs t) {
-    return QDateTime::fromMSecsSinceEpoch(t, Qt::UTC)
-        .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-}
-
-} // namespace
 
 TWykres::TWykres(const TChartLine& line, TLineHistory& history, ErrorBox errorBox, Clock clock,
                  QWidget* parent)
@@ -267,6 +259,7 @@ void TWykres::showContextMenu(const QPoint& at) {
     png->setObjectName(QStringLiteral("SaveImage"));
     QAction* csv = menu.addAction(QStringLiteral("Eksportuj widoczny okres do CSV…"));
     csv->setObjectName(QStringLiteral("ExportCsv"));
+    csv->setEnabled(!export_);
     QAction* chosen = menu.exec(Chart->mapToGlobal(at));
     if (!chosen)
         return;
@@ -283,39 +276,60 @@ void TWykres::showContextMenu(const QPoint& at) {
 }
 
 bool TWykres::savePicture(const QString& file, QString* error) {
-    if (Chart->savePng(file))
-        return true;
-    *error = QStringLiteral("Nie można zapisać obrazu wykresu do pliku %1").arg(file);
-    return false;
+    // Written whole or not at all: a full disk leaves no broken picture.
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly) || !Chart->toPixmap().save(&out, "PNG") || !out.commit()) {
+        *error = QStringLiteral("Nie można zapisać obrazu wykresu do pliku %1: %2")
+                     .arg(file, out.errorString());
+        return false;
+    }
+    return true;
 }
 
 bool TWykres::exportVisible(const QString& file, QString* error) {
+    if (export_) {
+        *error = QStringLiteral("Eksport do pliku %1 jeszcze trwa").arg(export_->fileName());
+        return false;
+    }
     const TLineIndex* index = history_.index();
     if (!index) {
         *error = QStringLiteral("Historia napięć jest jeszcze indeksowana; spróbuj za chwilę");
         return false;
     }
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly)) {
-        *error = QStringLiteral("Nie można utworzyć pliku %1: %2").arg(file, out.errorString());
-        return false;
-    }
-    TCsvWriter w(&out);
-    const int k = 3 * (line_.line - 1);
-    const QString n = QStringLiteral("N%1").arg(line_.line);
-    bool ok = w.writeRow({QStringLiteral("CZAS"), n + QStringLiteral("L1"),
-                          n + QStringLiteral("L2"), n + QStringLiteral("L3")});
-    const TLineFile& f = index->file();
-    index->forEachInOrder(state.from(), state.Max, [&](qint64 r) {
-        if (ok)
-            ok = w.writeRow({wallText(f.time(r)), QString::number(f.volts(r, k)),
-                             QString::number(f.volts(r, k + 1)),
-                             QString::number(f.volts(r, k + 2))});
+    export_ =
+        new TLineExportJob(TLineExport(*index, line_.line, state.from(), state.Max), file, this);
+    // A long export shows its progress and can be cancelled; the window
+    // keeps drawing meanwhile.
+    auto* dialog = new QProgressDialog(
+        QStringLiteral("Eksport %1 wierszy do pliku %2…").arg(export_->rowCount()).arg(file),
+        QStringLiteral("Anuluj"), 0, 1000, this);
+    dialog->setObjectName(QStringLiteral("ExportProgress"));
+    dialog->setAccessibleDescription(QStringLiteral("ExportProgress"));
+    dialog->setAccessibleName(QStringLiteral("Postęp eksportu do pliku CSV"));
+    dialog->setWindowTitle(QStringLiteral("Eksport do CSV"));
+    dialog->setMinimumDuration(500);
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
+    dialog->setValue(0);
+    connect(dialog, &QProgressDialog::canceled, export_, &TLineExportJob::stop);
+    connect(export_, &TLineExportJob::progress, dialog, [dialog](qint64 done, qint64 total) {
+        dialog->setValue(int(done * 1000 / std::max<qint64>(1, total)));
     });
-    if (!ok || !out.commit()) {
-        *error = QStringLiteral("Zapis pliku %1 nie powiódł się: %2").arg(file, out.errorString());
-        return false;
-    }
+    connect(export_, &TLineExportJob::finished, this,
+            [this, dialog, file](bool written, const QString& failure) {
+                const qint64 rows = export_->rowCount();
+                dialog->deleteLater();
+                export_->deleteLater();
+                export_ = nullptr;
+                if (!failure.isEmpty() && errorBox_)
+                    errorBox_(failure);
+                Q_EMIT exportFinished(file, written, failure);
+                if (written)
+                    findChild<QStatusBar*>()->showMessage(
+                        QStringLiteral("Zapisano %1 wierszy do pliku %2").arg(rows).arg(file),
+                        5000);
+            });
+    export_->start();
     return true;
 }
 

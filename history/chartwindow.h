@@ -17,6 +17,7 @@ class QToolButton;
 
 namespace qta {
 
+class TLineExportJob;
 class TLineHistory;
 
 class TWykres : public QWidget {
@@ -46,9 +47,13 @@ public:
     void reload(bool byUser);
     int reloadCount() const { return reloads_; }
 
-    // Context menu actions; false with a Polish message on failure.
+    // Context menu actions; false with a Polish message when they cannot be done.
+    // The picture is written at once; the export of the visible period runs
+    // on a worker with a progress dialog and ends with exportFinished (a
+    // failure also goes to the error box).
     bool savePicture(const QString& file, QString* error);
     bool exportVisible(const QString& file, QString* error);
+    bool exporting() const { return export_ != nullptr; }
     // The tooltip text for the row nearest to time t (empty when none).
     QString rowText(TWallMs t) const;
 
@@ -62,6 +67,10 @@ public:
     QToolButton* LewoButton = nullptr;
     QToolButton* TerazButton = nullptr;
     QToolButton* PrawoButton = nullptr;
+
+Q_SIGNALS:
+    // `error` is empty when written or cancelled.
+    void exportFinished(const QString& file, bool written, const QString& error);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -80,6 +89,7 @@ private:
     int reloads_ = 0;
     bool failureShown_ = false;
     bool reloadQueued_ = false;
+    TLineExportJob* export_ = nullptr;
 };
 
 // The window for line 1..3.

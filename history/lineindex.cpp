@@ -281,8 +281,21 @@ TChartSeries TLineIndex::query(int line, const TColumns& cols) const {
     return out;
 }
 
-void TLineIndex::forEachInOrder(TWallMs t0, TWallMs t1,
-                                const std::function<void(qint64 row)>& f) const {
+std::vector<TRowSpan> TLineIndex::spansIn(TWallMs t0, TWallMs t1) const {
+    std::vector<TRowSpan> spans;
+    for (const Run& run : runs_) {
+        if (!run.valid || run.tmax < t0 || run.tmin > t1)
+            continue;
+        const qint64 b = lowerBound(run, run.begin, [&](TWallMs t) { return t >= t0; });
+        const qint64 e = lowerBound(run, b, [&](TWallMs t) { return t > t1; });
+        if (b < e)
+            spans.push_back({b, e});
+    }
+    return spans;
+}
+
+bool TLineIndex::forEachInOrder(const TLineFile& file, const std::vector<TRowSpan>& spans,
+                                const std::function<bool(qint64 row)>& f) {
     struct Cursor {
         TWallMs t;
         qint64 r, end;
@@ -291,23 +304,28 @@ void TLineIndex::forEachInOrder(TWallMs t0, TWallMs t1,
         return x.t != y.t ? x.t > y.t : x.r > y.r;
     };
     std::priority_queue<Cursor, std::vector<Cursor>, decltype(later)> heap(later);
-    for (const Run& run : runs_) {
-        if (!run.valid || run.tmax < t0 || run.tmin > t1)
-            continue;
-        const qint64 b = lowerBound(run, run.begin, [&](TWallMs t) { return t >= t0; });
-        const qint64 e = lowerBound(run, b, [&](TWallMs t) { return t > t1; });
-        if (b < e)
-            heap.push({file_.time(b), b, e});
-    }
+    for (const TRowSpan& s : spans)
+        if (s.begin < s.end)
+            heap.push({file.time(s.begin), s.begin, s.end});
     while (!heap.empty()) {
         Cursor c = heap.top();
         heap.pop();
-        f(c.r);
+        if (!f(c.r))
+            return false;
         if (++c.r < c.end) {
-            c.t = file_.time(c.r);
+            c.t = file.time(c.r);
             heap.push(c);
         }
     }
+    return true;
+}
+
+void TLineIndex::forEachInOrder(TWallMs t0, TWallMs t1,
+                                const std::function<void(qint64 row)>& f) const {
+    forEachInOrder(file_, spansIn(t0, t1), [&f](qint64 r) {
+        f(r);
+        return true;
+    });
 }
 
 qint64 TLineIndex::nearest(TWallMs t) const {

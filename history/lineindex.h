@@ -33,6 +33,11 @@ struct TChartPoint {
 // The points of the three phases of one line, each in time order.
 using TChartSeries = std::array<std::vector<TChartPoint>, 3>;
 
+// Rows [begin, end) of one run of non-decreasing time.
+struct TRowSpan {
+    qint64 begin, end;
+};
+
 // The chart's pixel columns: time t falls into column
 // floor((t - t0) / (t1 - t0) * width + phase); columns 0 .. width-1 are drawn.
 struct TColumns {
@@ -69,6 +74,14 @@ public:
     // Every row whose time lies in [t0, t1], in time order (equal times in
     // table order).
     void forEachInOrder(TWallMs t0, TWallMs t1, const std::function<void(qint64 row)>& f) const;
+    // The same rows as spans, one per run that holds any, in table order. The
+    // spans stay true while the table grows, so another thread can walk them
+    // on a mapping of its own while this index is extended.
+    std::vector<TRowSpan> spansIn(TWallMs t0, TWallMs t1) const;
+    // Calls f for each row of the spans in time order (equal times in table
+    // order) until f returns false; false when stopped so.
+    static bool forEachInOrder(const TLineFile& file, const std::vector<TRowSpan>& spans,
+                               const std::function<bool(qint64 row)>& f);
     // The row whose time is nearest to t (-1 when there is none).
     qint64 nearest(TWallMs t) const;
 

@@ -3,6 +3,7 @@
 // chart, and the picture: drawn from the index it matches the one drawn from
 // every row of the table.
 #include "history/chartwindow.h"
+#include "history/lineexport.h"
 #include "history/linegen.h"
 #include "history/linehistory.h"
 #include "history/table.h"
@@ -14,9 +15,11 @@
 #include <QDir>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QProgressDialog>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
+#include <QToolTip>
 #include <QtTest>
 #include <qcustomplot.h>
 
@@ -79,6 +82,42 @@ int differing(const Lit& a, const Lit& b) {
     return n;
 }
 
+// Table-order row where the clock went back an hour or so.
+qint64 clockSetBack(const QString& file) {
+    TLineIndex index;
+    index.open(file);
+    for (qint64 r = 1; r < index.rows(); ++r)
+        if (index.file().time(r) < index.file().time(r - 1) - kMin)
+            return r;
+    return -1;
+}
+
+// What the export must hold: every row of [t0, t1] sorted by time (equal times
+// in table order), the wall time formatted independently of the export's own.
+QByteArray expectedCsv(const std::vector<TRefRow>& rows, int line, TWallMs t0, TWallMs t1) {
+    QByteArray csv =
+        "\xEF\xBB\xBF" + QStringLiteral("CZAS;N%1L1;N%1L2;N%1L3\r\n").arg(line).toUtf8();
+    for (const TRefRow& r : rows) {
+        if (r.t < t0 || r.t > t1)
+            continue;
+        const int k = 3 * (line - 1);
+        csv += QDateTime::fromMSecsSinceEpoch(r.t, Qt::UTC)
+                   .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+                   .toLatin1() +
+               QStringLiteral(";%1;%2;%3\r\n")
+                   .arg(r.v[size_t(k)])
+                   .arg(r.v[size_t(k + 1)])
+                   .arg(r.v[size_t(k + 2)])
+                   .toLatin1();
+    }
+    return csv;
+}
+
+QByteArray readAll(const QString& file) {
+    QFile f(file);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 } // namespace
 
 class TstChart : public QObject {
@@ -90,6 +129,13 @@ class TstChart : public QObject {
     QDateTime end_{QDate(2026, 1, 30), QTime(12, 0, 0)};
     TWallMs now_ = 0;
     QStringList errors_;
+    std::vector<TRefRow> sorted_; // every row sorted by time, read once when needed
+
+    const std::vector<TRefRow>& sorted() {
+        if (sorted_.empty())
+            sorted_ = readSorted(file_);
+        return sorted_;
+    }
 
     std::unique_ptr<TWykres> window(int line = 1) {
         auto w = std::make_unique<TWykres>(
@@ -109,11 +155,21 @@ private Q_SLOTS:
     void tableNotOpen();
     void statusReplyShowsWithinOneRefresh();
     void backgroundBuild();
+    void exportVisiblePeriod();
+    void exportStoppedOrFailedLeavesNoFile();
+    void exportOfAReplacedTable();
+    void savePicture();
+    void tooltipShowsNearestRow();
 };
 
 void TstChart::initTestCase() {
-    file_ = QDir(dir_.path()).filePath(QStringLiteral("linia.dbf"));
-    generateLinia(file_, {200000, end_, 21});
+    // QTA_CHART_TABLE names a larger generated table (ending at end_) to run
+    // the picture comparison on by hand; the other cases write to the table.
+    file_ = qEnvironmentVariable("QTA_CHART_TABLE");
+    if (file_.isEmpty()) {
+        file_ = QDir(dir_.path()).filePath(QStringLiteral("linia.dbf"));
+        generateLinia(file_, {200000, end_, 21});
+    }
     table_ = std::make_unique<TTable>(file_);
     table_->Open();
     history_ = std::make_unique<TLineHistory>([this] { return table_.get(); });
@@ -237,7 +293,7 @@ void TstChart::pictureMatchesAllRows() {
     QFETCH(qint64, t1);
     TLineIndex index;
     index.open(file_);
-    const std::vector<TRefRow> rows = readSorted(file_);
+    const std::vector<TRefRow>& rows = sorted();
 
     QCustomPlot fromIndex, fromRows;
     for (QCustomPlot* p : {&fromIndex, &fromRows}) {
@@ -248,42 +304,56 @@ void TstChart::pictureMatchesAllRows() {
         setChartRange(p, t0, t1);
     }
     setChartSeries(&fromIndex, index.query(line, plotColumns(&fromIndex)));
+    // Every row of the range and the nearest row beyond each edge.
+    const auto first = std::lower_bound(rows.begin(), rows.end(), t0,
+                                        [](const TRefRow& r, TWallMs t) { return r.t < t; });
+    const auto last = std::upper_bound(rows.begin(), rows.end(), t1,
+                                       [](TWallMs t, const TRefRow& r) { return t < r.t; });
     TChartSeries all;
-    for (const TRefRow& r : rows)
+    for (auto it = first == rows.begin() ? first : first - 1; it != rows.end() && it <= last; ++it)
         for (int p = 0; p < 3; ++p)
-            all[size_t(p)].push_back({r.t, r.v[size_t(3 * (line - 1) + p)]});
+            all[size_t(p)].push_back({it->t, it->v[size_t(3 * (line - 1) + p)]});
     setChartSeries(&fromRows, all);
 
-    QStringList counts;
+    // Every difference is counted before the verdict, so that a run by hand
+    // on a large table reports all of them.
+    QStringList counts, failures;
     for (int p = 0; p < 3; ++p) {
         const Lit a = litPixels(&fromIndex, p), b = litPixels(&fromRows, p);
-        int lit = 0;
+        int lit = 0, columns = 0;
         for (int x = 0; x < a.width; ++x) {
             const auto& ca = a.cols[size_t(x)];
             const auto& cb = b.cols[size_t(x)];
             lit += int(cb.size());
-            QVERIFY2(ca.empty() == cb.empty(), qPrintable(QStringLiteral("column %1").arg(x)));
-            if (!ca.empty()) {
-                QVERIFY2(ca.front() == cb.front() && ca.back() == cb.back(),
-                         qPrintable(QStringLiteral("phase %1 column %2: %3..%4 against %5..%6")
-                                        .arg(p + 1)
-                                        .arg(x)
-                                        .arg(ca.front())
-                                        .arg(ca.back())
-                                        .arg(cb.front())
-                                        .arg(cb.back())));
+            if (ca.empty() && cb.empty())
+                continue;
+            if (ca.empty() != cb.empty() || ca.front() != cb.front() || ca.back() != cb.back()) {
+                if (columns++ == 0)
+                    failures << QStringLiteral("L%1 column %2: %3..%4 against %5..%6")
+                                    .arg(p + 1)
+                                    .arg(x)
+                                    .arg(ca.empty() ? -1 : ca.front())
+                                    .arg(ca.empty() ? -1 : ca.back())
+                                    .arg(cb.empty() ? -1 : cb.front())
+                                    .arg(cb.empty() ? -1 : cb.back());
             }
         }
-        if (QByteArray(QTest::currentDataTag()).contains("pause"))
-            QVERIFY(lit > a.width * 9 / 10); // 0 V across the pause (axis ticks cover a few)
-        QCOMPARE(strays(a, b), 0);
-        QCOMPARE(strays(b, a), 0);
-        counts << QStringLiteral("L%1: %2 of %3 lit pixels differ")
+        if (QByteArray(QTest::currentDataTag()).contains("pause") && lit <= a.width * 9 / 10)
+            failures << QStringLiteral("L%1: no line across the pause").arg(p + 1);
+        const int stray = strays(a, b) + strays(b, a);
+        if (stray)
+            failures << QStringLiteral("L%1: %2 pixels further than 1 from the other picture")
+                            .arg(p + 1)
+                            .arg(stray);
+        counts << QStringLiteral("L%1: %2 of %3 lit pixels differ, %4 columns' extremes, %5 strays")
                       .arg(p + 1)
                       .arg(differing(a, b) + differing(b, a))
-                      .arg(lit);
+                      .arg(lit)
+                      .arg(columns)
+                      .arg(stray);
     }
     qInfo("%s: %s", QTest::currentDataTag(), qPrintable(counts.join(QStringLiteral(", "))));
+    QVERIFY2(failures.isEmpty(), qPrintable(failures.join(QStringLiteral("; "))));
 }
 
 void TstChart::tableNotOpen() {
@@ -360,6 +430,172 @@ void TstChart::backgroundBuild() {
     QVERIFY(w->Chart->graph(0)->dataCount() > 100);
     QVERIFY(w->rowText(now_ + 29000).contains(QStringLiteral("L1: 199 V")));
     QVERIFY(errors_.isEmpty());
+}
+
+void TstChart::exportVisiblePeriod() {
+    // Line 2 over the hour the clock was set back: the rows of both passes
+    // through that hour come out merged in time order. The folder's name has
+    // Polish letters.
+    const qint64 back = clockSetBack(file_);
+    QVERIFY(back > 0);
+    auto w = window(2);
+    {
+        TLineIndex index;
+        index.open(file_);
+        w->state.Max = index.file().time(back) + 30 * kMin;
+    }
+    w->Skaluj();
+    QDir(dir_.path()).mkpath(QStringLiteral("wykresy źdźbło"));
+    const QString csv = dir_.path() + QStringLiteral("/wykresy źdźbło/N2 żółć.csv");
+    QSignalSpy finished(w.get(), &TWykres::exportFinished);
+    QString error;
+    QVERIFY2(w->exportVisible(csv, &error), qPrintable(error));
+    QVERIFY(w->exporting());
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished[0][1].toBool(), true);
+    QCOMPARE(finished[0][2].toString(), QString());
+    QVERIFY(!w->exporting());
+    const QByteArray want = expectedCsv(sorted(), 2, w->state.from(), w->state.Max);
+    QVERIFY(want.count('\n') > 1000);
+    const QByteArray got = readAll(csv);
+    QCOMPARE(got.size(), want.size());
+    QVERIFY(got == want);
+    QVERIFY(errors_.isEmpty());
+}
+
+void TstChart::exportStoppedOrFailedLeavesNoFile() {
+    // A year at scale 6: every row of the table. A file of that name from
+    // before stays as it was; nothing else appears in the folder.
+    QTemporaryDir out;
+    const QString csv = QDir(out.path()).filePath(QStringLiteral("eksport.csv"));
+    {
+        QFile old(csv);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("poprzedni eksport\r\n");
+    }
+    const auto untouched = [&] {
+        return readAll(csv) == "poprzedni eksport\r\n" &&
+               QDir(out.path()).entryList(QDir::Files | QDir::Hidden) ==
+                   QStringList{QStringLiteral("eksport.csv")};
+    };
+    TLineIndex index;
+    index.open(file_);
+    const TLineExport year(index, 1, wallMs(end_) - 365 * kDay, wallMs(end_));
+    QVERIFY(year.rowCount() > 150000);
+
+    // Stopped at the first progress report.
+    QString error;
+    QList<qint64> reports;
+    QCOMPARE(year.write(csv, &error,
+                        [&](qint64 done) {
+                            reports << done;
+                            return false;
+                        }),
+             TLineExport::Outcome::Stopped);
+    QCOMPARE(reports.size(), 1);
+    QVERIFY(reports[0] > 0 && reports[0] < year.rowCount());
+    QVERIFY(untouched());
+
+    // The same on a worker, stopped by the dialog's button before it got far.
+    TLineExportJob job(year, csv);
+    QSignalSpy finished(&job, &TLineExportJob::finished);
+    job.stop();
+    job.start();
+    QVERIFY(finished.wait(20000));
+    QCOMPARE(finished[0][0].toBool(), false);
+    QCOMPARE(finished[0][1].toString(), QString());
+    QVERIFY(!job.running());
+    QVERIFY(untouched());
+
+    // The window: a folder that is not there. The box names the file.
+    auto w = window(1);
+    for (int i = 0; i < 4; ++i)
+        w->ZwiekszSkaleClick();
+    errors_.clear();
+    const QString missing = QDir(out.path()).filePath(QStringLiteral("brak/eksport.csv"));
+    QSignalSpy done(w.get(), &TWykres::exportFinished);
+    QVERIFY2(w->exportVisible(missing, &error), qPrintable(error));
+    QVERIFY(!w->exportVisible(missing, &error)); // one export at a time per window
+    QVERIFY2(error.contains(QStringLiteral("trwa")), qPrintable(error));
+    QVERIFY(done.wait(20000));
+    QCOMPARE(done[0][1].toBool(), false);
+    const QString reported = done[0][2].toString();
+    QVERIFY2(reported.contains(missing), qPrintable(reported));
+    QCOMPARE(errors_, QStringList{reported});
+    QVERIFY(!QFileInfo::exists(QFileInfo(missing).path()));
+    errors_.clear();
+}
+
+void TstChart::exportOfAReplacedTable() {
+    // The rows are chosen, then the table is replaced by a shorter one before
+    // the worker reads them: the export fails instead of reading past the file.
+    QTemporaryDir dir;
+    const QString file = QDir(dir.path()).filePath(QStringLiteral("linia.dbf"));
+    generateLinia(file, {5000, end_, 3});
+    TLineIndex index;
+    index.open(file);
+    const TLineExport what(index, 1, wallMs(end_) - kDay, wallMs(end_));
+    QVERIFY(what.rowCount() > 100);
+    QFile::remove(file);
+    generateLinia(file, {50, end_, 4});
+    const QString csv = QDir(dir.path()).filePath(QStringLiteral("n1.csv"));
+    QString error;
+    QCOMPARE(what.write(csv, &error), TLineExport::Outcome::Failed);
+    QVERIFY2(error.contains(QStringLiteral("zastąpiona")), qPrintable(error));
+    QVERIFY(!QFile::exists(csv));
+}
+
+void TstChart::savePicture() {
+    auto w = window(1);
+    w->resize(754, 418);
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    w->reload(true);
+    const QString png = QDir(dir_.path()).filePath(QStringLiteral("wykres.png"));
+    QString error;
+    QVERIFY2(w->savePicture(png, &error), qPrintable(error));
+    QImage img(png);
+    QCOMPARE(img.size(), w->Chart->size());
+    // Not blank: the background and every phase's colour are there.
+    QSet<QRgb> colours;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            colours.insert(img.pixel(x, y) & 0xFFFFFF);
+    QVERIFY(colours.contains(kChartBackground.rgb() & 0xFFFFFF));
+    for (const QColor& c : phaseColours())
+        QVERIFY2(colours.contains(c.rgb() & 0xFFFFFF), qPrintable(c.name()));
+
+    QVERIFY(!w->savePicture(QDir(dir_.path()).filePath(QStringLiteral("brak/w.png")), &error));
+    QVERIFY2(error.contains(QStringLiteral("brak/w.png")), qPrintable(error));
+}
+
+void TstChart::tooltipShowsNearestRow() {
+    // Two rows some seconds apart near the end: a time a third of the way
+    // names the first, two thirds the second; the mouse over the plot shows it.
+    const std::vector<TRefRow>& rows = sorted();
+    size_t i = rows.size() - 2;
+    while (rows[i + 1].t - rows[i].t < 3000 || rows[i].v[3] <= 0 || rows[i + 1].v[3] <= 0)
+        --i;
+    const TRefRow &a = rows[i], &b = rows[i + 1];
+    const auto text = [](const TRefRow& r) {
+        return QDateTime::fromMSecsSinceEpoch(r.t, Qt::UTC)
+                   .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")) +
+               QStringLiteral("\nL1: %1 V\nL2: %2 V\nL3: %3 V").arg(r.v[3]).arg(r.v[4]).arg(r.v[5]);
+    };
+    auto w = window(2);
+    const TWallMs gap = b.t - a.t;
+    QCOMPARE(w->rowText(a.t + gap / 3), text(a));
+    QCOMPARE(w->rowText(b.t - gap / 3), text(b));
+
+    w->state.Max = b.t + 30 * 1000;
+    w->state.Skala = 1;
+    w->Skaluj();
+    w->show();
+    QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+    w->reload(true);
+    const int x = int(std::lround(w->Chart->xAxis->coordToPixel(wallSeconds(b.t))));
+    QTest::mouseMove(w->Chart, QPoint(x, w->Chart->axisRect()->center().y()));
+    QTRY_COMPARE(QToolTip::text(), text(b));
 }
 
 QTEST_MAIN(TstChart)

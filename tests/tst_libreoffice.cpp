@@ -1,6 +1,7 @@
 // The tables open in LibreOffice Calc with the right values: both are
 // converted to CSV by headless LibreOffice and read back.
 #include "history/csvexport.h"
+#include "history/lineexport.h"
 #include "history/table.h"
 
 #include <QDir>
@@ -122,6 +123,50 @@ private Q_SLOTS:
         QCOMPARE(cells.value(0), QStringLiteral("12"));
         QCOMPARE(cells.value(3), QStringLiteral("\"Przełączenie na linię N3\""));
         QCOMPARE(cells.value(4), QStringLiteral("\"wymiana bezpiecznika; \"\"pilne\"\" żółć\""));
+    }
+
+    // A chart's visible period as Calc reads it with a Polish user's options:
+    // CZAS taken as a date and time (unquoted: a number, not text), the rows
+    // in time order across a clock set back, the voltages as numbers. The
+    // folder's name has Polish letters.
+    void chartExport() {
+        const QString path = dir.path() + "/wykres.dbf";
+        TTable::createLinia(path);
+        TTable t(path);
+        t.Open();
+        const QDate day(2026, 10, 25);
+        const struct {
+            QTime time;
+            int volts;
+        } rows[] = {{QTime(2, 59, 58), 231},
+                    {QTime(2, 59, 59), 0},
+                    {QTime(2, 0, 5), 65533},
+                    {QTime(3, 10, 0), 229}};
+        for (const auto& r : rows) {
+            t.Append();
+            t.FieldByName(QStringLiteral("CZAS")).setAsDateTime(QDateTime(day, r.time));
+            for (int k = 1; k <= 3; ++k)
+                t.FieldByName(QStringLiteral("N2L%1").arg(k)).setAsInteger(r.volts + k - 1);
+            t.Post();
+        }
+        t.Close();
+        TLineIndex index;
+        index.open(path);
+        const TWallMs t0 = QDateTime(day, QTime(2, 0), Qt::UTC).toMSecsSinceEpoch();
+        const TLineExport what(index, 2, t0, t0 + 3600000);
+        QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("wykresy żółć")));
+        const QString csv = dir.path() + QStringLiteral("/wykresy żółć/N2.csv");
+        QString error;
+        QCOMPARE(what.write(csv, &error), TLineExport::Outcome::Written);
+
+        const QStringList got = convert(csv, QStringLiteral("CSV:59,34,76,1,,1045,false,true"));
+        const QStringList want = {
+            QStringLiteral("\"CZAS\",\"N2L1\",\"N2L2\",\"N2L3\""),
+            QStringLiteral("2026-10-25 02:00:05,65533,65534,65535"),
+            QStringLiteral("2026-10-25 02:59:58,231,232,233"),
+            QStringLiteral("2026-10-25 02:59:59,0,1,2"),
+        };
+        QCOMPARE(got, want);
     }
 };
 
