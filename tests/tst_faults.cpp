@@ -11,11 +11,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <array>
-#include <csignal>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -61,13 +59,10 @@ QString text(const Voltages& v) {
     return s.join(u' ');
 }
 
-// The log from line `from` on.
-QStringList since(const SimProcess& sim, qsizetype from) { return sim.logLines().mid(from); }
-
 // The requests the program sent, in order, from log line `from` on ("rx 7" ...).
 QStringList requestsSince(const SimProcess& sim, qsizetype from) {
     QStringList out;
-    for (const QString& l : since(sim, from))
+    for (const QString& l : sim.logLines().mid(from))
         if (l.startsWith(QStringLiteral("rx")))
             out << l;
     return out;
@@ -236,18 +231,18 @@ private Q_SLOTS:
         const Voltages marked{301, 302, 303, 304, 305, 306, 307, 308, 309};
         QVERIFY(sim.commandTaken("voltages " + text(marked).toLatin1()));
         // A complete status frame of other voltages with its checksum off by one.
-        QByteArray broken = QByteArrayLiteral("ff01fe");
         QByteArray payload(24, '\0');
         for (int i = 0; i < 9; ++i)
             payload[2 * i + 1] = char(99);
-        payload[21] = char(0x13);
-        payload[22] = char(0x3F);
+        payload[21] = char(0x13); // program 1, active line 3
+        payload[22] = char(0x3F); // every line good
         int sum = 0;
         for (char c : payload)
             sum += quint8(c);
         ++sum;
-        broken += payload.toHex() + QByteArray::number(sum >> 8 & 0xFF, 16).rightJustified(2, '0') +
-                  QByteArray::number(sum & 0xFF, 16).rightJustified(2, '0');
+        const QByteArray broken =
+            (QByteArray("\xff\x01\xfe", 3) + payload + char(sum >> 8) + char(sum & 0xFF))
+                .toHex(' ');
         const QList<QByteArray> noise{
             "00 13 37 42 fe 01 aa 55",   // no start byte at all
             "ff 01 00 00 e6 00 e6",      // bad complement
