@@ -37,6 +37,10 @@ int refuseStart(const QString& text, int code) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A write past the file-size limit fails with EFBIG and is reported like a
+    // full disk, instead of ending the program; that holds for every write,
+    // the window system's own caches included, so it is set before anything.
+    std::signal(SIGXFSZ, SIG_IGN);
     // The command line is read before the window system is touched, so that
     // --help and --version answer where there is no display.
     qta::TStartOptions options;
@@ -120,10 +124,6 @@ int main(int argc, char** argv) {
         sigaction(SIGTERM, &sa, nullptr);
         sigaction(SIGINT, &sa, nullptr);
     }
-    // A write past the file-size limit fails with EFBIG and is reported like a
-    // full disk, instead of ending the program.
-    std::signal(SIGXFSZ, SIG_IGN);
-
     // Maximised; without a window manager (Xvfb) that is the screen's size.
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         main.setGeometry(screen->availableGeometry());
