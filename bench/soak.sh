@@ -78,8 +78,9 @@ elapsed() { echo "$(date +%s.%N) - $T0" | bc; }
 echo "seconds,rss_kb,cpu_s,rows,frames_sent" >"$CSV"
 echo "soak: $MINUTES min, status every $PERIOD ms, a row every $STEP s into $CSV"
 shot=0
+next=0
 while :; do
-    next=$(echo "$(elapsed) + $STEP" | bc)
+    next=$((next + STEP))
     sleep "$(echo "$next - $(elapsed)" | bc | sed 's/^-.*/0/')" 2>/dev/null || sleep "$STEP"
     if ! kill -0 "$APP" 2>/dev/null; then
         echo "soak: the program ended by itself after $(printf '%.0f' "$(elapsed)") s" >&2
@@ -133,6 +134,7 @@ awk -v period="$PERIOD" '
             for (i = 0; i < 9; i++) key = key " " ($(3 + 2 * i) * 256 + $(4 + 2 * i))
             F[++m] = key
         } else if ($1 == "rx" && !seenRx) { seenRx = 1; firstRx = m }
+        else if ($1 == "stale") { flushes++; stale[m] = 1 }
         next
     }
     FNR == 1 { next }
@@ -163,8 +165,21 @@ awk -v period="$PERIOD" '
             m, firstRx, n + zeros, zeros
         if (n == 0 || best < 0) { print "soak:   RESULT: no row matches a frame sent"; exit 1 }
         lost = bspan - (n - bmiss)
+        pos = best
+        for (r = 1; r <= n; r++) {
+            for (k = pos; k <= m && F[k] != R[r]; k++) ;
+            if (k > m) continue
+            for (i = pos; i < k; i++) if (nl++ < 10) lostAt = lostAt " " i
+            pos = k + 1
+        }
         printf "soak:   rows matched in order to frames %d..%d of %d: %d lost, %d rows matching no frame; %d frames sent before the stretch, %d after the program stopped reading\n",
             best, blast, m, lost, bmiss, best - 1, m - blast
+        if (lost) printf "soak:   lost frames (first ten):%s\n", lostAt
+        if (flushes) {
+            printf "soak:   the simulator flushed output nobody read for 0.5 s %d times, after frames", flushes
+            for (i = 1; i <= m; i++) if (stale[i]) printf " %d", i
+            printf "\n"
+        }
         exit (lost || bmiss) ? 1 : 0
     }' "$WORK/sim.log" "$WORK/linia.tsv" && ok=1 || ok=0
 flushes=$(grep -c 'tx-lost' "$WORK/sim.log" || true)
