@@ -10,7 +10,7 @@
 # status frame sent while the program listened, matched in order against the
 # rows of linia.dbf.
 #   bench/soak.sh MINUTES [CSV]
-# CSV defaults to build/soak-DATE.csv; a screenshot is saved next to it.
+# CSV defaults to build/soak-DATE.csv; a screenshot at the end goes next to it.
 # Environment: BIN (build/bin), SOAK_PERIOD (status period, 100 ms),
 # SOAK_STEP (10 s), SOAK_WARMUP (120 s), SOAK_KEEP=1 keeps the working folder.
 set -euo pipefail
@@ -77,7 +77,6 @@ elapsed() { echo "$(date +%s.%N) - $T0" | bc; }
 
 echo "seconds,rss_kb,cpu_s,rows,frames_sent" >"$CSV"
 echo "soak: $MINUTES min, status every $PERIOD ms, a row every $STEP s into $CSV"
-shot=0
 next=0
 while :; do
     next=$((next + STEP))
@@ -89,13 +88,11 @@ while :; do
     fi
     t=$(elapsed)
     echo "$(printf '%.1f' "$t"),$(rss),$(cpu),$(rows),$(frames)" >>"$CSV"
-    if [ $shot -eq 0 ] && [ "$(printf '%.0f' "$t")" -ge 30 ]; then
-        import -display "$DISP" -window root "${CSV%.csv}.png" 2>/dev/null || true
-        shot=1
-    fi
     [ "$(printf '%.0f' "$t")" -lt "$DURATION" ] || break
 done
 
+# The picture at the end only: grabbing the screen can hold the program up.
+import -display "$DISP" -window root "${CSV%.csv}.png" 2>/dev/null || true
 # Stop the program (it appends its closing zero row), then the simulator.
 kill -TERM "$APP"
 wait "$APP" || true
