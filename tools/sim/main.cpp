@@ -277,7 +277,17 @@ int main(int argc, char** argv) {
     };
 
     PtyLink pty;
-    Simulator sim([&](const QByteArray& frame) { return pty.write(frame, nowMs()); }, log);
+    // Output nobody read for half a second is thrown away; the log says so,
+    // since a slow reader then misses frames that were sent.
+    const auto writeFrame = [&](const QByteArray& frame) {
+        const int flushes = pty.staleFlushes();
+        const bool ok = pty.write(frame, nowMs());
+        if (pty.staleFlushes() != flushes)
+            log(QStringLiteral("stale %1 bytes unread for 0.5 s, flushed")
+                    .arg(pty.lastFlushedBytes()));
+        return ok;
+    };
+    Simulator sim(writeFrame, log);
     sim.identifier = opt.id;
     if (opt.voltages)
         sim.live.voltages = *opt.voltages;

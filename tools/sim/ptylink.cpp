@@ -82,6 +82,7 @@ bool PtyLink::write(const QByteArray& bytes, qint64 now) {
         ::tcflush(slave_, TCIFLUSH);
         unreadSince_ = now;
         ++staleFlushes_;
+        lastFlushedBytes_ = unread;
     }
     qsizetype done = 0;
     int waited = 0;

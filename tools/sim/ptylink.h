@@ -24,6 +24,8 @@ public:
     QByteArray read();
 
     int staleFlushes() const { return staleFlushes_; }
+    // Bytes thrown away by the last stale flush.
+    int lastFlushedBytes() const { return lastFlushedBytes_; }
 
 private:
     int master_ = -1;
@@ -31,6 +33,7 @@ private:
     QString slavePath_;
     qint64 unreadSince_ = 0;
     int staleFlushes_ = 0;
+    int lastFlushedBytes_ = 0;
 };
 
 } // namespace qta::sim
