@@ -4,7 +4,7 @@
 #include "app/errors.h"
 #include "app/menuaccessible.h"
 #include "app/startwindow.h"
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <QCloseEvent>
 #include <QFile>

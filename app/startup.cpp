@@ -1,6 +1,6 @@
 #include "app/startup.h"
 
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <QCommandLineParser>
 #include <QDir>

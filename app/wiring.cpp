@@ -2,7 +2,7 @@
 
 #include "app/mainwindow.h"
 #include "history/rejestrwindow.h"
-#include "history/table.h"
+#include "tables/table.h"
 #include "history/demoform.h"
 #include "history/chartwindow.h"
 #include "history/linehistory.h"

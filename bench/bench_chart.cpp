@@ -7,7 +7,7 @@
 #include "history/chartplot.h"
 #include "history/linegen.h"
 #include "history/lineindex.h"
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <QApplication>
 #include <QDir>

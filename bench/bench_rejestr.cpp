@@ -4,7 +4,7 @@
 // platform.
 #include "history/csvexport.h"
 #include "history/rejestrwindow.h"
-#include "history/table.h"
+#include "tables/table.h"
 #include "link/controller.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // The line-voltage table gets a row every second for as long as the program
 // runs, and each chart window re-reads all of it every 5 seconds: what a Post
 // costs, and what one refresh of a chart over 100 000 rows costs.
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <QDateTime>
 #include <QDir>

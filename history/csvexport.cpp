@@ -1,7 +1,7 @@
 #include "history/csvexport.h"
 
-#include "history/csv.h"
-#include "history/table.h"
+#include "tables/csv.h"
+#include "tables/table.h"
 
 #include <QSaveFile>
 #include <vector>

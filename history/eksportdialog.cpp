@@ -1,7 +1,7 @@
 #include "history/eksportdialog.h"
 
 #include "history/csvexport.h"
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <QCheckBox>
 #include <QDateEdit>

@@ -1,7 +1,7 @@
 #include "history/lineexport.h"
 
-#include "history/csv.h"
-#include "history/table.h"
+#include "tables/csv.h"
+#include "tables/table.h"
 
 #include <QDateTime>
 #include <QSaveFile>

@@ -1,6 +1,6 @@
 #include "history/linefile.h"
 
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "history/linegen.h"
 
 #include "history/linefile.h"
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <QFile>
 

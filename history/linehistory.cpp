@@ -1,6 +1,6 @@
 #include "history/linehistory.h"
 
-#include "history/table.h"
+#include "tables/table.h"
 
 namespace qta {
 

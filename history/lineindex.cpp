@@ -1,6 +1,6 @@
 #include "history/lineindex.h"
 
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "history/rejestrmodel.h"
 
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <QSet>
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "history/eksportdialog.h"
 #include "history/rejestrmodel.h"
-#include "history/table.h"
+#include "tables/table.h"
 #include "link/controller.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
 #include "link/controller.h"
 
-#include "history/table.h"
+#include "tables/table.h"
 #include "link/eventrecord.h"
 
 #include <QDateTime>

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "history/lineindex.h"
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <algorithm>
 #include <vector>

@@ -6,7 +6,7 @@
 #include "history/lineexport.h"
 #include "history/linegen.h"
 #include "history/linehistory.h"
-#include "history/table.h"
+#include "tables/table.h"
 #include "linereference.h"
 #include "link/controller.h"
 #include "recordingview.h"

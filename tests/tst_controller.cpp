@@ -1,6 +1,6 @@
 // Reply interpretation on real tables: every reply code, the status row, the
 // fault texts, program changes, and a failing table reported once.
-#include "history/table.h"
+#include "tables/table.h"
 #include "link/controller.h"
 #include "recordingview.h"
 #include "testbytes.h"

@@ -4,7 +4,7 @@
 //
 // The whole run is Polish (see main): the texts of time settings carry the
 // decimal separator of the PC's regional settings.
-#include "history/table.h"
+#include "tables/table.h"
 #include "link/controller.h"
 #include "link/frame.h"
 #include "recordingview.h"

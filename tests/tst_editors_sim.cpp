@@ -4,7 +4,7 @@
 // holding what the controller took.
 #include "app/mainwindow.h"
 #include "app/wiring.h"
-#include "history/table.h"
+#include "tables/table.h"
 #include "settings/dostosujwindow.h"
 #include "settings/entrybox.h"
 #include "settings/konfigwindow.h"

@@ -3,7 +3,7 @@
 // comes back as another controller, noise between good frames, a kill in the
 // middle of appends, a full filesystem and a termination signal while an error
 // box is open. Judged by what the simulator logged and what the tables hold.
-#include "history/table.h"
+#include "tables/table.h"
 #include "programprocess.h"
 #include "simprocess.h"
 

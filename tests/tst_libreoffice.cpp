@@ -2,7 +2,7 @@
 // converted to CSV by headless LibreOffice and read back.
 #include "history/csvexport.h"
 #include "history/lineexport.h"
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <QDir>
 #include <QProcess>

@@ -4,7 +4,7 @@
 // jumps both ways, appends, torn tails and a replaced file.
 #include "history/linegen.h"
 #include "history/lineindex.h"
-#include "history/table.h"
+#include "tables/table.h"
 #include "linereference.h"
 
 #include <QDir>

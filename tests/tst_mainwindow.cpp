@@ -5,7 +5,7 @@
 #include "app/errors.h"
 #include "app/mainwindow.h"
 #include "app/wiring.h"
-#include "history/table.h"
+#include "tables/table.h"
 #include "link/frame.h"
 #include "mimic/mimicwindow.h"
 #include "simprocess.h"

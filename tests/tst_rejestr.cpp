@@ -9,7 +9,7 @@
 #include "history/eksportdialog.h"
 #include "history/rejestrmodel.h"
 #include "history/rejestrwindow.h"
-#include "history/table.h"
+#include "tables/table.h"
 #include "simprocess.h"
 
 #include <QAbstractItemDelegate>

@@ -1,6 +1,6 @@
 // The command line and the choice and preparation of the working folder.
 #include "app/startup.h"
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <QDir>
 #include <QFile>

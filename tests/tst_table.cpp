@@ -1,6 +1,6 @@
 // The local tables: schema and code page of the files, round trips, torn
 // appends left by a crash, rows reaching the file at Post, remarks, the tool.
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <QCoreApplication>
 #include <QDir>

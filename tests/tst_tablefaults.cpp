@@ -2,8 +2,8 @@
 // write or a file-size limit at any write of an append, a post, a remark or a
 // create leaves the file byte for byte as it was, and the row is written once
 // the writes succeed again.
-#include "history/table.h"
-#include "history/tablefile.h"
+#include "tables/table.h"
+#include "tables/tablefile.h"
 
 #include <QFile>
 #include <QTemporaryDir>

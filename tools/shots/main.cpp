@@ -9,7 +9,7 @@
 #include "history/linehistory.h"
 #include "history/rejestrmodel.h"
 #include "history/rejestrwindow.h"
-#include "history/table.h"
+#include "tables/table.h"
 #include "link/controller.h"
 #include "mimic/artwork.h"
 #include "mimic/mimicwindow.h"

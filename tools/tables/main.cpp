@@ -2,7 +2,7 @@
 // prints a table as text, and checks a table for a torn append.
 #include "history/csvexport.h"
 #include "history/linegen.h"
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "history/csv.h"
+#include "tables/csv.h"
 
 namespace qta {
 

@@ -1,4 +1,4 @@
-#include "history/codepage.h"
+#include "tables/codepage.h"
 
 namespace qta::dbf {
 

@@ -1,4 +1,4 @@
-#include "history/tablevalues.h"
+#include "tables/tablevalues.h"
 
 #include <charconv>
 #include <cstring>

@@ -1,5 +1,5 @@
 // The two local tables are plain dBase files so that any spreadsheet can open
-// them. shapelib reads their header and creates them (history/tablefile.cpp);
+// them. shapelib reads their header and creates them (tables/tablefile.cpp);
 // this layer adds what the program needs on top of it:
 //   - every Post reaches the file before it returns (row, then header count,
 //     written unbuffered), so another process, or a crash right after, sees
@@ -13,11 +13,11 @@
 //     the tool creates) and read back unchanged;
 //   - the date-and-time field is the 8-byte 'T' type (Julian day and
 //     milliseconds since midnight), which shapelib only passes through.
-#include "history/table.h"
+#include "tables/table.h"
 
-#include "history/codepage.h"
-#include "history/tablefile.h"
-#include "history/tablevalues.h"
+#include "tables/codepage.h"
+#include "tables/tablefile.h"
+#include "tables/tablevalues.h"
 
 #include <QFile>
 

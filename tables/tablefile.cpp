@@ -1,6 +1,6 @@
-#include "history/tablefile.h"
+#include "tables/tablefile.h"
 
-#include "history/table.h"
+#include "tables/table.h"
 
 #include <QDate>
 #include <QDir>

@@ -2,7 +2,7 @@
 // bytes (texts, numbers, the 8-byte 'T' date and time).
 #pragma once
 
-#include "history/codepage.h"
+#include "tables/codepage.h"
 
 #include <QDate>
 #include <QDateTime>

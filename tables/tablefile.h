@@ -4,8 +4,8 @@
 // file as it was.
 #pragma once
 
-#include "history/codepage.h"
-#include "history/tablevalues.h"
+#include "tables/codepage.h"
+#include "tables/tablevalues.h"
 
 #include <QByteArray>
 #include <QString>
