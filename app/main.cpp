@@ -4,7 +4,7 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "app/wiring.h"
-#include "mimic/artwork.h"
+#include "artwork/artwork.h"
 
 #include <QDir>
 #include <QIcon>

@@ -2,7 +2,7 @@
 
 #include "history/lineexport.h"
 #include "history/linehistory.h"
-#include "mimic/artwork.h"
+#include "artwork/artwork.h"
 
 #include <QFile>
 #include <QFileDialog>

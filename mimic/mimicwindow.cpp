@@ -1,7 +1,7 @@
 #include "mimic/mimicwindow.h"
 
 #include "link/controller.h"
-#include "mimic/artwork.h"
+#include "artwork/artwork.h"
 
 #include <QLabel>
 #include <QMdiSubWindow>

@@ -1,6 +1,6 @@
 #include "settings/dostosujwindow.h"
 
-#include "mimic/artwork.h"
+#include "artwork/artwork.h"
 #include "settings/entrybox.h"
 #include "settings/markerpair.h"
 #include "settings/settingsart.h"

@@ -1,6 +1,6 @@
 #include "settings/markerpair.h"
 
-#include "mimic/artwork.h"
+#include "artwork/artwork.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

@@ -1,6 +1,6 @@
 #include "settings/zabezpieczenia.h"
 
-#include "mimic/artwork.h"
+#include "artwork/artwork.h"
 #include "settings/markerpair.h"
 #include "settings/pinentry.h"
 

@@ -1,6 +1,6 @@
 #include "settings/zegar.h"
 
-#include "mimic/artwork.h"
+#include "artwork/artwork.h"
 #include "settings/clockframe.h"
 
 #include <QLabel>

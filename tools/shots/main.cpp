@@ -11,7 +11,7 @@
 #include "history/rejestrwindow.h"
 #include "tables/table.h"
 #include "link/controller.h"
-#include "mimic/artwork.h"
+#include "artwork/artwork.h"
 #include "mimic/mimicwindow.h"
 #include "settings/dostosujwindow.h"
 #include "settings/konfigwindow.h"

@@ -1,4 +1,4 @@
-#include "mimic/artwork.h"
+#include "artwork/artwork.h"
 
 #include <QGuiApplication>
 #include <QPainter>
