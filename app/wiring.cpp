@@ -3,7 +3,7 @@
 #include "app/mainwindow.h"
 #include "history/rejestrwindow.h"
 #include "tables/table.h"
-#include "history/demoform.h"
+#include "settings/demoform.h"
 #include "history/chartwindow.h"
 #include "history/linehistory.h"
 #include "mimic/mimicwindow.h"

@@ -3,7 +3,7 @@
 // voltages coming back in the status frames and shown by the mimic window.
 #include "app/mainwindow.h"
 #include "app/wiring.h"
-#include "history/demoform.h"
+#include "settings/demoform.h"
 #include "mimic/mimicwindow.h"
 #include "recordingview.h"
 #include "settings/markerpair.h"

@@ -1,5 +1,5 @@
 // The demonstration panel's step and frame, without the window.
-#include "history/demostep.h"
+#include "settings/demostep.h"
 #include "testbytes.h"
 
 #include <QTest>

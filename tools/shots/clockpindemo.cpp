@@ -1,5 +1,5 @@
 // Screenshots of the clock window, the PIN editor and the demonstration panel.
-#include "history/demoform.h"
+#include "settings/demoform.h"
 #include "link/controller.h"
 #include "settings/markerpair.h"
 #include "settings/zabezpieczenia.h"

@@ -2,7 +2,7 @@
 // walk and sends to the controller, which then reports them as measured.
 #pragma once
 
-#include "history/demostep.h"
+#include "settings/demostep.h"
 
 #include <QTimer>
 #include <QWidget>

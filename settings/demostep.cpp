@@ -1,4 +1,4 @@
-#include "history/demostep.h"
+#include "settings/demostep.h"
 
 #include "link/frame.h"
 

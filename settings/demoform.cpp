@@ -1,4 +1,4 @@
-#include "history/demoform.h"
+#include "settings/demoform.h"
 
 #include "link/controller.h"
 #include "settings/settingsframes.h"
