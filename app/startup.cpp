@@ -181,7 +181,8 @@ QStringList prepareWorkFolder(const QString& folder) {
     const QString linia = QDir(sub).filePath(QStringLiteral("linia.dbf"));
     if (!QFileInfo::exists(rejestr) && !QFileInfo::exists(linia)) {
         // Both or neither: one table alone would be taken for a damaged folder.
-        TTable::createPair(rejestr, linia);
+        const QString alarmy = QDir(sub).filePath(QStringLiteral("alarmy.dbf"));
+        TTable::createPair(rejestr, linia, QFileInfo::exists(alarmy) ? QString() : alarmy);
         made << QStringLiteral("rejestr/rejestr.dbf") << QStringLiteral("rejestr/linia.dbf");
     }
     const QString ini = QDir(sub).filePath(QStringLiteral("ustawienia.ini"));

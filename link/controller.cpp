@@ -71,6 +71,23 @@ void TQTA504Core::openTables() {
     LiniaSync.start();
     linia_->Last();
     appendLiniaRow({});
+
+    QStringList problems;
+    Alarmy.setSettings(TAlarmSettings::load(settingsPath(), &problems));
+    if (!problems.isEmpty())
+        view_->reportError(QStringLiteral("Ustawienia alarmów w %1: %2")
+                               .arg(settingsPath(), problems.join(QStringLiteral("; "))));
+    try {
+        auto journal = std::make_unique<TAlarmJournal>(rejestrPath(QStringLiteral("alarmy.dbf")));
+        journal->open();
+        Alarmy.setJournal(journal.get());
+        alarmJournal_ = std::move(journal);
+        Alarmy.restore();
+    } catch (const std::exception& e) {
+        Alarmy.setJournal(nullptr);
+        alarmJournal_.reset();
+        view_->reportError(QString::fromUtf8(e.what()));
+    }
 }
 
 void TQTA504Core::closeAll() {
@@ -82,6 +99,9 @@ void TQTA504Core::closeAll() {
     LiniaSync.stop();
     Relink.cancel();
     QString error;
+    Alarmy.setJournal(nullptr);
+    if (alarmJournal_)
+        alarmJournal_->close();
     if (rejestr_)
         rejestr_->Close();
     if (linia_ && linia_->Active()) {
@@ -176,6 +196,7 @@ void TQTA504Core::COM_Rx_Complete() {
         UART_Connect = true;
         view_->setConnectCaption(kDisconnect);
         view_->setStatusPanel(0, kConnected + Konfig.Id);
+        Alarmy.linkUp();
         if (linkLost_ && Flaga_Kom.OK) {
             // Back after a loss: whatever answers now is read again.
             linkLost_ = false;
@@ -242,6 +263,9 @@ void TQTA504Core::decodeStatus() {
         view_->setStatusPanel(1, QString());
         view_->setStatusPanel(2, QString());
     }
+
+    Alarmy.status(Konfig.Awaria, Flaga_Kom.Konfig ? Konfig.Progr : Aktywny_Program,
+                  Aktywna_Linia, {Linia_1.Status, Linia_2.Status, Linia_3.Status});
 
     // The voltage row; a failing table must not stop the rest of the frame.
     try {
@@ -474,6 +498,8 @@ void TQTA504Core::Timer2Timer() {
     if (!Flaga_Kom.OK)
         return;
     // No frame for the watchdog's period: whatever answers next is read anew.
+    if (!linkLost_)
+        Alarmy.linkLost();
     linkLost_ = true;
     Relink.cancel();
     if (Port) {
@@ -514,6 +540,7 @@ void TQTA504Core::Polaczenie_PolaczClick() {
         Timer2.stop();
         Relink.cancel();
         linkLost_ = false; // "Połącz" starts over with the start window
+        Alarmy.linkClosed();
         UART_Connect = false;
         view_->setConnectCaption(kConnect);
     } else {

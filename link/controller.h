@@ -4,6 +4,7 @@
 // implements TMainView for the effects on windows.
 #pragma once
 
+#include "alarms/alarmengine.h"
 #include "link/comport.h"
 #include "link/frame.h"
 #include "link/model.h"
@@ -82,7 +83,10 @@ public:
 
     // Start-up: opens rejestr.dbf (Baza_Last_Rekord from its last row) and
     // linia.dbf, appends the start row of zero voltages. Raises on failure; the
-    // tables opened so far stay open.
+    // tables opened so far stay open. Then the alarm settings are read and
+    // the alarm journal alarmy.dbf is opened (made when missing) and its
+    // unfinished alarms restored; a failure there is reported, not raised:
+    // the alarms then run without their journal.
     void openTables();
     // Shut-down: closes the event log, appends the end row of zeros to the
     // voltage table and closes it, closes the port.
@@ -129,6 +133,10 @@ public:
     QTimer LiniaSync;
     // Reads the controller again once the watchdog has brought a lost link back.
     TRelink Relink{*this};
+    // The controller's alarms, fed by the status replies and the watchdog;
+    // journaled in rejestr/alarmy.dbf once openTables has opened it.
+    TAlarmEngine Alarmy;
+    TAlarmJournal* alarmJournal() const { return alarmJournal_.get(); }
 
     // Errors of the start window go to the same general handling.
     void reportErrorFromStart(const QString& message) { view_->reportError(message); }
@@ -167,6 +175,7 @@ private:
     TMainView* view_;
     std::unique_ptr<TTable> rejestr_;
     std::unique_ptr<TTable> linia_;
+    std::unique_ptr<TAlarmJournal> alarmJournal_;
     bool posted_ = false;
     bool linkLost_ = false; // the watchdog has dropped the link since it was last read
     bool liniaFailReported_ = false;

@@ -559,12 +559,31 @@ void TTable::createRejestr(const QString& fileName) {
     createTable(fileName, fields);
 }
 
-void TTable::createPair(const QString& rejestrFile, const QString& liniaFile) {
+void TTable::createAlarmy(const QString& fileName) {
+    createTable(fileName, {{"CZAS", 'T', 8},
+                           {"ALARM", 'C', 80},
+                           {"PRIORYTET", 'C', 8},
+                           {"STAN", 'C', 20},
+                           {"KTO", 'C', 32},
+                           {"UWAGI", 'C', 254}});
+}
+
+void TTable::createPair(const QString& rejestrFile, const QString& liniaFile,
+                        const QString& alarmyFile) {
     createRejestr(rejestrFile);
     try {
         createLinia(liniaFile);
     } catch (...) {
         QFile::remove(rejestrFile);
+        throw;
+    }
+    if (alarmyFile.isEmpty())
+        return;
+    try {
+        createAlarmy(alarmyFile);
+    } catch (...) {
+        QFile::remove(rejestrFile);
+        QFile::remove(liniaFile);
         throw;
     }
 }

@@ -106,9 +106,12 @@ public:
     // Creation, for the table tool: both refuse to overwrite an existing file.
     static void createRejestr(const QString& fileName);
     static void createLinia(const QString& fileName);
-    // Both tables of an installation, or neither: a half-made installation
-    // would be taken for a damaged one.
-    static void createPair(const QString& rejestrFile, const QString& liniaFile);
+    // The alarm journal: one row per alarm transition.
+    static void createAlarmy(const QString& fileName);
+    // Both tables of an installation (and the alarm journal when named), or
+    // none: a half-made installation would be taken for a damaged one.
+    static void createPair(const QString& rejestrFile, const QString& liniaFile,
+                           const QString& alarmyFile = {});
 
     struct Impl;
 

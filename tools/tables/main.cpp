@@ -28,7 +28,7 @@ QTextStream& err() {
 
 int usage() {
     err() << "Usage:\n"
-             "  qta504-tables create DIR   make DIR/rejestr/ with empty rejestr.dbf and linia.dbf\n"
+             "  qta504-tables create DIR   make DIR/rejestr/ with empty rejestr.dbf, linia.dbf, alarmy.dbf\n"
              "  qta504-tables dump FILE    print a table as tab-separated UTF-8 text\n"
              "  qta504-tables check FILE   compare the header's row count with the file length\n"
              "                             (exit 0 when they agree, 1 when not)\n"
@@ -46,8 +46,9 @@ int create(const QString& dir) {
     const QString folder = QDir(dir).filePath(QStringLiteral("rejestr"));
     const QString rejestr = QDir(folder).filePath(QStringLiteral("rejestr.dbf"));
     const QString linia = QDir(folder).filePath(QStringLiteral("linia.dbf"));
-    // Both or neither: a half-made installation is worse than none.
-    for (const QString& f : {rejestr, linia}) {
+    const QString alarmy = QDir(folder).filePath(QStringLiteral("alarmy.dbf"));
+    // All or none: a half-made installation is worse than none.
+    for (const QString& f : {rejestr, linia, alarmy}) {
         if (QFileInfo::exists(f)) {
             err() << "qta504-tables: " << f << " already exists; nothing created\n";
             return 1;
@@ -57,8 +58,8 @@ int create(const QString& dir) {
         err() << "qta504-tables: cannot create folder " << folder << "\n";
         return 1;
     }
-    TTable::createPair(rejestr, linia);
-    out() << "created " << rejestr << "\ncreated " << linia << "\n";
+    TTable::createPair(rejestr, linia, alarmy);
+    out() << "created " << rejestr << "\ncreated " << linia << "\ncreated " << alarmy << "\n";
     return 0;
 }
 
