@@ -122,7 +122,7 @@ private Q_SLOTS:
                      f.notice.contains(folder),
                  qPrintable(f.notice));
         QCOMPARE(filesUnder(folder + QStringLiteral("/rejestr")),
-                 (QStringList{"linia.dbf", "rejestr.dbf", "ustawienia.ini"}));
+                 (QStringList{"alarmy.dbf", "linia.dbf", "rejestr.dbf", "ustawienia.ini"}));
         QVERIFY(filesUnder(at("cwd")).isEmpty()); // nothing left where it was started
 
         for (const char* name : {"rejestr.dbf", "linia.dbf"}) {
@@ -163,7 +163,7 @@ private Q_SLOTS:
         TWorkFolder f = chooseWorkFolder(QStringLiteral("site"), at("cwd"), env);
         QCOMPARE(f.path, at("cwd/site"));
         QVERIFY(!f.notice.isEmpty());
-        QCOMPARE(filesUnder(at("cwd/site/rejestr")).size(), 3);
+        QCOMPARE(filesUnder(at("cwd/site/rejestr")).size(), 4);
         // Even when the folder started in has rejestr/ of its own.
         QVERIFY(QDir().mkpath(at("cwd/rejestr")));
         f = chooseWorkFolder(at("cwd/site"), at("cwd"), env);
