@@ -78,6 +78,7 @@ void TAlarmEngine::setSettings(const TAlarmSettings& settings) {
         if (!settings_.isEnabled(e.alarm.kind) && e.alarm.active())
             setCondition(key, e.alarm.kind, e.alarm.line, false, e.alarm.text);
     tick();
+    Q_EMIT changed();
 }
 
 TAlarmEngine::Entry& TAlarmEngine::entry(const QString& key, AlarmKind kind, int line) {

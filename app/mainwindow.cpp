@@ -4,6 +4,8 @@
 #include "app/errors.h"
 #include "app/menuaccessible.h"
 #include "app/startwindow.h"
+#include "alarms/alarmlistmodel.h"
+#include "alarms/alarmsettingsdialog.h"
 #include "tables/table.h"
 
 #include <QCloseEvent>
@@ -101,6 +103,8 @@ void TQTA504::buildMenu() {
                        QStringLiteral("Wykres napięć linii N2"));
     Widok_N3 = addItem(widok, QStringLiteral("Monitor - N3"), "Widok_N3",
                        QStringLiteral("Wykres napięć linii N3"));
+    Widok_Alarmy = addItem(widok, QStringLiteral("Alarmy"), "Widok_Alarmy",
+                           QStringLiteral("Okno alarmów"));
 
     QMenu* ustawienia =
         menu(QStringLiteral("&Ustawienia"), "Ustawienia1", QStringLiteral("Menu Ustawienia"));
@@ -114,6 +118,10 @@ void TQTA504::buildMenu() {
     Ustawienia_Zabezpieczenia =
         addItem(ustawienia, QStringLiteral("Zabezpieczenia"), "Ustawienia_Zabezpieczenia",
                 QStringLiteral("Zabezpieczenie kodem PIN"));
+    Ustawienia_Alarmy =
+        addItem(ustawienia, QStringLiteral("Alarmy – ustawienia…"), "Ustawienia_Alarmy",
+                QStringLiteral("Ustawienia alarmów: które są włączone, dźwięk, opóźnienie"));
+    connect(Ustawienia_Alarmy, &QAction::triggered, this, &TQTA504::AlarmSettingsExecute);
     ustawienia->addSeparator()->setObjectName(QStringLiteral("N2"));
     Ustawienia_Konfiguracja->setEnabled(false);
     Ustawienia_Dostosuj->setEnabled(false);
@@ -161,8 +169,8 @@ void TQTA504::buildMenu() {
         this);
     items_.push_back(program_);
     for (QAction* a :
-         {Widok_Rejestr, Widok_N1, Widok_N2, Widok_N3, Ustawienia_Konfiguracja, Ustawienia_Dostosuj,
-          Ustawienia_Zegar, Ustawienia_Zabezpieczenia, Ustawienia_Demo})
+         {Widok_Rejestr, Widok_N1, Widok_N2, Widok_N3, Widok_Alarmy, Ustawienia_Konfiguracja,
+          Ustawienia_Dostosuj, Ustawienia_Zegar, Ustawienia_Zabezpieczenia, Ustawienia_Demo})
         items_.push_back(new TWindowItem(a, mdi_, nullptr, this));
 }
 
@@ -184,6 +192,45 @@ void TQTA504::buildStatusBar() {
         bar->addWidget(l);
         panels_[size_t(i)] = l;
     }
+    // The panels keep their texts; the alarm count stands after them, and
+    // stays while any alarm waits for acknowledgement.
+    alarmCount_ = new QPushButton(bar);
+    alarmCount_->setObjectName(QStringLiteral("StatusBar_Alarmy"));
+    alarmCount_->setAccessibleDescription(QStringLiteral("StatusBar_Alarmy"));
+    alarmCount_->setFlat(true);
+    alarmCount_->setStyleSheet(QStringLiteral(
+        "QPushButton { background: #c00000; color: white; font-weight: bold; padding: 0 8px; }"));
+    bar->addWidget(alarmCount_);
+    connect(alarmCount_, &QPushButton::clicked, this, [this] {
+        if (TWindowItem* i = windowItem(Widok_Alarmy); i && !i->isOpen())
+            i->open();
+        else if (i && i->window())
+            mdi_->setActiveSubWindow(i->window());
+    });
+    connect(&core.Alarmy, &TAlarmEngine::changed, this, &TQTA504::updateAlarmCount);
+    updateAlarmCount();
+}
+
+void TQTA504::updateAlarmCount() {
+    const int n = core.Alarmy.unacknowledgedCount();
+    const QString text = unacknowledgedText(n);
+    alarmCount_->setText(QStringLiteral("Alarmy: %1").arg(n));
+    alarmCount_->setAccessibleName(text);
+    alarmCount_->setToolTip(text + QStringLiteral(" – kliknij, aby otworzyć okno Alarmy"));
+    alarmCount_->setVisible(n > 0);
+}
+
+void TQTA504::AlarmSettingsExecute() {
+    TAlarmSettingsDialog dialog(core.Alarmy.settings(), this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    const TAlarmSettings s = dialog.settings();
+    try {
+        s.save(TQTA504Core::settingsPath());
+    } catch (const std::exception& e) {
+        reportError(QString::fromUtf8(e.what()));
+    }
+    core.Alarmy.setSettings(s); // applies for this run even when it could not be saved
 }
 
 TWindowItem* TQTA504::windowItem(QAction* action) const {

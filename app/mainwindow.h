@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QPushButton>
 #include <QPointer>
 #include <array>
 #include <functional>
@@ -39,11 +40,13 @@ public:
     QAction* Widok_N1 = nullptr;
     QAction* Widok_N2 = nullptr;
     QAction* Widok_N3 = nullptr;
+    QAction* Widok_Alarmy = nullptr;
     QAction* Ustawienia_Konfiguracja = nullptr;
     QAction* Ustawienia_Dostosuj = nullptr;
     QAction* Ustawienia_Zegar = nullptr;
     QAction* Ustawienia_Zabezpieczenia = nullptr;
     QAction* Ustawienia_Demo = nullptr;
+    QAction* Ustawienia_Alarmy = nullptr;
     QAction* WindowCascadeItem = nullptr;
     QAction* WindowTileItem = nullptr;
     QAction* WindowTileItem2 = nullptr;
@@ -53,6 +56,11 @@ public:
     QMenu* Window1 = nullptr;
 
     QMdiArea* mdiArea() const { return mdi_; }
+    // The status-bar button with the count of unacknowledged alarms (hidden
+    // while there are none); it opens "Alarmy".
+    QPushButton* alarmCount() const { return alarmCount_; }
+    // "Alarmy – ustawienia": the dialog, modal; "OK" saves and applies.
+    void AlarmSettingsExecute();
     TStart* startWindow() const { return start_; }
 
     // Shows and enables the "Demo" item (hidden and disabled otherwise).
@@ -102,6 +110,8 @@ private:
 
     QMdiArea* mdi_ = nullptr;
     std::array<QLabel*, 3> panels_{};
+    QPushButton* alarmCount_ = nullptr;
+    void updateAlarmCount();
     std::vector<TWindowItem*> items_;
     TWindowItem* program_ = nullptr;
     QPointer<TStart> start_;

@@ -1,6 +1,7 @@
 #include "app/wiring.h"
 
 #include "app/mainwindow.h"
+#include "alarms/alarmwindow.h"
 #include "history/rejestrwindow.h"
 #include "tables/table.h"
 #include "settings/demoform.h"
@@ -35,6 +36,8 @@ void wireWindows(TQTA504& main) {
             return nullptr;
         }
     });
+    main.setWindowFactory(main.Widok_Alarmy,
+                          [&main]() -> QWidget* { return new TAlarmWindow(main.core.Alarmy); });
     main.setWindowFactory(main.Ustawienia_Zegar,
                           [&main]() -> QWidget* { return new TZegar(main.core); });
     main.setWindowFactory(main.Ustawienia_Zabezpieczenia,

@@ -232,11 +232,12 @@ private Q_SLOTS:
         QCOMPARE(describe(menu("Edit1")),
                  (QStringList{"Widok_Program|Program|on", "Widok_Rejestr|Rejestr|on",
                               "Widok_N1|Monitor - N1|on", "Widok_N2|Monitor - N2|on",
-                              "Widok_N3|Monitor - N3|on"}));
+                              "Widok_N3|Monitor - N3|on", "Widok_Alarmy|Alarmy|on"}));
         QCOMPARE(describe(menu("Ustawienia1")),
                  (QStringList{"Ustawienia_Konfiguracja|&Konfiguracja|off",
                               "Ustawienia_Dostosuj|&Dostosuj|off", "Ustawienia_Zegar|Zegar|on",
-                              "Ustawienia_Zabezpieczenia|Zabezpieczenia|off", "N2|-"}));
+                              "Ustawienia_Zabezpieczenia|Zabezpieczenia|off",
+                              "Ustawienia_Alarmy|Alarmy – ustawienia…|on", "N2|-"}));
         QCOMPARE(describe(menu("Window1")),
                  (QStringList{"WindowCascadeItem|Ułóż okna kaskadowo|on",
                               "WindowTileItem|Ułuż okna jedno nad drugim|on",
@@ -247,7 +248,7 @@ private Q_SLOTS:
 
         // Window items carry check marks, all clear at start.
         for (QAction* a : {m.Widok_Program, m.Widok_Rejestr, m.Widok_N1, m.Widok_N2, m.Widok_N3,
-                           m.Ustawienia_Konfiguracja, m.Ustawienia_Dostosuj, m.Ustawienia_Zegar,
+                           m.Widok_Alarmy, m.Ustawienia_Konfiguracja, m.Ustawienia_Dostosuj, m.Ustawienia_Zegar,
                            m.Ustawienia_Zabezpieczenia, m.Ustawienia_Demo}) {
             QVERIFY2(a->isCheckable() && !a->isChecked(), qPrintable(a->objectName()));
             QVERIFY(m.windowItem(a));
