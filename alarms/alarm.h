@@ -51,8 +51,7 @@ QString stateText(AlarmState s, bool notification);
 // LineBad, `program` picks how the window titles that line (generator, the
 // second busbar section); `bits` are the fault bits for UnknownFault and
 // `activeLine` the new active-line code for Transfer.
-QString alarmText(AlarmKind kind, int line = 0, int program = 0, int bits = 0,
-                  int activeLine = 0);
+QString alarmText(AlarmKind kind, int line = 0, int program = 0, int bits = 0, int activeLine = 0);
 
 // Whether the operating program supervises controller line `line` (1..3).
 bool programUsesLine(int program, int line);

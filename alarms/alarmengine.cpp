@@ -239,8 +239,8 @@ void TAlarmEngine::journal(Entry& e, AlarmTransition t, const QDateTime& when, c
     ++e.alarm.changes;
     if (journal_) {
         try {
-            journal_->append({when, e.alarm.text, priorityText(e.alarm.priority),
-                              transitionText(t), who, remark});
+            journal_->append({when, e.alarm.text, priorityText(e.alarm.priority), transitionText(t),
+                              who, remark});
             journalFailing_ = false;
         } catch (const ETable& err) {
             if (!journalFailing_) {

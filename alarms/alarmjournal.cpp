@@ -108,8 +108,8 @@ QString TAlarmJournal::fitUser(const QString& user) {
     for (const QChar c : user) {
         QByteArray bytes;
         QString bad;
-        const bool fits = !c.isSurrogate() &&
-                          dbf::encodeText(dbf::CodePage::Cp1250, QString(c), bytes, bad);
+        const bool fits =
+            !c.isSurrogate() && dbf::encodeText(dbf::CodePage::Cp1250, QString(c), bytes, bad);
         out += fits ? c : QChar(u'?');
     }
     return out.left(kUserWidth);

@@ -18,9 +18,9 @@ struct TAlarmJournalRow {
     QDateTime czas;
     QString alarm;     // the alarm's text
     QString priorytet; // "wysoki" / "średni"
-    QString stan;      // "Wystąpił", "Potwierdzony", "Ustąpił", "Wyciszony", "Koniec wyciszenia"
-    QString kto;       // the operating-system user who acknowledged or shelved
-    QString uwagi;     // the remark typed when acknowledging
+    QString stan;  // "Wystąpił", "Potwierdzony", "Ustąpił", "Wyciszony", "Koniec wyciszenia"
+    QString kto;   // the operating-system user who acknowledged or shelved
+    QString uwagi; // the remark typed when acknowledging
     bool operator==(const TAlarmJournalRow&) const = default;
 };
 

@@ -44,10 +44,11 @@ QString TAlarmListModel::timeText(const QDateTime& t) {
 }
 
 QString TAlarmListModel::spoken(const TAlarm& a) {
-    QString s = QStringLiteral("priorytet %1, %2, %3").arg(priorityText(a.priority), a.text,
-                                                           stateText(a.state, a.notification()));
+    QString s = QStringLiteral("priorytet %1, %2, %3")
+                    .arg(priorityText(a.priority), a.text, stateText(a.state, a.notification()));
     if (a.shelved())
-        s += QStringLiteral(", wyciszony do %1").arg(a.shelvedUntil.toString(QStringLiteral("HH:mm")));
+        s += QStringLiteral(", wyciszony do %1")
+                 .arg(a.shelvedUntil.toString(QStringLiteral("HH:mm")));
     s += QStringLiteral(", wystąpił %1").arg(timeText(a.raised));
     if (a.cleared.isValid())
         s += QStringLiteral(", ustąpił %1").arg(timeText(a.cleared));

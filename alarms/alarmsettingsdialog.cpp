@@ -62,13 +62,13 @@ TAlarmSettingsDialog::TAlarmSettingsDialog(const TAlarmSettings& current, QWidge
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
     buttons->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("OK"));
     buttons->button(QDialogButtonBox::Ok)->setAccessibleDescription(QStringLiteral("OK"));
-    buttons->button(QDialogButtonBox::Ok)->setAccessibleName(
-        QStringLiteral("Zapisz ustawienia alarmów"));
+    buttons->button(QDialogButtonBox::Ok)
+        ->setAccessibleName(QStringLiteral("Zapisz ustawienia alarmów"));
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Anuluj"));
     buttons->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("Anuluj"));
     buttons->button(QDialogButtonBox::Cancel)->setAccessibleDescription(QStringLiteral("Anuluj"));
-    buttons->button(QDialogButtonBox::Cancel)->setAccessibleName(
-        QStringLiteral("Zamknij bez zapisywania"));
+    buttons->button(QDialogButtonBox::Cancel)
+        ->setAccessibleName(QStringLiteral("Zamknij bez zapisywania"));
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 

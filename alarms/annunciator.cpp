@@ -9,6 +9,7 @@
 #include <QIcon>
 #include <QPainter>
 #include <QSystemTrayIcon>
+#include <QWidget>
 
 namespace qta {
 
@@ -31,7 +32,8 @@ QIcon countIcon(int n) {
         f.setBold(true);
         f.setPixelSize(26);
         p.setFont(f);
-        p.drawText(QRect(24, 24, 40, 40), Qt::AlignCenter, n > 99 ? QStringLiteral("99") : QString::number(n));
+        p.drawText(QRect(24, 24, 40, 40), Qt::AlignCenter,
+                   n > 99 ? QStringLiteral("99") : QString::number(n));
     }
     return QIcon(pm);
 }

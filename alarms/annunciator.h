@@ -25,12 +25,12 @@ class TAnnunciator : public QObject {
     Q_OBJECT
 public:
     struct Hooks {
-        QWidget* window = nullptr;              // asks for attention on a new alarm
-        std::function<void()> openAlarmWindow;  // opens or raises "Alarmy"
-        std::function<QString()> controllerId;  // the identifier, for the notification body
+        QWidget* window = nullptr;             // asks for attention on a new alarm
+        std::function<void()> openAlarmWindow; // opens or raises "Alarmy"
+        std::function<QString()> controllerId; // the identifier, for the notification body
     };
-    TAnnunciator(TAlarmEngine& engine, Hooks hooks, TDesktopNotifier* notifier,
-                 TAlarmSound* sound, QObject* parent = nullptr);
+    TAnnunciator(TAlarmEngine& engine, Hooks hooks, TDesktopNotifier* notifier, TAlarmSound* sound,
+                 QObject* parent = nullptr);
 
     QSystemTrayIcon* trayIcon() const { return tray_; }
 

@@ -1,11 +1,11 @@
 #include "app/mainwindow.h"
 
+#include "alarms/alarmlistmodel.h"
+#include "alarms/alarmsettingsdialog.h"
 #include "app/aboutbox.h"
 #include "app/errors.h"
 #include "app/menuaccessible.h"
 #include "app/startwindow.h"
-#include "alarms/alarmlistmodel.h"
-#include "alarms/alarmsettingsdialog.h"
 #include "tables/table.h"
 
 #include <QCloseEvent>
@@ -103,8 +103,8 @@ void TQTA504::buildMenu() {
                        QStringLiteral("Wykres napięć linii N2"));
     Widok_N3 = addItem(widok, QStringLiteral("Monitor - N3"), "Widok_N3",
                        QStringLiteral("Wykres napięć linii N3"));
-    Widok_Alarmy = addItem(widok, QStringLiteral("Alarmy"), "Widok_Alarmy",
-                           QStringLiteral("Okno alarmów"));
+    Widok_Alarmy =
+        addItem(widok, QStringLiteral("Alarmy"), "Widok_Alarmy", QStringLiteral("Okno alarmów"));
 
     QMenu* ustawienia =
         menu(QStringLiteral("&Ustawienia"), "Ustawienia1", QStringLiteral("Menu Ustawienia"));
@@ -201,12 +201,7 @@ void TQTA504::buildStatusBar() {
     alarmCount_->setStyleSheet(QStringLiteral(
         "QPushButton { background: #c00000; color: white; font-weight: bold; padding: 0 8px; }"));
     bar->addWidget(alarmCount_);
-    connect(alarmCount_, &QPushButton::clicked, this, [this] {
-        if (TWindowItem* i = windowItem(Widok_Alarmy); i && !i->isOpen())
-            i->open();
-        else if (i && i->window())
-            mdi_->setActiveSubWindow(i->window());
-    });
+    connect(alarmCount_, &QPushButton::clicked, this, &TQTA504::showAlarmWindow);
     connect(&core.Alarmy, &TAlarmEngine::changed, this, &TQTA504::updateAlarmCount);
     updateAlarmCount();
 }
@@ -218,6 +213,19 @@ void TQTA504::updateAlarmCount() {
     alarmCount_->setAccessibleName(text);
     alarmCount_->setToolTip(text + QStringLiteral(" – kliknij, aby otworzyć okno Alarmy"));
     alarmCount_->setVisible(n > 0);
+}
+
+void TQTA504::showAlarmWindow() {
+    TWindowItem* i = windowItem(Widok_Alarmy);
+    if (!i)
+        return;
+    if (!i->isOpen())
+        i->open();
+    else if (i->window()) {
+        if (i->window()->isMinimized())
+            i->window()->showNormal();
+        mdi_->setActiveSubWindow(i->window());
+    }
 }
 
 void TQTA504::AlarmSettingsExecute() {

@@ -59,6 +59,8 @@ public:
     // The status-bar button with the count of unacknowledged alarms (hidden
     // while there are none); it opens "Alarmy".
     QPushButton* alarmCount() const { return alarmCount_; }
+    // Opens "Alarmy", or brings it forward when it is open.
+    void showAlarmWindow();
     // "Alarmy – ustawienia": the dialog, modal; "OK" saves and applies.
     void AlarmSettingsExecute();
     TStart* startWindow() const { return start_; }

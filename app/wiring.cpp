@@ -1,17 +1,20 @@
 #include "app/wiring.h"
 
-#include "app/mainwindow.h"
+#include "alarms/alarmsound.h"
 #include "alarms/alarmwindow.h"
-#include "history/rejestrwindow.h"
-#include "tables/table.h"
-#include "settings/demoform.h"
+#include "alarms/annunciator.h"
+#include "alarms/desktopnotifier.h"
+#include "app/mainwindow.h"
 #include "history/chartwindow.h"
 #include "history/linehistory.h"
+#include "history/rejestrwindow.h"
 #include "mimic/mimicwindow.h"
-#include "settings/zabezpieczenia.h"
-#include "settings/zegar.h"
+#include "settings/demoform.h"
 #include "settings/dostosujwindow.h"
 #include "settings/konfigwindow.h"
+#include "settings/zabezpieczenia.h"
+#include "settings/zegar.h"
+#include "tables/table.h"
 
 namespace qta {
 
@@ -48,6 +51,17 @@ void wireWindows(TQTA504& main) {
                           [&main]() -> QWidget* { return new TKonfig_1(main.core); });
     main.setWindowFactory(main.Ustawienia_Dostosuj,
                           [&main]() -> QWidget* { return new TDostosuj(main.core); });
+
+    // The alarms on the desktop: notification, sound, taskbar, tray, the window.
+    TAnnunciator::Hooks hooks;
+    hooks.window = &main;
+    hooks.openAlarmWindow = [&main] { main.showAlarmWindow(); };
+    hooks.controllerId = [&main] { return main.core.Konfig.Id; };
+    auto* notifier = new TDesktopNotifier(QDBusConnection::sessionBus(), &main);
+    notifier->setObjectName(QStringLiteral("AlarmNotifier"));
+    auto* sound = new TAlarmSound(&main);
+    sound->setObjectName(QStringLiteral("AlarmSound"));
+    new TAnnunciator(main.core.Alarmy, std::move(hooks), notifier, sound, &main);
 
     // One history of linia.dbf for the three chart windows, kept while the program runs.
     auto* history = new TLineHistory([&main] { return main.core.Linia(); }, &main);

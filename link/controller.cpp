@@ -1,7 +1,7 @@
 #include "link/controller.h"
 
-#include "tables/table.h"
 #include "link/eventrecord.h"
+#include "tables/table.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -264,8 +264,8 @@ void TQTA504Core::decodeStatus() {
         view_->setStatusPanel(2, QString());
     }
 
-    Alarmy.status(Konfig.Awaria, Flaga_Kom.Konfig ? Konfig.Progr : Aktywny_Program,
-                  Aktywna_Linia, {Linia_1.Status, Linia_2.Status, Linia_3.Status});
+    Alarmy.status(Konfig.Awaria, Flaga_Kom.Konfig ? Konfig.Progr : Aktywny_Program, Aktywna_Linia,
+                  {Linia_1.Status, Linia_2.Status, Linia_3.Status});
 
     // The voltage row; a failing table must not stop the rest of the frame.
     try {

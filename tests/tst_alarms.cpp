@@ -146,23 +146,25 @@ private Q_SLOTS:
         rig.status(0); // clears at +30 s, journaled once stable for 5 s
         rig.wait(7);
         rig.wait(60);
-        QCOMPARE(rig.engine->acknowledge(QStringLiteral("awaria7"), QStringLiteral("Wymiana; „ok”")),
-                 QString());
+        QCOMPARE(
+            rig.engine->acknowledge(QStringLiteral("awaria7"), QStringLiteral("Wymiana; „ok”")),
+            QString());
         const std::vector<TAlarmJournalRow> rows = rig.journal->readAll();
         QCOMPARE(int(rows.size()), 3);
         QCOMPARE(rows[0], (TAlarmJournalRow{kStart, "Zadziałanie wyłącznika bezpieczeństwa",
                                             "wysoki", "Wystąpił", "", ""}));
         QCOMPARE(rows[1].czas, kStart.addSecs(30)); // when it went away, not when journaled
         QCOMPARE(rows[1].stan, QStringLiteral("Ustąpił"));
-        QCOMPARE(rows[2], (TAlarmJournalRow{kStart.addSecs(97),
-                                            "Zadziałanie wyłącznika bezpieczeństwa", "wysoki",
-                                            "Potwierdzony", "technik", "Wymiana; „ok”"}));
+        QCOMPARE(rows[2],
+                 (TAlarmJournalRow{kStart.addSecs(97), "Zadziałanie wyłącznika bezpieczeństwa",
+                                   "wysoki", "Potwierdzony", "technik", "Wymiana; „ok”"}));
     }
 
     void refusedRemarkAcknowledgesNothing_data() {
         QTest::addColumn<QString>("remark");
         QTest::addColumn<QString>("says");
-        QTest::newRow("outside the code page") << "zasilanie → N2" << "„→”";
+        QTest::newRow("outside the code page") << "zasilanie → N2"
+                                               << "„→”";
         QTest::newRow("too long") << QString(255, 'x') << "skróć ją o 1";
     }
     void refusedRemarkAcknowledgesNothing() {
@@ -189,18 +191,20 @@ private Q_SLOTS:
                            "Zadziałanie wyłącznika bezpieczeństwa|wysoki"};
         QTest::newRow("no good line, generator")
             << 0x06 << 2 << QList<int>{3, 3, 3}
-            << QStringList{"Brak dobrych linii zasilających|wysoki", "Załączenie generatora|średni"};
+            << QStringList{"Brak dobrych linii zasilających|wysoki",
+                           "Załączenie generatora|średni"};
         QTest::newRow("unknown bits are one alarm")
-            << 0x28 << 1 << QList<int>{3, 3, 3} << QStringList{"Nieznana awaria (bity 3, 5)|średni"};
+            << 0x28 << 1 << QList<int>{3, 3, 3}
+            << QStringList{"Nieznana awaria (bity 3, 5)|średni"};
         QTest::newRow("bad line unused by the program is no alarm")
             << 0 << 3 << QList<int>{0, 3, 0} << QStringList{"Linia zła: N1|średni"};
-        QTest::newRow("qualifying is not bad")
-            << 0 << 1 << QList<int>{1, 2, 3} << QStringList{};
-        QTest::newRow("generator line") << 0 << 4 << QList<int>{3, 0, 0}
-                                        << QStringList{"Linia zła: generator|średni"};
+        QTest::newRow("qualifying is not bad") << 0 << 1 << QList<int>{1, 2, 3} << QStringList{};
+        QTest::newRow("generator line")
+            << 0 << 4 << QList<int>{3, 0, 0} << QStringList{"Linia zła: generator|średni"};
         QTest::newRow("coupler program names the right section")
             << 0 << 5 << QList<int>{3, 3, 0} << QStringList{"Linia zła: N2 (sekcja prawa)|średni"};
-        QTest::newRow("no program, no line alarm") << 0 << 0 << QList<int>{0, 0, 0} << QStringList{};
+        QTest::newRow("no program, no line alarm")
+            << 0 << 0 << QList<int>{0, 0, 0} << QStringList{};
     }
     void conditions() {
         QFETCH(int, awaria);
@@ -246,7 +250,8 @@ private Q_SLOTS:
         QVERIFY(rig.engine->alarm(QStringLiteral("awaria7"))->active());
         QVERIFY(rig.engine->alarm(QStringLiteral("polaczenie"))->active());
         rig.engine->linkUp();
-        QCOMPARE(rig.engine->alarm(QStringLiteral("polaczenie"))->state, AlarmState::ClearedUnacked);
+        QCOMPARE(rig.engine->alarm(QStringLiteral("polaczenie"))->state,
+                 AlarmState::ClearedUnacked);
         rig.status(0);
         QCOMPARE(rig.engine->alarm(QStringLiteral("awaria7"))->state, AlarmState::ClearedUnacked);
         QCOMPARE(rig.engine->acknowledgeAll(), 2);
