@@ -1,10 +1,14 @@
 // Alarms end to end in the program's main window on the offscreen platform,
 // against the controller simulator: a fault bit set for a few seconds, the
 // link lost and back, a transfer; the window "Alarmy", the status-bar count,
-// the journal alarmy.dbf, acknowledging with a remark, the settings dialog.
+// the journal alarmy.dbf, acknowledging with a remark, the settings dialog,
+// the sound, and the desktop notifications as a notification service on a
+// private session bus receives them (ctest runs this under dbus-run-session).
 #include "alarms/alarmlistmodel.h"
 #include "alarms/alarmsettingsdialog.h"
+#include "alarms/alarmsound.h"
 #include "alarms/alarmwindow.h"
+#include "alarms/desktopnotifier.h"
 #include "app/errors.h"
 #include "app/mainwindow.h"
 #include "app/wiring.h"
@@ -14,6 +18,8 @@
 #include <QAccessible>
 #include <QCheckBox>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -32,6 +38,7 @@ class TestAlarmWindow : public QObject {
     QString oldCwd_;
     std::unique_ptr<SimProcess> sim_;
     std::unique_ptr<TQTA504> main_;
+    std::unique_ptr<QProcess> recorder_;
 
     QString path(const QString& name) const { return dir_->filePath(name); }
 
@@ -77,6 +84,23 @@ class TestAlarmWindow : public QObject {
             out << r.value(1) + u'|' + r.value(3);
         return out;
     }
+    // A notification service on the session bus, recording into notes.jsonl.
+    bool startRecorder() {
+        if (!qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
+            return false;
+        recorder_ = std::make_unique<QProcess>();
+        recorder_->start(QStringLiteral(QTA_NOTIFYRECORDER), {path(QStringLiteral("notes.jsonl"))});
+        return recorder_->waitForReadyRead(5000) && recorder_->readLine().trimmed() == "ready";
+    }
+    QList<QJsonObject> notes() const {
+        QList<QJsonObject> out;
+        QFile f(path(QStringLiteral("notes.jsonl")));
+        if (f.open(QIODevice::ReadOnly))
+            for (const QByteArray& l : f.readAll().split('\n'))
+                if (!l.isEmpty())
+                    out << QJsonDocument::fromJson(l).object();
+        return out;
+    }
     TAlarmWindow* alarmWindow() const {
         TWindowItem* i = main_->windowItem(main_->Widok_Alarmy);
         return i && i->window() ? qobject_cast<TAlarmWindow*>(i->window()->widget()) : nullptr;
@@ -103,6 +127,7 @@ private Q_SLOTS:
             if (qobject_cast<QMessageBox*>(w))
                 w->close();
         sim_.reset();
+        recorder_.reset();
         QDir::setCurrent(oldCwd_);
         dir_.reset();
     }
@@ -111,7 +136,11 @@ private Q_SLOTS:
     // itself, the count stays after the condition went away, and acknowledging
     // it with a remark journals the user and the remark.
     void breakerTripsAndIsAcknowledged() {
+        QVERIFY2(startRecorder(), "no session bus: run under dbus-run-session");
         TQTA504& m = connected();
+        auto* sound = m.findChild<TAlarmSound*>(QStringLiteral("AlarmSound"));
+        QVERIFY(sound);
+        sound->setIntervalMs(500);
         QVERIFY(!m.alarmCount()->isVisible());
         QVERIFY(!m.Widok_Alarmy->isChecked());
 
@@ -124,6 +153,17 @@ private Q_SLOTS:
         const QString breaker = QStringLiteral("Zadziałanie wyłącznika bezpieczeństwa");
         QCOMPARE(transitions(), QStringList{breaker + "|Wystąpił"});
         QCOMPARE(m.statusPanel(2), breaker); // the panels keep their texts
+        QVERIFY(sound->ringing());
+        QTRY_VERIFY_WITH_TIMEOUT(sound->playCount() >= 2, 3000); // repeated while unacknowledged
+        QTRY_COMPARE_WITH_TIMEOUT(notes().size(), 1, 3000);
+        const QJsonObject first = notes()[0];
+        QCOMPARE(first["method"].toString(), QStringLiteral("Notify"));
+        QCOMPARE(first["summary"].toString(), QStringLiteral("QTA-504: ") + breaker);
+        QVERIFY2(first["body"].toString().contains(QStringLiteral("Sterownik QTA1v2")),
+                 qPrintable(first["body"].toString()));
+        QCOMPARE(first["urgency"].toInt(), 2); // critical
+        QCOMPARE(first["expire_timeout"].toInt(), 0);
+        QCOMPARE(first["replaces_id"].toInt(), 0);
 
         QTest::qWait(3000);
         sim_->command("awaria 0");
@@ -133,6 +173,7 @@ private Q_SLOTS:
         QCOMPARE(w->model()->data(w->model()->index(0, TAlarmListModel::ColStan)).toString(),
                  QStringLiteral("ustąpił, niepotwierdzony"));
         QVERIFY(m.alarmCount()->isVisible());
+        QVERIFY(sound->ringing()); // cleared but not acknowledged: still calling
 
         // A screen reader hears the row as one sentence.
         QAccessibleInterface* table = QAccessible::queryAccessibleInterface(w->list());
@@ -161,6 +202,22 @@ private Q_SLOTS:
         QCOMPARE(last.mid(1),
                  (QStringList{breaker, "wysoki", "Potwierdzony", currentUserName().left(32),
                               QStringLiteral("Bezpiecznik wymieniony; próba „OK”")}));
+        QVERIFY(!sound->ringing());
+        // One notification, replaced at each change: raised, cleared, acknowledged.
+        QTRY_COMPARE_WITH_TIMEOUT(notes().size(), 3, 3000);
+        for (const QJsonObject& n : notes().mid(1))
+            QCOMPARE(n["replaces_id"].toInt(), first["id"].toInt());
+        QVERIFY(notes()[1]["body"].toString().contains(QStringLiteral("Ustąpił")));
+        QCOMPARE(notes()[2]["urgency"].toInt(), 1); // acknowledged: no longer critical
+    }
+
+    // Without a notification service nothing is shown and nothing fails.
+    void notifierWithoutService() {
+        TDesktopNotifier n(QDBusConnection::sessionBus());
+        n.show(QStringLiteral("a"), QStringLiteral("QTA-504: próba"), QStringLiteral("treść"),
+               true);
+        QTRY_VERIFY_WITH_TIMEOUT(!n.available(), 8000);
+        n.close(QStringLiteral("a"));
     }
 
     // The link lost and back is one alarm; a transfer is a notification;
