@@ -519,37 +519,95 @@ private Q_SLOTS:
         QVERIFY(!QFileInfo::exists(sim.link()) && !QFileInfo(sim.link()).isSymLink());
     }
 
+    // Timed steps from a script and the command line change the status
+    // frames in order, each no earlier than its time.
+    void timedSteps() {
+        QTemporaryDir dir;
+        QFile script(dir.filePath(QStringLiteral("noc.txt")));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("# the breaker trips and recovers\n300 awaria 128\n+600 awaria 0\n");
+        script.close();
+        SimProcess sim({"--period", "50", "--script", script.fileName(), "--at", "600:active 2"});
+        QVERIFY2(sim.ready(), qPrintable(sim.readyLine()));
+        QElapsedTimer t;
+        t.start();
+        Line line;
+        QVERIFY(line.open(sim.link()));
+        qint64 tripped = -1, switched = -1, recovered = -1;
+        while (recovered < 0 && t.elapsed() < 5000) {
+            const Frame f = line.waitFor(RxStatus, 500);
+            if (!f)
+                continue;
+            const int awaria = std::uint8_t(f.payload[23]);
+            const int active = std::uint8_t(f.payload[21]) & 0x0F;
+            if (tripped < 0 && awaria == 128)
+                tripped = t.elapsed();
+            if (switched < 0 && active == 2)
+                switched = t.elapsed();
+            if (tripped >= 0 && recovered < 0 && awaria == 0)
+                recovered = t.elapsed();
+        }
+        QVERIFY2(tripped >= 250 && switched >= tripped && recovered >= 850 && recovered > switched,
+                 qPrintable(QStringLiteral("%1 %2 %3").arg(tripped).arg(switched).arg(recovered)));
+        QVERIFY(sim.waitLog(QStringLiteral("step 900 awaria 0")));
+    }
+
     void badStartIsRefused_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("eventsFile");
         QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("script");
         QTest::newRow("short record line")
             << QStringList{}
             << QStringLiteral("# ok\n0 24 3 5 14 7 6 192 192 192 33\n1 24 3 5 14 7 6 1 2\n")
-            << QStringLiteral("events.txt:3: expected");
+            << QStringLiteral("events.txt:3: expected") << QString();
         QTest::newRow("byte out of range")
             << QStringList{} << QStringLiteral("0 24 3 5 14 7 6 192 192 256 33\n")
-            << QStringLiteral("events.txt:1: field 10");
-        QTest::newRow("index out of range") << QStringList{} << QStringLiteral("\n\n500 empty\n")
-                                            << QStringLiteral("events.txt:3: record index");
-        QTest::newRow("bad newest") << QStringList{} << QStringLiteral("newest x\n")
-                                    << QStringLiteral("events.txt:1: expected \"newest INDEX\"");
-        QTest::newRow("too many events")
-            << QStringList{"--events", "501"} << QString() << QStringLiteral("--events");
+            << QStringLiteral("events.txt:1: field 10") << QString();
+        QTest::newRow("index out of range")
+            << QStringList{} << QStringLiteral("\n\n500 empty\n")
+            << QStringLiteral("events.txt:3: record index") << QString();
+        QTest::newRow("bad newest")
+            << QStringList{} << QStringLiteral("newest x\n")
+            << QStringLiteral("events.txt:1: expected \"newest INDEX\"") << QString();
+        QTest::newRow("too many events") << QStringList{"--events", "501"} << QString()
+                                         << QStringLiteral("--events") << QString();
         QTest::newRow("two seedings") << QStringList{"--events", "5", "--wrapped", "3"} << QString()
-                                      << QStringLiteral("only one of");
+                                      << QStringLiteral("only one of") << QString();
         QTest::newRow("nine voltages") << QStringList{"--voltages", "1,2"} << QString()
-                                       << QStringLiteral("--voltages needs 9");
+                                       << QStringLiteral("--voltages needs 9") << QString();
         QTest::newRow("id too long")
-            << QStringList{"--id", "ABCDEFG"} << QString() << QStringLiteral("--id");
+            << QStringList{"--id", "ABCDEFG"} << QString() << QStringLiteral("--id") << QString();
         QTest::newRow("unknown option")
-            << QStringList{"--bogus"} << QString() << QStringLiteral("--bogus");
+            << QStringList{"--bogus"} << QString() << QStringLiteral("--bogus") << QString();
+        QTest::newRow("script: bad time")
+            << QStringList{} << QString() << QStringLiteral("script.txt:2: \"3s\" is not a time")
+            << QStringLiteral("# trip\n3s awaria 128\n");
+        QTest::newRow("script: unknown command")
+            << QStringList{} << QString() << QStringLiteral("script.txt:2: unknown command")
+            << QStringLiteral("100 awaria 128\n+50 trip\n");
+        QTest::newRow("script: time goes back")
+            << QStringList{} << QString() << QStringLiteral("script.txt:3: time 100 ms is before")
+            << QStringLiteral("100 awaria 128\n+500 awaria 0\n100 active 2\n");
+        QTest::newRow("script: bad value")
+            << QStringList{} << QString() << QStringLiteral("script.txt:1: awaria")
+            << QStringLiteral("0 awaria 256\n");
+        QTest::newRow("--at without a time") << QStringList{"--at", "awaria 128"} << QString()
+                                             << QStringLiteral("--at") << QString();
     }
+
     void badStartIsRefused() {
         QFETCH(QStringList, args);
         QFETCH(QString, eventsFile);
         QFETCH(QString, message);
+        QFETCH(QString, script);
         QTemporaryDir dir;
+        if (!script.isEmpty()) {
+            QFile f(dir.filePath(QStringLiteral("script.txt")));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(script.toUtf8());
+            args << QStringLiteral("--script") << f.fileName();
+        }
         if (!eventsFile.isEmpty()) {
             QFile f(dir.filePath(QStringLiteral("events.txt")));
             QVERIFY(f.open(QIODevice::WriteOnly));

@@ -1,6 +1,7 @@
 // qta504-sim: a QTA-504 controller at the end of a pseudo-terminal, for the
 // end-to-end tests and the demonstration. See usage() below.
 #include "tools/sim/ptylink.h"
+#include "tools/sim/script.h"
 #include "tools/sim/simulator.h"
 
 #include <QFile>
@@ -54,6 +55,11 @@ Options:
                        seconds a line dips and the controller switches lines,
                        logging events; the same run every time for one --seed
   --seed N             seed of the demonstration (default 504)
+  --script FILE        timed steps: one per line, "TIME COMMAND...", TIME in
+                       milliseconds since ready or "+MS" after the step above;
+                       COMMAND is any command of standard input (below);
+                       # comments; a bad line stops the start (exit 2)
+  --at MS:COMMAND      one timed step (repeatable), e.g. --at "3000:awaria 128"
   --log FILE           log every frame received ("rx CODE bytes...") and sent
                        ("tx CODE bytes..."), payload bytes in decimal
   --verbose            log to standard error as well
@@ -78,7 +84,7 @@ Commands on standard input, one per line (end of input does not stop it):
   quit                 stop
 
 Exit status: 0 after quit or a termination signal, 1 when the line cannot be
-set up, 2 for bad options or a bad events file.
+set up, 2 for bad options, a bad events file or a bad script.
 )";
 
 int gSignalPipe[2] = {-1, -1};
@@ -110,6 +116,8 @@ struct Options {
     std::uint32_t seed = 504;
     QString logPath;
     bool verbose = false;
+    QString scriptFile;
+    QStringList at;
 };
 
 class UsageError {
@@ -202,6 +210,10 @@ Options parseOptions(int argc, char** argv) {
             o.seed = std::uint32_t(number(opt, value(), 0, INT_MAX));
         } else if (opt == u"--log") {
             o.logPath = value();
+        } else if (opt == u"--script") {
+            o.scriptFile = value();
+        } else if (opt == u"--at") {
+            o.at << value();
         } else if (opt == u"--verbose") {
             o.verbose = true;
         } else {
@@ -319,6 +331,31 @@ int main(int argc, char** argv) {
     if (opt.newest)
         sim.ring.setNewest(*opt.newest);
 
+    // Timed steps, checked whole before the line is offered: each command is
+    // tried on a simulator of its own that writes nowhere.
+    std::vector<ScriptStep> steps;
+    try {
+        Simulator probe([](const QByteArray&) { return true; }, [](const QString&) {});
+        const auto check = [&probe](const QString& command) {
+            QString why;
+            return probe.command(command, 0, &why) == Simulator::CommandResult::Error ? why
+                                                                                      : QString();
+        };
+        if (!opt.scriptFile.isEmpty()) {
+            QFile f(opt.scriptFile);
+            if (!f.open(QIODevice::ReadOnly))
+                throw ScriptError(QStringLiteral("cannot read the script %1: %2")
+                                      .arg(opt.scriptFile, f.errorString()));
+            steps = parseScript(QString::fromUtf8(f.readAll()), opt.scriptFile, check);
+        }
+        for (const QString& a : opt.at)
+            steps.push_back(parseAt(a, check));
+        orderSteps(steps);
+    } catch (const ScriptError& e) {
+        std::fprintf(stderr, "qta504-sim: %s\n", qPrintable(e.message()));
+        return 2;
+    }
+
     QString error;
     if (!pty.open(&error)) {
         std::fprintf(stderr, "qta504-sim: cannot set up the pseudo-terminal: %s\n",
@@ -346,14 +383,39 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     log(QStringLiteral("ready %1 -> %2").arg(shown, pty.slavePath()));
 
-    sim.start(nowMs(), opt.period, opt.demo, opt.seed);
+    const qint64 readyAt = nowMs();
+    sim.start(readyAt, opt.period, opt.demo, opt.seed);
 
     bool stdinOpen = true;
     QByteArray stdinBuf;
     bool running = true;
+    std::size_t nextStep = 0;
+    const auto run = [&](const QString& line) {
+        QString cmdError;
+        switch (sim.command(line, nowMs(), &cmdError)) {
+        case Simulator::CommandResult::Quit: running = false; break;
+        case Simulator::CommandResult::Error:
+            std::fprintf(stderr, "qta504-sim: %s\n", qPrintable(cmdError));
+            std::fflush(stderr);
+            log(QStringLiteral("cmd-error ") + cmdError);
+            break;
+        case Simulator::CommandResult::Done: break;
+        }
+    };
     while (running) {
+        while (running && nextStep < steps.size() && nowMs() - readyAt >= steps[nextStep].atMs) {
+            const ScriptStep& step = steps[nextStep++];
+            log(QStringLiteral("step %1 %2").arg(step.atMs).arg(step.command));
+            run(step.command);
+        }
+        if (!running)
+            break;
         sim.tick(nowMs());
-        const qint64 wait = sim.msUntilNextTick(nowMs());
+        qint64 wait = sim.msUntilNextTick(nowMs());
+        if (nextStep < steps.size()) {
+            const qint64 due = std::max<qint64>(0, readyAt + steps[nextStep].atMs - nowMs());
+            wait = wait < 0 ? due : std::min(wait, due);
+        }
         pollfd fds[3] = {{pty.masterFd(), POLLIN, 0},
                          {gSignalPipe[0], POLLIN, 0},
                          {stdinOpen ? STDIN_FILENO : -1, POLLIN, 0}};
@@ -392,16 +454,7 @@ int main(int argc, char** argv) {
             while (running && (nl = stdinBuf.indexOf('\n')) >= 0) {
                 const QString line = QString::fromLocal8Bit(stdinBuf.left(nl));
                 stdinBuf.remove(0, nl + 1);
-                QString cmdError;
-                switch (sim.command(line, nowMs(), &cmdError)) {
-                case Simulator::CommandResult::Quit: running = false; break;
-                case Simulator::CommandResult::Error:
-                    std::fprintf(stderr, "qta504-sim: %s\n", qPrintable(cmdError));
-                    std::fflush(stderr);
-                    log(QStringLiteral("cmd-error ") + cmdError);
-                    break;
-                case Simulator::CommandResult::Done: break;
-                }
+                run(line);
             }
         }
     }
