@@ -16,8 +16,12 @@ const QString kInterface = QStringLiteral("org.freedesktop.Notifications");
 
 TDesktopNotifier::TDesktopNotifier(QDBusConnection bus, QObject* parent)
     : QObject(parent), bus_(std::move(bus)) {
-    if (!bus_.isConnected())
-        unavailable(QStringLiteral("brak magistrali sesji D-Bus"));
+    // No session bus at all is a run without a desktop (a service, a test):
+    // nothing to notify on, and nothing worth a line on standard error.
+    if (!bus_.isConnected()) {
+        available_ = false;
+        said_ = true;
+    }
 }
 
 void TDesktopNotifier::unavailable(const QString& why) {

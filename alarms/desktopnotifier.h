@@ -2,7 +2,8 @@
 // session bus (org.freedesktop.Notifications). One notification per key: the
 // same key shown again replaces its notification rather than stacking a new
 // one. Calls never block the window thread; no bus or no service is not an
-// error (nothing is shown, one line on standard error).
+// error: nothing is shown (a bus without the service is said once on
+// standard error; no bus at all is a run without a desktop and is not).
 #pragma once
 
 #include <QDBusConnection>

@@ -3,9 +3,9 @@
 // comes back as another controller, noise between good frames, a kill in the
 // middle of appends, a full filesystem and a termination signal while an error
 // box is open. Judged by what the simulator logged and what the tables hold.
-#include "tables/table.h"
 #include "programprocess.h"
 #include "simprocess.h"
+#include "tables/table.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -340,6 +340,40 @@ private Q_SLOTS:
     // The filesystem of the tables runs full for a while: the program says so,
     // and afterwards both tables are whole and readable, with the rows from
     // before and after the full period.
+    // The safety breaker trips, the program is killed (SIGKILL) before anybody
+    // acknowledged, the breaker recovers while it is down: after a restart the
+    // alarm is still there, unacknowledged (the restart raises it no second
+    // time), and its clearing is journaled; nothing was acknowledged by the kill.
+    void alarmSurvivesKill() {
+        SimProcess sim(path(QStringLiteral("qta")), path(QStringLiteral("sim.log")),
+                       {"--period", "200", "--awaria", "128"});
+        QVERIFY2(sim.ready(), qPrintable(sim.readyLine()));
+        QVERIFY(writeSettings(dir_->path(), sim.link()));
+        const QString alarmy = path(QStringLiteral("rejestr/alarmy.dbf"));
+        const QString breaker = QStringLiteral("Zadziałanie wyłącznika bezpieczeństwa");
+        const auto transitions = [&] {
+            QStringList out;
+            for (const QStringList& r : dumpTable(alarmy))
+                out << r.value(1) + u'|' + r.value(3);
+            return out;
+        };
+        {
+            Program prog(dir_->path(), sim.link());
+            QTRY_COMPARE_WITH_TIMEOUT(transitions(), QStringList{breaker + "|Wystąpił"}, 20000);
+            prog.proc.kill();
+            QVERIFY(prog.proc.waitForFinished(5000));
+        }
+        QVERIFY(tableWhole(alarmy));
+        QVERIFY(sim.commandTaken("awaria 0"));
+        Program again(dir_->path(), sim.link());
+        QTRY_COMPARE_WITH_TIMEOUT(
+            transitions(), (QStringList{breaker + "|Wystąpił", breaker + "|Ustąpił"}), 25000);
+        QTest::qWait(1000);
+        QCOMPARE(transitions().size(), 2); // no second raise, no acknowledgement
+        QCOMPARE(again.terminate(), 0);
+        QVERIFY2(again.reports().isEmpty(), qPrintable(again.reports().join(u'\n')));
+    }
+
     void fullFilesystem() {
         if (::geteuid() != 0)
             QSKIP("needs root to mount a small tmpfs");
