@@ -1,10 +1,10 @@
 #include "alarms/alarmjournal.h"
 
-#include "history/rejestrmodel.h"
 #include "tables/codepage.h"
 #include "tables/table.h"
 
 #include <QFileInfo>
+#include <QStringList>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -12,7 +12,8 @@ namespace qta {
 
 namespace {
 constexpr int kUserWidth = 32;
-}
+constexpr int kRemarkWidth = 254;
+} // namespace
 
 TAlarmJournal::TAlarmJournal(const QString& fileName) : fileName_(fileName) {}
 
@@ -99,7 +100,30 @@ void TAlarmJournal::flush() {
 }
 
 QString TAlarmJournal::remarkProblem(const QString& text) {
-    return TRejestrModel::remarkProblem(text, QStringLiteral("CP1250"));
+    QStringList problems;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool pair = text.at(i).isHighSurrogate() && i + 1 < text.size();
+        const QString c = text.mid(i, pair ? 2 : 1);
+        QByteArray bytes;
+        QString bad;
+        if (!pair && dbf::encodeText(dbf::CodePage::Cp1250, c, bytes, bad))
+            continue;
+        problems << QStringLiteral("znaku „%1” (na pozycji %2) nie da się zapisać w dzienniku "
+                                   "alarmów, który przechowuje tekst w stronie kodowej "
+                                   "Windows-1250; usuń go lub zastąp innym")
+                        .arg(c)
+                        .arg(i + 1);
+        break;
+    }
+    if (text.size() > kRemarkWidth)
+        problems << QStringLiteral("uwaga ma %1 znaków, a pole mieści najwyżej %2; skróć ją o %3")
+                        .arg(text.size())
+                        .arg(kRemarkWidth)
+                        .arg(text.size() - kRemarkWidth);
+    if (problems.isEmpty())
+        return {};
+    return QStringLiteral("Uwagi nie zapisano: ") + problems.join(QStringLiteral("; ponadto ")) +
+           QStringLiteral(". Wpisany tekst pozostaje w polu uwag do poprawienia.");
 }
 
 QString TAlarmJournal::fitUser(const QString& user) {

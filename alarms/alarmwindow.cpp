@@ -37,10 +37,11 @@ TAlarmWindow::TAlarmWindow(TAlarmEngine& engine, QWidget* parent)
     list_->horizontalHeader()->setStretchLastSection(false);
     list_->horizontalHeader()->setSectionResizeMode(TAlarmListModel::ColAlarm,
                                                     QHeaderView::Stretch);
-    list_->setColumnWidth(TAlarmListModel::ColPriorytet, 70);
-    list_->setColumnWidth(TAlarmListModel::ColStan, 190);
-    list_->setColumnWidth(TAlarmListModel::ColWystapil, 135);
-    list_->setColumnWidth(TAlarmListModel::ColUstapil, 135);
+    list_->setWordWrap(false);
+    list_->setColumnWidth(TAlarmListModel::ColPriorytet, 75);
+    list_->setColumnWidth(TAlarmListModel::ColStan, 280);
+    list_->setColumnWidth(TAlarmListModel::ColWystapil, 150);
+    list_->setColumnWidth(TAlarmListModel::ColUstapil, 150);
 
     auto* remarkLabel = new QLabel(QStringLiteral("&Uwagi do potwierdzenia:"), this);
     remark_ = new QLineEdit(this);

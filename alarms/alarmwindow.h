@@ -32,7 +32,7 @@ public:
     // Selects the row of alarm `key` (nothing when it is not listed).
     void select(const QString& key);
 
-    QSize sizeHint() const override { return {720, 300}; }
+    QSize sizeHint() const override { return {1000, 300}; }
 
 private:
     QString selectedKey() const;

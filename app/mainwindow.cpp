@@ -197,9 +197,9 @@ void TQTA504::buildStatusBar() {
     alarmCount_ = new QPushButton(bar);
     alarmCount_->setObjectName(QStringLiteral("StatusBar_Alarmy"));
     alarmCount_->setAccessibleDescription(QStringLiteral("StatusBar_Alarmy"));
-    alarmCount_->setFlat(true);
-    alarmCount_->setStyleSheet(QStringLiteral(
-        "QPushButton { background: #c00000; color: white; font-weight: bold; padding: 0 8px; }"));
+    alarmCount_->setStyleSheet(
+        QStringLiteral("QPushButton { background-color: #c00000; color: white; font-weight: bold; "
+                       "border: 1px solid #800000; padding: 1px 12px; }"));
     bar->addWidget(alarmCount_);
     connect(alarmCount_, &QPushButton::clicked, this, &TQTA504::showAlarmWindow);
     connect(&core.Alarmy, &TAlarmEngine::changed, this, &TQTA504::updateAlarmCount);

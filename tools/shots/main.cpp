@@ -218,6 +218,7 @@ bool chartShots(const QString& outDir) {
 } // namespace
 
 bool shootClockPinDemo(qta::TQTA504Core& core, const QString& outDir);
+bool shootAlarms(const QString& outDir);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -298,6 +299,7 @@ int main(int argc, char** argv) {
     }
     ok &= shootClockPinDemo(core, outDir);
     ok &= settingsShots(core, outDir);
+    ok &= shootAlarms(outDir);
     ok &= chartShots(outDir);
 
     // The About box picture, at its size and enlarged for a closer look.
