@@ -302,6 +302,7 @@ void TAlarmEngine::restore() {
         ++it;
     }
     Q_EMIT changed();
+    Q_EMIT restored();
     tick(); // a shelving that ran out while the program was not running ends now
 }
 

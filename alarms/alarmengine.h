@@ -85,6 +85,8 @@ Q_SIGNALS:
     void transition(const qta::TAlarm& alarm, qta::AlarmTransition t);
     // The list, a state or the count changed.
     void changed();
+    // restore() has brought back alarms from the journal (announced anew).
+    void restored();
     // Writing the journal failed; said once until a write succeeds again.
     void journalFailed(const QString& message);
 

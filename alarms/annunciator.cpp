@@ -58,32 +58,48 @@ TAnnunciator::TAnnunciator(TAlarmEngine& engine, Hooks hooks, TDesktopNotifier* 
     }
     connect(&engine_, &TAlarmEngine::transition, this, &TAnnunciator::onTransition);
     connect(&engine_, &TAlarmEngine::changed, this, &TAnnunciator::update);
+    connect(&engine_, &TAlarmEngine::restored, this, &TAnnunciator::onRestored);
     update();
 }
 
-void TAnnunciator::onTransition(const TAlarm& a, AlarmTransition t) {
-    if (notifier_) {
-        if (a.shelved()) {
-            notifier_->close(a.key);
-        } else {
-            const QString id = hooks_.controllerId ? hooks_.controllerId() : QString();
-            QString body = QStringLiteral("Sterownik %1\n%2: %3, %4")
-                               .arg(id.trimmed().isEmpty() ? QStringLiteral("(nieodczytany)") : id,
-                                    transitionText(t), stateText(a.state, a.notification()),
-                                    QStringLiteral("priorytet ") + priorityText(a.priority));
-            body += QStringLiteral("\nWystąpił %1").arg(TAlarmListModel::timeText(a.raised));
-            if (a.cleared.isValid())
-                body += QStringLiteral(", ustąpił %1").arg(TAlarmListModel::timeText(a.cleared));
-            notifier_->show(a.key, QStringLiteral("QTA-504: ") + a.text, body,
-                            a.priority == AlarmPriority::High && a.unacknowledged());
-        }
+void TAnnunciator::notify(const TAlarm& a, const QString& what) {
+    if (!notifier_)
+        return;
+    if (a.shelved()) {
+        notifier_->close(a.key);
+        return;
     }
+    const QString id = hooks_.controllerId ? hooks_.controllerId() : QString();
+    QString body = QStringLiteral("Sterownik %1\n%2: %3, priorytet %4")
+                       .arg(id.trimmed().isEmpty() ? QStringLiteral("(nieodczytany)") : id, what,
+                            stateText(a.state, a.notification()), priorityText(a.priority));
+    body += QStringLiteral("\nWystąpił %1").arg(TAlarmListModel::timeText(a.raised));
+    if (a.cleared.isValid())
+        body += QStringLiteral(", ustąpił %1").arg(TAlarmListModel::timeText(a.cleared));
+    notifier_->show(a.key, QStringLiteral("QTA-504: ") + a.text, body,
+                    a.priority == AlarmPriority::High && a.unacknowledged());
+}
+
+void TAnnunciator::onTransition(const TAlarm& a, AlarmTransition t) {
+    notify(a, transitionText(t));
     if (t == AlarmTransition::Raised && !a.shelved()) {
         if (hooks_.window)
             QApplication::alert(hooks_.window, 0);
         if (a.priority == AlarmPriority::High && hooks_.openAlarmWindow)
             hooks_.openAlarmWindow();
     }
+}
+
+void TAnnunciator::onRestored() {
+    // What was waiting before the program stopped is announced again.
+    bool high = false;
+    for (const TAlarm& a : engine_.listed())
+        if (a.unacknowledged() && !a.shelved()) {
+            notify(a, QStringLiteral("Sprzed ponownego uruchomienia"));
+            high = high || a.priority == AlarmPriority::High;
+        }
+    if (high && hooks_.openAlarmWindow)
+        hooks_.openAlarmWindow();
 }
 
 void TAnnunciator::update() {

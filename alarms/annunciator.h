@@ -36,7 +36,10 @@ public:
 
 private:
     void onTransition(const TAlarm& alarm, AlarmTransition t);
+    // Shows (or replaces) the desktop notification of `alarm`; `what` heads its body.
+    void notify(const TAlarm& alarm, const QString& what);
     void update();
+    void onRestored();
 
     TAlarmEngine& engine_;
     Hooks hooks_;

@@ -211,6 +211,30 @@ private Q_SLOTS:
         QCOMPARE(notes()[2]["urgency"].toInt(), 1); // acknowledged: no longer critical
     }
 
+    // An alarm left unacknowledged by the last run is announced again at start.
+    void restoredAlarmIsAnnouncedAgain() {
+        QVERIFY2(startRecorder(), "no session bus: run under dbus-run-session");
+        {
+            TAlarmJournal j(path(QStringLiteral("rejestr/alarmy.dbf")));
+            j.open();
+            j.append({QDateTime::currentDateTime().addSecs(-3600),
+                      QStringLiteral("Brak dobrych linii zasilających"), QStringLiteral("wysoki"),
+                      QStringLiteral("Wystąpił"), QString(), QString()});
+        }
+        TQTA504& m = connected();
+        QVERIFY(m.Widok_Alarmy->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(!notes().isEmpty(), 3000);
+        QCOMPARE(notes()[0]["summary"].toString(),
+                 QStringLiteral("QTA-504: Brak dobrych linii zasilających"));
+        QVERIFY(notes()[0]["body"].toString().contains(
+            QStringLiteral("Sprzed ponownego uruchomienia")));
+        QCOMPARE(notes()[0]["urgency"].toInt(), 2);
+        // The controller reports no such fault now: it clears, still unacknowledged.
+        QTRY_COMPARE_WITH_TIMEOUT(m.core.Alarmy.alarm(QStringLiteral("awaria1"))->state,
+                                  AlarmState::ClearedUnacked, 4000);
+        QCOMPARE(m.alarmCount()->text(), QStringLiteral("Alarmy: 1"));
+    }
+
     // Without a notification service nothing is shown and nothing fails.
     void notifierWithoutService() {
         TDesktopNotifier n(QDBusConnection::sessionBus());
