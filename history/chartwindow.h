@@ -54,7 +54,8 @@ public:
     bool savePicture(const QString& file, QString* error);
     bool exportVisible(const QString& file, QString* error);
     bool exporting() const { return export_ != nullptr; }
-    // The tooltip text for the row nearest to time t (empty when none).
+    // The tooltip text for the row nearest to time t that holds a voltage of
+    // the line (empty when none); a missing phase reads "brak".
     QString rowText(TWallMs t) const;
 
     QTimer Timer;        // period from the scale table

@@ -21,13 +21,20 @@ qint64 TColumns::column(TWallMs t) const {
 
 // What one pixel column holds, over every run.
 struct TLineIndex::Aggregate {
-    qint64 count = 0;
-    TWallMs tf = 0, tl = 0; // first and last point: least and greatest (time, row)
-    qint64 rf = -1, rl = -1;
+    qint64 count = 0;                  // rows, with or without values
+    std::array<qint64, kFew> few{};    // the rows themselves while count <= kFew
+    std::array<TWallMs, 3> tf{}, tl{}; // per phase, first and last point: least and
+    std::array<qint64, 3> rf{-1, -1, -1}, rl{-1, -1, -1}; // greatest (time, row) with a value
     std::array<int, 3> lo{65535, 65535, 65535};
     std::array<int, 3> hi{0, 0, 0};
-    std::array<qint64, kFew> few{}; // the rows themselves while count <= kFew
 };
+
+bool TLineIndex::Summary::holds(unsigned fields) const {
+    for (size_t k = 0; k < 9; ++k)
+        if ((fields >> k & 1) && lo[k] <= hi[k])
+            return true;
+    return false;
+}
 
 void TLineIndex::open(const QString& path, qint64 rows) {
     file_.open(path);
@@ -82,16 +89,17 @@ void TLineIndex::indexRow(qint64 r) {
     if (r % F == 0) {
         samples_.push_back(t);
         Summary s;
-        for (int k = 0; k < 9; ++k)
-            s.lo[size_t(k)] = s.hi[size_t(k)] = quint16(file_.volts(r, k));
+        s.lo.fill(65535);
+        s.hi.fill(0);
         levels_[0].push_back(s);
-    } else {
-        Summary& s = levels_[0].back();
-        for (int k = 0; k < 9; ++k) {
-            const auto v = quint16(file_.volts(r, k));
-            s.lo[size_t(k)] = std::min(s.lo[size_t(k)], v);
-            s.hi[size_t(k)] = std::max(s.hi[size_t(k)], v);
-        }
+    }
+    Summary& s = levels_[0].back();
+    for (int k = 0; k < 9; ++k) {
+        const int v = file_.volts(r, k);
+        if (v == kNoVolts)
+            continue;
+        s.lo[size_t(k)] = std::min(s.lo[size_t(k)], quint16(v));
+        s.hi[size_t(k)] = std::max(s.hi[size_t(k)], quint16(v));
     }
     const bool valid = t != kNoTime;
     if (!runs_.empty() && runs_.back().valid == valid && (!valid || t >= runs_.back().tmax)) {
@@ -162,6 +170,8 @@ void TLineIndex::rangeMinMax(qint64 a, qint64 b, const std::array<int, 3>& field
     const auto row = [&](qint64 r) {
         for (size_t p = 0; p < 3; ++p) {
             const int v = file_.volts(r, fields[p]);
+            if (v == kNoVolts)
+                continue;
             lo[p] = std::min(lo[p], v);
             hi[p] = std::max(hi[p], v);
         }
@@ -195,6 +205,97 @@ void TLineIndex::rangeMinMax(qint64 a, qint64 b, const std::array<int, 3>& field
     }
 }
 
+bool TLineIndex::holds(qint64 row, unsigned fields) const {
+    for (int k = 0; k < 9; ++k)
+        if ((fields >> k & 1) && file_.volts(row, k) != kNoVolts)
+            return true;
+    return false;
+}
+
+qint64 TLineIndex::firstBlock(size_t level, qint64 A, qint64 B, unsigned fields) const {
+    const auto& blocks = levels_[level];
+    const bool top = level + 1 == levels_.size();
+    for (; A < B && (A % F != 0 || top); ++A)
+        if (blocks[size_t(A)].holds(fields))
+            return A;
+    if (A >= B)
+        return -1;
+    // Whole blocks of the level above, then the rest one by one.
+    const qint64 Bu = B / F;
+    if (A / F < Bu) {
+        const qint64 k = firstBlock(level + 1, A / F, Bu, fields);
+        if (k >= 0)
+            for (qint64 c = k * F; c < (k + 1) * F; ++c)
+                if (blocks[size_t(c)].holds(fields))
+                    return c;
+        A = Bu * F;
+    }
+    for (; A < B; ++A)
+        if (blocks[size_t(A)].holds(fields))
+            return A;
+    return -1;
+}
+
+qint64 TLineIndex::lastBlock(size_t level, qint64 A, qint64 B, unsigned fields) const {
+    const auto& blocks = levels_[level];
+    const bool top = level + 1 == levels_.size();
+    while (A < B && (B % F != 0 || top))
+        if (blocks[size_t(--B)].holds(fields))
+            return B;
+    if (A >= B)
+        return -1;
+    const qint64 Au = (A + F - 1) / F;
+    if (Au < B / F) {
+        const qint64 k = lastBlock(level + 1, Au, B / F, fields);
+        if (k >= 0)
+            for (qint64 c = (k + 1) * F - 1; c >= k * F; --c)
+                if (blocks[size_t(c)].holds(fields))
+                    return c;
+        B = Au * F;
+    }
+    while (A < B)
+        if (blocks[size_t(--B)].holds(fields))
+            return B;
+    return -1;
+}
+
+qint64 TLineIndex::firstHolding(qint64 a, qint64 b, unsigned fields) const {
+    for (; a < b && a % F != 0; ++a)
+        if (holds(a, fields))
+            return a;
+    if (a / F < b / F) {
+        const qint64 k = firstBlock(0, a / F, b / F, fields);
+        if (k >= 0)
+            for (qint64 r = k * F; r < (k + 1) * F; ++r)
+                if (holds(r, fields))
+                    return r;
+        a = b / F * F;
+    }
+    for (; a < b; ++a)
+        if (holds(a, fields))
+            return a;
+    return b;
+}
+
+qint64 TLineIndex::lastHolding(qint64 a, qint64 b, unsigned fields) const {
+    while (a < b && b % F != 0)
+        if (holds(--b, fields))
+            return b;
+    const qint64 A = (a + F - 1) / F;
+    if (A < b / F) {
+        const qint64 k = lastBlock(0, A, b / F, fields);
+        if (k >= 0)
+            for (qint64 r = (k + 1) * F - 1; r >= k * F; --r)
+                if (holds(r, fields))
+                    return r;
+        b = A * F;
+    }
+    while (a < b)
+        if (holds(--b, fields))
+            return b;
+    return -1;
+}
+
 TChartSeries TLineIndex::query(int line, const TColumns& cols) const {
     TChartSeries out;
     if (cols.width <= 0 || cols.t1 <= cols.t0 || line < 1 || line > 3)
@@ -202,24 +303,30 @@ TChartSeries TLineIndex::query(int line, const TColumns& cols) const {
     const qint64 W = cols.width;
     const std::array<int, 3> fields{3 * (line - 1), 3 * (line - 1) + 1, 3 * (line - 1) + 2};
     std::vector<Aggregate> agg(static_cast<size_t>(W));
-    qint64 leftRow = -1, rightRow = -1;
-    TWallMs leftT = 0, rightT = 0;
+    // Per phase, the nearest point beyond each edge.
+    std::array<qint64, 3> leftRow{-1, -1, -1}, rightRow{-1, -1, -1};
+    std::array<TWallMs, 3> leftT{}, rightT{};
 
     for (const Run& run : runs_) {
         if (!run.valid)
             continue;
         const qint64 b0 =
             lowerBound(run, run.begin, [&](TWallMs t) { return cols.column(t) >= 0; });
-        if (b0 > run.begin) {
-            const TWallMs t = file_.time(b0 - 1);
-            if (leftRow < 0 || t > leftT || (t == leftT && b0 - 1 > leftRow))
-                leftRow = b0 - 1, leftT = t;
-        }
         const qint64 bW = lowerBound(run, b0, [&](TWallMs t) { return cols.column(t) >= W; });
-        if (bW < run.end) {
-            const TWallMs t = file_.time(bW);
-            if (rightRow < 0 || t < rightT)
-                rightRow = bW, rightT = t;
+        for (size_t p = 0; p < 3; ++p) {
+            const unsigned field = 1u << fields[p];
+            const qint64 l = lastHolding(run.begin, b0, field);
+            if (l >= 0) {
+                const TWallMs t = file_.time(l);
+                if (leftRow[p] < 0 || t > leftT[p] || (t == leftT[p] && l > leftRow[p]))
+                    leftRow[p] = l, leftT[p] = t;
+            }
+            const qint64 r = firstHolding(bW, run.end, field);
+            if (r < run.end) {
+                const TWallMs t = file_.time(r);
+                if (rightRow[p] < 0 || t < rightT[p])
+                    rightRow[p] = r, rightT[p] = t;
+            }
         }
         for (qint64 b = b0; b < bW;) {
             const TWallMs tb = file_.time(b);
@@ -231,22 +338,32 @@ TChartSeries TLineIndex::query(int line, const TColumns& cols) const {
             for (qint64 r = b; r < e && g.count + (r - b) < kFew; ++r)
                 g.few[size_t(g.count + (r - b))] = r;
             g.count += e - b;
-            if (g.rf < 0 || tb < g.tf)
-                g.rf = b, g.tf = tb;
-            const TWallMs te = file_.time(e - 1);
-            if (g.rl < 0 || te >= g.tl)
-                g.rl = e - 1, g.tl = te;
+            for (size_t p = 0; p < 3; ++p) {
+                const unsigned field = 1u << fields[p];
+                const qint64 f = firstHolding(b, e, field);
+                if (f == e)
+                    continue; // no value of this phase here
+                const TWallMs tf = file_.time(f);
+                if (g.rf[p] < 0 || tf < g.tf[p])
+                    g.rf[p] = f, g.tf[p] = tf;
+                const qint64 l = lastHolding(f, e, field);
+                const TWallMs tl = file_.time(l);
+                if (g.rl[p] < 0 || tl >= g.tl[p])
+                    g.rl[p] = l, g.tl[p] = tl;
+            }
             rangeMinMax(b, e, fields, g.lo, g.hi);
             b = e;
         }
     }
 
-    const auto push = [&](TWallMs t, qint64 r) {
-        for (size_t p = 0; p < 3; ++p)
-            out[p].push_back({t, file_.volts(r, fields[p])});
+    const auto push = [&](size_t p, TWallMs t, qint64 r) {
+        const int v = file_.volts(r, fields[p]);
+        if (v != kNoVolts)
+            out[p].push_back({t, v});
     };
-    if (leftRow >= 0)
-        push(leftT, leftRow);
+    for (size_t p = 0; p < 3; ++p)
+        if (leftRow[p] >= 0)
+            push(p, leftT[p], leftRow[p]);
     for (Aggregate& g : agg) {
         if (g.count == 0)
             continue;
@@ -257,15 +374,18 @@ TChartSeries TLineIndex::query(int line, const TColumns& cols) const {
                 return tx != ty ? tx < ty : x < y;
             });
             for (size_t i = 0; i < n; ++i)
-                push(file_.time(g.few[i]), g.few[i]);
+                for (size_t p = 0; p < 3; ++p)
+                    push(p, file_.time(g.few[i]), g.few[i]);
             continue;
         }
         // First, the extremes in the middle, last: the line passes through
         // every pixel between the lowest and the highest point of the column.
-        const TWallMs tm = g.tf + (g.tl - g.tf) / 2;
         for (size_t p = 0; p < 3; ++p) {
-            const int vf = file_.volts(g.rf, fields[p]);
-            out[p].push_back({g.tf, vf});
+            if (g.rf[p] < 0)
+                continue;
+            const TWallMs tm = g.tf[p] + (g.tl[p] - g.tf[p]) / 2;
+            const int vf = file_.volts(g.rf[p], fields[p]);
+            out[p].push_back({g.tf[p], vf});
             if (std::abs(vf - g.lo[p]) <= std::abs(vf - g.hi[p])) {
                 out[p].push_back({tm, g.lo[p]});
                 out[p].push_back({tm, g.hi[p]});
@@ -273,11 +393,12 @@ TChartSeries TLineIndex::query(int line, const TColumns& cols) const {
                 out[p].push_back({tm, g.hi[p]});
                 out[p].push_back({tm, g.lo[p]});
             }
-            out[p].push_back({g.tl, file_.volts(g.rl, fields[p])});
+            out[p].push_back({g.tl[p], file_.volts(g.rl[p], fields[p])});
         }
     }
-    if (rightRow >= 0)
-        push(rightT, rightRow);
+    for (size_t p = 0; p < 3; ++p)
+        if (rightRow[p] >= 0)
+            push(p, rightT[p], rightRow[p]);
     return out;
 }
 
@@ -328,14 +449,17 @@ void TLineIndex::forEachInOrder(TWallMs t0, TWallMs t1,
     });
 }
 
-qint64 TLineIndex::nearest(TWallMs t) const {
+qint64 TLineIndex::nearest(TWallMs t, int line) const {
+    const unsigned fields = line >= 1 && line <= 3 ? 7u << (3 * (line - 1)) : 0;
     qint64 best = -1;
     TWallMs bestD = 0;
     for (const Run& run : runs_) {
         if (!run.valid)
             continue;
         const qint64 b = lowerBound(run, run.begin, [&](TWallMs x) { return x >= t; });
-        for (qint64 r : {b - 1, b}) {
+        const qint64 before = fields ? lastHolding(run.begin, b, fields) : b - 1;
+        const qint64 after = fields ? firstHolding(b, run.end, fields) : b;
+        for (qint64 r : {before, after}) {
             if (r < run.begin || r >= run.end)
                 continue;
             const TWallMs d = std::abs(file_.time(r) - t);

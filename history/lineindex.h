@@ -13,9 +13,11 @@
 //
 // Block summaries (lowest and highest of each voltage per 64 rows, and per 64
 // of those on each level up) let a query over a year touch a few thousand
-// summaries and a few rows at the column edges. The index is built by one
-// sequential pass and extended by the rows appended since, never rebuilt
-// unless the file is no longer the table it indexed.
+// summaries and a few rows at the column edges. A field without a number is
+// a missing value: each phase's line runs through its own points only, and a
+// block where a voltage is missing on every row says so (lowest above highest). The index is built
+// by one sequential pass and extended by the rows appended since, never rebuilt unless the file is
+// no longer the table it indexed.
 #pragma once
 
 #include "history/linefile.h"
@@ -82,8 +84,9 @@ public:
     // order) until f returns false; false when stopped so.
     static bool forEachInOrder(const TLineFile& file, const std::vector<TRowSpan>& spans,
                                const std::function<bool(qint64 row)>& f);
-    // The row whose time is nearest to t (-1 when there is none).
-    qint64 nearest(TWallMs t) const;
+    // The row whose time is nearest to t (-1 when there is none); with line
+    // 1..3 only rows holding at least one voltage of that line count.
+    qint64 nearest(TWallMs t, int line = 0) const;
 
 private:
     struct Run {
@@ -92,7 +95,8 @@ private:
         bool valid; // false: rows without a readable time, left out of charts
     };
     struct Summary {
-        std::array<quint16, 9> lo, hi;
+        std::array<quint16, 9> lo, hi; // lo > hi: no value on any row of the block
+        bool holds(unsigned fields) const;
     };
     struct Aggregate;
 
@@ -103,6 +107,15 @@ private:
     template <class Pred> qint64 lowerBound(const Run& run, qint64 from, Pred pred) const;
     void rangeMinMax(qint64 a, qint64 b, const std::array<int, 3>& fields, std::array<int, 3>& lo,
                      std::array<int, 3>& hi) const;
+    // Rows and blocks holding a value of any field in the bit set `fields`
+    // (bit k: voltage k).
+    bool holds(qint64 row, unsigned fields) const;
+    // First such row of [a, b) (b when none) and last one (-1 when none).
+    qint64 firstHolding(qint64 a, qint64 b, unsigned fields) const;
+    qint64 lastHolding(qint64 a, qint64 b, unsigned fields) const;
+    // The same for blocks [A, B) of a level: an index or -1.
+    qint64 firstBlock(size_t level, qint64 A, qint64 B, unsigned fields) const;
+    qint64 lastBlock(size_t level, qint64 A, qint64 B, unsigned fields) const;
 
     TLineFile file_;
     qint64 rows_ = 0;

@@ -1,11 +1,15 @@
 // The literal way of charting linia.dbf, for comparison: every row read
-// through the table layer, sorted by CZAS (equal times in table order).
+// through the table layer, sorted by CZAS (equal times in table order). A
+// field the table layer reads as no number is a missing value (kNoVolts):
+// no point; any other number counts by its integer part, 0 .. 65535.
 #pragma once
 
 #include "history/lineindex.h"
 #include "tables/table.h"
 
+#include <QFile>
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace qta::test {
@@ -27,8 +31,11 @@ inline std::vector<TRefRow> readSorted(const QString& path) {
         if (!dt.isValid())
             continue;
         TRefRow x{QDateTime(dt.date(), dt.time(), Qt::UTC).toMSecsSinceEpoch(), r, {}};
-        for (int k = 0; k < 9; ++k)
-            x.v[size_t(k)] = int(t.numberValue(r, czas + 1 + k));
+        for (int k = 0; k < 9; ++k) {
+            const double v = t.numberValue(r, czas + 1 + k);
+            x.v[size_t(k)] =
+                std::isnan(v) ? kNoVolts : int(std::clamp(std::trunc(v), 0.0, 65535.0));
+        }
         rows.push_back(x);
     }
     std::stable_sort(rows.begin(), rows.end(),
@@ -38,6 +45,21 @@ inline std::vector<TRefRow> readSorted(const QString& path) {
 
 inline TWallMs wallMs(const QDateTime& wall) {
     return QDateTime(wall.date(), wall.time(), Qt::UTC).toMSecsSinceEpoch();
+}
+
+// Overwrites voltage field k (0..8) of rows [from, to) of a generated
+// linia.dbf with `text` (five characters), as another program might leave it.
+inline bool overwriteVolts(const QString& path, qint64 from, qint64 to, int k, const char* text) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadWrite))
+        return false;
+    const QByteArray h = f.read(12);
+    const qint64 header = quint8(h[8]) | quint8(h[9]) << 8, record = quint8(h[10]) | quint8(h[11])
+                                                                                         << 8;
+    for (qint64 r = from; r < to; ++r)
+        if (!f.seek(header + r * record + 9 + 5 * k) || f.write(text, 5) != 5)
+            return false;
+    return true;
 }
 
 } // namespace qta::test

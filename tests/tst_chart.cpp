@@ -6,10 +6,10 @@
 #include "history/lineexport.h"
 #include "history/linegen.h"
 #include "history/linehistory.h"
-#include "tables/table.h"
 #include "linereference.h"
 #include "link/controller.h"
 #include "recordingview.h"
+#include "tables/table.h"
 #include "testbytes.h"
 
 #include <QDir>
@@ -101,14 +101,14 @@ QByteArray expectedCsv(const std::vector<TRefRow>& rows, int line, TWallMs t0, T
         if (r.t < t0 || r.t > t1)
             continue;
         const int k = 3 * (line - 1);
+        const auto cell = [&](int i) { // a missing value is an empty cell
+            const int v = r.v[size_t(k + i)];
+            return v == kNoVolts ? QString() : QString::number(v);
+        };
         csv += QDateTime::fromMSecsSinceEpoch(r.t, Qt::UTC)
                    .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
                    .toLatin1() +
-               QStringLiteral(";%1;%2;%3\r\n")
-                   .arg(r.v[size_t(k)])
-                   .arg(r.v[size_t(k + 1)])
-                   .arg(r.v[size_t(k + 2)])
-                   .toLatin1();
+               QStringLiteral(";%1;%2;%3\r\n").arg(cell(0), cell(1), cell(2)).toLatin1();
     }
     return csv;
 }
@@ -160,6 +160,7 @@ private Q_SLOTS:
     void exportOfAReplacedTable();
     void savePicture();
     void tooltipShowsNearestRow();
+    void missingVoltages();
 };
 
 void TstChart::initTestCase() {
@@ -596,6 +597,39 @@ void TstChart::tooltipShowsNearestRow() {
     const int x = int(std::lround(w->Chart->xAxis->coordToPixel(wallSeconds(b.t))));
     QTest::mouseMove(w->Chart, QPoint(x, w->Chart->axisRect()->center().y()));
     QTRY_COMPARE(QToolTip::text(), text(b));
+}
+
+void TstChart::missingVoltages() {
+    // Blank voltage fields: an empty CSV cell, "brak" in the tooltip, and the
+    // tooltip passes over rows without any voltage of its line.
+    QTemporaryDir dir;
+    const QString file = QDir(dir.path()).filePath(QStringLiteral("linia.dbf"));
+    generateLinia(file, {3000, end_, 8});
+    QVERIFY(overwriteVolts(file, 2000, 2100, 4, "     ")); // N2L2
+    for (int k = 3; k < 6; ++k)
+        QVERIFY(overwriteVolts(file, 2500, 2600, k, "     ")); // all of line 2
+    TTable t(file);
+    t.Open();
+    TLineHistory history([&t] { return &t; });
+    auto w = std::make_unique<TWykres>(
+        chartLine(2), history, [this](const QString& m) { errors_ << m; }, [this] { return now_; });
+    const TLineFile& f = history.index()->file();
+
+    const std::vector<TRefRow> rows = readSorted(file);
+    const TWallMs t0 = f.time(1990), t1 = f.time(2610);
+    const QString csv = QDir(dir.path()).filePath(QStringLiteral("n2.csv"));
+    QString error;
+    QCOMPARE(TLineExport(*history.index(), 2, t0, t1).write(csv, &error),
+             TLineExport::Outcome::Written);
+    const QByteArray got = readAll(csv);
+    QVERIFY(got.contains(";;")); // N2L2 left empty
+    QCOMPARE(got, expectedCsv(rows, 2, t0, t1));
+
+    QVERIFY2(w->rowText(f.time(2050)).contains(QStringLiteral("\nL2: brak\n")),
+             qPrintable(w->rowText(f.time(2050))));
+    const QString inGap = w->rowText(f.time(2540)); // nearer to the gap's start
+    QVERIFY2(inGap.startsWith(wallText(f.time(2499))), qPrintable(inGap));
+    QVERIFY(errors_.isEmpty());
 }
 
 QTEST_MAIN(TstChart)

@@ -1,11 +1,12 @@
 // The chart index against the literal reading of every row: per pixel column
 // the same first, last, lowest and highest point of each phase and the same
 // neighbours beyond the edges, on generated tables with program stops, clock
-// jumps both ways, appends, torn tails and a replaced file.
+// jumps both ways, appends, torn tails, a replaced file and fields without a
+// number.
 #include "history/linegen.h"
 #include "history/lineindex.h"
-#include "tables/table.h"
 #include "linereference.h"
+#include "tables/table.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -52,7 +53,8 @@ template <class Points> Picture summarise(const Points& pts, const TColumns& c) 
 Picture reference(const std::vector<TRefRow>& rows, int line, int phase, const TColumns& c) {
     std::vector<std::pair<TWallMs, int>> pts;
     for (const TRefRow& r : rows)
-        pts.emplace_back(r.t, r.v[size_t(3 * (line - 1) + phase)]);
+        if (r.v[size_t(3 * (line - 1) + phase)] != kNoVolts)
+            pts.emplace_back(r.t, r.v[size_t(3 * (line - 1) + phase)]);
     return summarise(pts, c);
 }
 
@@ -135,6 +137,7 @@ private Q_SLOTS:
     void appendsAndClockSetBack();
     void tornTableAndReplacedFile();
     void emptyTable();
+    void missingValues();
 };
 
 void TstLineIndex::generatedTable() {
@@ -322,6 +325,73 @@ void TstLineIndex::emptyTable() {
     } catch (const ETable& e) {
         QVERIFY(e.message().contains(rejestr));
     }
+}
+
+void TstLineIndex::missingValues() {
+    // Blank fields (and fields that hold no number) are missing values: each
+    // phase's line runs through the points it has. Stored zeros stay 0 V.
+    const QString file = path("missing.dbf");
+    generateLinia(file, {20000, QDateTime(QDate(2026, 1, 12), QTime(6, 0)), 9});
+    struct Gap {
+        qint64 from, to;
+        int field;
+        const char* text;
+    };
+    const Gap gaps[] = {
+        {3000, 3300, 1, "     "},  // N1L2 over a few blocks
+        {8000, 12196, 6, "     "}, // line 3 over more than a block of blocks
+        {8000, 12196, 7, "     "},  {8000, 12196, 8, "     "},
+        {16000, 16001, 0, "2x0  "}, // not a number
+        {16001, 16002, 0, "*****"},
+    };
+    for (const Gap& g : gaps)
+        QVERIFY(overwriteVolts(file, g.from, g.to, g.field, g.text));
+    for (qint64 r = 15000; r < 15010; ++r) // rows without any voltage
+        for (int k = 0; k < 9; ++k)
+            QVERIFY(overwriteVolts(file, r, r + 1, k, "     "));
+    for (qint64 r = 0; r < 20000; r += 7)
+        QVERIFY(overwriteVolts(file, r, r + 1, 3, "     ")); // N2L1, every 7th row
+
+    const std::vector<TRefRow> rows = readSorted(file);
+    TLineIndex index;
+    index.open(file);
+    const TLineFile& f = index.file();
+    const auto at = [&](qint64 r) { return f.time(r); };
+    const TWallMs first = rows.front().t, last = rows.back().t;
+    struct Case {
+        const char* what;
+        TWallMs t0, t1;
+        int width;
+    };
+    const Case cases[] = {
+        {"around the N1L2 gap, a row a column", at(3000) - 10 * kMin, at(3300) + 10 * kMin, 754},
+        {"inside the N1L2 gap, neighbours beyond both edges", at(3100), at(3200), 754},
+        {"inside the line 3 gap", at(9000), at(11000), 754},
+        {"the line 3 gap in few columns", at(7000), at(13000), 5},
+        {"the rows without voltages, bad fields", at(14990), at(16010), 754},
+        {"every row, many per column", first - kMin, last + kMin, 50},
+        {"every row, odd width", first, last, 997},
+    };
+    for (const Case& c : cases)
+        compareAll(index, rows, c.t0, c.t1, c.width, c.what);
+    QCOMPARE(f.volts(3000, 1), kNoVolts);
+    QCOMPARE(f.volts(16000, 0), kNoVolts);
+    QCOMPARE(f.volts(0, 0), 0); // the start row: a real 0
+
+    // The tooltip's row: nearest in time among the rows holding a voltage of the line.
+    for (const auto& [t, line] : {std::pair{at(10000), 3}, std::pair{at(15005), 1},
+                                  std::pair{at(8001), 3}, std::pair{at(12194), 3}}) {
+        TWallMs want = -1;
+        for (const TRefRow& r : rows) {
+            const auto* v = &r.v[size_t(3 * (line - 1))];
+            if (v[0] != kNoVolts || v[1] != kNoVolts || v[2] != kNoVolts)
+                want = want < 0 ? std::abs(r.t - t) : std::min(want, std::abs(r.t - t));
+        }
+        const qint64 r = index.nearest(t, line);
+        QVERIFY(r >= 0);
+        QCOMPARE(std::abs(f.time(r) - t), want);
+    }
+    QCOMPARE(f.time(index.nearest(at(15005))), at(15005)); // any row, with or without voltages
 }
 
 QTEST_GUILESS_MAIN(TstLineIndex)
