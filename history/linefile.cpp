@@ -74,6 +74,9 @@ void TLineFile::open(const QString& path) {
         throw ETable(QStringLiteral("Plik %1 nie jest tabelą napięć linii (brak pola CZAS typu "
                                     "data i czas albo pól N1L1 ... N3L3)")
                          .arg(path));
+    packed_ = true;
+    for (size_t k = 0; k < 9; ++k)
+        packed_ = packed_ && width_[k] == 5 && volts_[k] == volts_[0] + 5 * int(k);
     // The record count (bytes 4..7) changes with every append; the rest of the
     // header up to the field list's end does not.
     layout_ = header.left(end);

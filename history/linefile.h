@@ -68,6 +68,14 @@ public:
     static TWallMs decodeTime(const char* p);
     static int decodeVolts(const char* p, int width);
 
+    // Where the fields lie in a row (offsets from the row mark).
+    int timeOffset() const { return czas_; }
+    int voltsOffset(int k) const { return volts_[size_t(k)]; }
+    int voltsWidth(int k) const { return width_[size_t(k)]; }
+    // True when the nine voltages are N(5) fields one after another, as the
+    // program creates them: the index builder then reads them as one block.
+    bool packedVolts() const { return packed_; }
+
 private:
     void unmap();
 
@@ -81,6 +89,7 @@ private:
     int czas_ = 0;
     std::array<int, 9> volts_{};
     std::array<int, 9> width_{};
+    bool packed_ = false;
     QByteArray layout_;
 };
 

@@ -15,12 +15,15 @@
 // of those on each level up) let a query over a year touch a few thousand
 // summaries and a few rows at the column edges. A field without a number is
 // a missing value: each phase's line runs through its own points only, and a
-// block where a voltage is missing on every row says so (lowest above highest). The index is built
-// by one sequential pass and extended by the rows appended since, never rebuilt unless the file is
-// no longer the table it indexed.
+// block where a voltage is missing on every row says so (lowest above highest).
+//
+// The index is built by one pass over the table (history/linebuild.cpp: the
+// rows read in large pieces, on every core) and extended by the rows appended
+// since, never rebuilt unless the file is no longer the table it indexed.
 #pragma once
 
 #include "history/linefile.h"
+#include "history/linescan.h"
 
 #include <array>
 #include <functional>
@@ -63,6 +66,16 @@ public:
     // false to stop early (the index then holds the rows done).
     void extendTo(qint64 rows = -1, const std::function<bool(qint64)>& progress = {});
 
+    // How the rows are read: on `threads` cores (0: every one) in pieces of
+    // `pieceRows` rows (a multiple of kFanout; 0: about a million), or one row
+    // after another through TLineFile on one thread (`rowByRow`, the way of
+    // the first versions, kept for comparison in bench_chart).
+    void setBuild(int threads, qint64 pieceRows = 0, bool rowByRow = false) {
+        threads_ = threads;
+        pieceRows_ = pieceRows;
+        rowByRow_ = rowByRow;
+    }
+
     bool isOpen() const { return file_.isOpen(); }
     qint64 rows() const { return rows_; }
     int runCount() const;
@@ -94,14 +107,27 @@ private:
         TWallMs tmin, tmax;
         bool valid; // false: rows without a readable time, left out of charts
     };
-    struct Summary {
-        std::array<quint16, 9> lo, hi; // lo > hi: no value on any row of the block
-        bool holds(unsigned fields) const;
-    };
+    using Summary = TBlockSummary;
     struct Aggregate;
+    struct Piece;
 
+    void clear();
     void indexRow(qint64 r);
+    // Rows [rows_, target) from rows_ on a block boundary: in pieces, on the
+    // cores there are.
+    void scanRows(qint64 target, const std::function<bool(qint64)>& progress);
+    void scanPiece(Piece& piece, QFile& in, std::vector<char>& buffer);
+    // A row with time t after the runs so far.
+    static void addRow(std::vector<Run>& runs, qint64 r, TWallMs t);
+    // Runs of the rows that follow, joined on to `runs`.
+    static void addRuns(std::vector<Run>& runs, const std::vector<Run>& next);
     void rebuildUpperLevels(qint64 fromBlock);
+    // Room for n elements, and some more for the rows to come, so that a
+    // large vector is not copied for a few more.
+    template <class T> static void reserveFor(std::vector<T>& v, size_t n) {
+        if (v.capacity() < n)
+            v.reserve(n + n / 16 + 1024);
+    }
     // First row of [run.begin, run.end) whose time satisfies `pred` (monotone:
     // false then true); run.end when none.
     template <class Pred> qint64 lowerBound(const Run& run, qint64 from, Pred pred) const;
@@ -123,6 +149,9 @@ private:
     std::vector<Run> runs_;
     std::vector<TWallMs> samples_;             // time of every kFanout-th row
     std::vector<std::vector<Summary>> levels_; // levels_[0]: per kFanout rows
+    int threads_ = 0;
+    qint64 pieceRows_ = 0;
+    bool rowByRow_ = false;
 };
 
 } // namespace qta

@@ -62,4 +62,51 @@ inline bool overwriteVolts(const QString& path, qint64 from, qint64 to, int k, c
     return true;
 }
 
+// What differs between the answers of two indexes of the same table: the
+// points of every line over a few windows, the nearest rows and the spans
+// (empty when nothing does).
+inline QString differences(const TLineIndex& a, const TLineIndex& b) {
+    if (a.rows() != b.rows() || a.runCount() != b.runCount())
+        return QStringLiteral("rows %1/%2, runs %3/%4")
+            .arg(a.rows())
+            .arg(b.rows())
+            .arg(a.runCount())
+            .arg(b.runCount());
+    if (a.rows() == 0)
+        return {};
+    const TLineFile& f = a.file();
+    const TWallMs first = f.time(0), last = f.time(a.rows() - 1), mid = f.time(a.rows() / 2);
+    const TColumns windows[] = {{first - 60000, last + 60000, 754, 0.5},
+                                {first, last, 13, 0.0},
+                                {mid - 3600000, mid + 3600000, 754, 0.5},
+                                {last - 3600000, last, 754, 0.5}};
+    for (const TColumns& c : windows)
+        for (int line = 1; line <= 3; ++line) {
+            const TChartSeries x = a.query(line, c), y = b.query(line, c);
+            for (size_t p = 0; p < 3; ++p)
+                if (!std::equal(x[p].begin(), x[p].end(), y[p].begin(), y[p].end(),
+                                [](const TChartPoint& u, const TChartPoint& v) {
+                                    return u.t == v.t && u.v == v.v;
+                                }))
+                    return QStringLiteral("line %1 phase %2 over %3 .. %4")
+                        .arg(line)
+                        .arg(p + 1)
+                        .arg(c.t0)
+                        .arg(c.t1);
+        }
+    for (TWallMs t : {first, mid, last + 3600000})
+        for (int line = 0; line <= 3; ++line)
+            if (a.nearest(t, line) != b.nearest(t, line))
+                return QStringLiteral("nearest row to %1, line %2").arg(t).arg(line);
+    const auto spans = [](const TLineIndex& i, TWallMs t0, TWallMs t1) {
+        std::vector<std::pair<qint64, qint64>> out;
+        for (const TRowSpan& s : i.spansIn(t0, t1))
+            out.emplace_back(s.begin, s.end);
+        return out;
+    };
+    if (spans(a, first, last) != spans(b, first, last))
+        return QStringLiteral("spans");
+    return {};
+}
+
 } // namespace qta::test

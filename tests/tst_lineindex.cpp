@@ -18,6 +18,8 @@ using namespace qta::test;
 
 namespace {
 
+constexpr TWallMs kMin = 60000, kHour = 3600000, kDay = 24 * kHour;
+
 struct Col {
     TWallMs tf, tl;
     int vf, vl, lo, hi;
@@ -122,7 +124,37 @@ qint64 backJump(const TLineFile& f, qint64 rows) {
     return -1;
 }
 
-constexpr TWallMs kMin = 60000, kHour = 3600000, kDay = 24 * kHour;
+// Fields as another program might leave them, and how the charts read them
+// (as the table layer does: anything but a number is a missing value).
+struct Odd {
+    qint64 row;
+    int field;
+    const char* text;
+    int volts;
+};
+const Odd kOdd[] = {
+    {16000, 0, "2x0  ", kNoVolts}, {16001, 0, "*****", kNoVolts}, {4100, 2, "00007", 7},
+    {4200, 5, "230.7", 230},       {4300, 1, "99999", 65535},     {4400, 4, "  -5 ", 0},
+    {4500, 7, "7    ", 7},         {4600, 8, " 2 3 ", kNoVolts},  {4700, 0, "   00", 0},
+    {4800, 3, "+ 231", kNoVolts},  {4900, 6, "23\0\0\0", 23},
+};
+
+// A generated table of 20 000 rows with blank fields: N1L2 over a few blocks,
+// line 3 over more than a block of blocks, ten rows without any voltage, N2L1
+// on every 7th row; and the odd fields above.
+bool writeOddTable(const QString& file) {
+    generateLinia(file, {20000, QDateTime(QDate(2026, 1, 12), QTime(6, 0)), 9});
+    bool ok = overwriteVolts(file, 3000, 3300, 1, "     ");
+    for (int k = 6; k < 9; ++k)
+        ok = ok && overwriteVolts(file, 8000, 12196, k, "     ");
+    for (int k = 0; k < 9; ++k)
+        ok = ok && overwriteVolts(file, 15000, 15010, k, "     ");
+    for (qint64 r = 0; r < 20000; r += 7)
+        ok = ok && overwriteVolts(file, r, r + 1, 3, "     ");
+    for (const Odd& o : kOdd)
+        ok = ok && overwriteVolts(file, o.row, o.row + 1, o.field, o.text);
+    return ok;
+}
 
 } // namespace
 
@@ -138,6 +170,7 @@ private Q_SLOTS:
     void tornTableAndReplacedFile();
     void emptyTable();
     void missingValues();
+    void buildInPieces();
 };
 
 void TstLineIndex::generatedTable() {
@@ -331,27 +364,7 @@ void TstLineIndex::missingValues() {
     // Blank fields (and fields that hold no number) are missing values: each
     // phase's line runs through the points it has. Stored zeros stay 0 V.
     const QString file = path("missing.dbf");
-    generateLinia(file, {20000, QDateTime(QDate(2026, 1, 12), QTime(6, 0)), 9});
-    struct Gap {
-        qint64 from, to;
-        int field;
-        const char* text;
-    };
-    const Gap gaps[] = {
-        {3000, 3300, 1, "     "},  // N1L2 over a few blocks
-        {8000, 12196, 6, "     "}, // line 3 over more than a block of blocks
-        {8000, 12196, 7, "     "},  {8000, 12196, 8, "     "},
-        {16000, 16001, 0, "2x0  "}, // not a number
-        {16001, 16002, 0, "*****"},
-    };
-    for (const Gap& g : gaps)
-        QVERIFY(overwriteVolts(file, g.from, g.to, g.field, g.text));
-    for (qint64 r = 15000; r < 15010; ++r) // rows without any voltage
-        for (int k = 0; k < 9; ++k)
-            QVERIFY(overwriteVolts(file, r, r + 1, k, "     "));
-    for (qint64 r = 0; r < 20000; r += 7)
-        QVERIFY(overwriteVolts(file, r, r + 1, 3, "     ")); // N2L1, every 7th row
-
+    QVERIFY(writeOddTable(file));
     const std::vector<TRefRow> rows = readSorted(file);
     TLineIndex index;
     index.open(file);
@@ -369,14 +382,17 @@ void TstLineIndex::missingValues() {
         {"inside the line 3 gap", at(9000), at(11000), 754},
         {"the line 3 gap in few columns", at(7000), at(13000), 5},
         {"the rows without voltages, bad fields", at(14990), at(16010), 754},
+        {"the odd fields, a row or two a column", at(4000), at(5000), 754},
+        {"the odd fields, many rows a column", at(4000), at(5000), 16},
         {"every row, many per column", first - kMin, last + kMin, 50},
         {"every row, odd width", first, last, 997},
     };
     for (const Case& c : cases)
         compareAll(index, rows, c.t0, c.t1, c.width, c.what);
     QCOMPARE(f.volts(3000, 1), kNoVolts);
-    QCOMPARE(f.volts(16000, 0), kNoVolts);
     QCOMPARE(f.volts(0, 0), 0); // the start row: a real 0
+    for (const Odd& o : kOdd)
+        QVERIFY2(f.volts(o.row, o.field) == o.volts, o.text);
 
     // The tooltip's row: nearest in time among the rows holding a voltage of the line.
     for (const auto& [t, line] : {std::pair{at(10000), 3}, std::pair{at(15005), 1},
@@ -392,6 +408,41 @@ void TstLineIndex::missingValues() {
         QCOMPARE(std::abs(f.time(r) - t), want);
     }
     QCOMPARE(f.time(index.nearest(at(15005))), at(15005)); // any row, with or without voltages
+}
+
+void TstLineIndex::buildInPieces() {
+    // Pieces on several threads give what reading one row after another
+    // gives, odd fields and all; stopped early, the index holds the first
+    // pieces and goes on from there.
+    const QString file = path("pieces.dbf");
+    QVERIFY(writeOddTable(file));
+    TLineIndex rowByRow;
+    rowByRow.setBuild(1, 0, true);
+    rowByRow.open(file);
+    QCOMPARE(rowByRow.rows(), 20000);
+    for (const auto& [threads, piece] : {std::pair{3, 64 * 7}, std::pair{1, 64}, std::pair{2, 0}}) {
+        TLineIndex pieces;
+        pieces.setBuild(threads, piece);
+        pieces.open(file, 0);
+        pieces.extendTo(5); // a few rows on their own, then the rest from mid-block
+        pieces.extendTo();
+        const QString d = differences(pieces, rowByRow);
+        QVERIFY2(d.isEmpty(), qPrintable(QStringLiteral("%1 threads: %2").arg(threads).arg(d)));
+    }
+
+    TLineIndex stopped;
+    stopped.setBuild(2, 64 * 10);
+    stopped.open(file, 0);
+    QList<qint64> reports;
+    stopped.extendTo(-1, [&](qint64 done) {
+        reports << done;
+        return false;
+    });
+    QCOMPARE(reports.size(), 1);
+    QVERIFY(stopped.rows() > 0 && stopped.rows() < 20000);
+    QCOMPARE(stopped.rows() % (64 * 10), 0);
+    stopped.extendTo();
+    QCOMPARE(differences(stopped, rowByRow), QString());
 }
 
 QTEST_GUILESS_MAIN(TstLineIndex)
