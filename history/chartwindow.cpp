@@ -92,6 +92,7 @@ TWykres::TWykres(const TChartLine& line, TLineHistory& history, ErrorBox errorBo
         Progress->hide();
         reload(false);
     });
+    connect(&history_, &TLineHistory::noted, this, &TWykres::showNote);
     connect(&history_, &TLineHistory::failed, this, [this](const QString& m) {
         Progress->hide();
         if (errorBox_)
@@ -209,9 +210,27 @@ void TWykres::reload(bool byUser) {
 }
 
 void TWykres::showProgress(int percent) {
-    Progress->setText(QStringLiteral("Indeksowanie historii napięć: %1 %").arg(percent));
-    Progress->setAccessibleName(Progress->text());
+    QString text = QStringLiteral("Indeksowanie historii napięć: %1 %").arg(percent);
+    if (!history_.keptNote().isEmpty())
+        text += QStringLiteral(" (%1)").arg(history_.keptNote());
+    Progress->setText(text);
+    Progress->setAccessibleName(text);
     Progress->show();
+}
+
+void TWykres::showNote(const QString& message) {
+    if (history_.building()) {
+        showProgress(history_.progressPercent());
+        return;
+    }
+    // After the build (the index file could not be written): for a while.
+    Progress->setText(message);
+    Progress->setAccessibleName(message);
+    Progress->show();
+    QTimer::singleShot(10000, Progress, [this, message] {
+        if (!history_.building() && Progress->text() == message)
+            Progress->hide();
+    });
 }
 
 bool TWykres::eventFilter(QObject* watched, QEvent* event) {

@@ -81,6 +81,8 @@ private:
                            const char* picture, void (TWykres::*click)());
     void showContextMenu(const QPoint& at);
     void showProgress(int percent);
+    // The kept index file was set aside, or could not be written.
+    void showNote(const QString& message);
     void updateAccessibleName();
 
     const TChartLine& line_;

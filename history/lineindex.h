@@ -19,7 +19,9 @@
 //
 // The index is built by one pass over the table (history/linebuild.cpp: the
 // rows read in large pieces, on every core) and extended by the rows appended
-// since, never rebuilt unless the file is no longer the table it indexed.
+// since, never rebuilt unless the file is no longer the table it indexed. It
+// can be kept next to the table (history/lineindexfile.h), so that the next
+// program run reads it and only the rows appended since.
 #pragma once
 
 #include "history/linefile.h"
@@ -66,6 +68,17 @@ public:
     // false to stop early (the index then holds the rows done).
     void extendTo(qint64 rows = -1, const std::function<bool(qint64)>& progress = {});
 
+    // What openKept() made of the index kept in a file.
+    struct TKept {
+        qint64 loaded = 0; // rows taken from the file; the rest were read from the table
+        QString refused;   // why a file that is there was not used (empty otherwise)
+    };
+    // Opens the table as open() does, starting from the index kept in the
+    // file `kept` when that is the index of the table's first rows; a missing,
+    // damaged or stale file is left aside and the table is read whole.
+    TKept openKept(const QString& path, const QString& kept, qint64 rows = -1,
+                   const std::function<bool(qint64)>& progress = {});
+
     // How the rows are read: on `threads` cores (0: every one) in pieces of
     // `pieceRows` rows (a multiple of kFanout; 0: about a million), or one row
     // after another through TLineFile on one thread (`rowByRow`, the way of
@@ -110,6 +123,7 @@ private:
     using Summary = TBlockSummary;
     struct Aggregate;
     struct Piece;
+    friend class TLineIndexFile;
 
     void clear();
     void indexRow(qint64 r);
