@@ -54,7 +54,8 @@ quint64 checksum(const char* p, qint64 n, quint64 seed) {
     for (; n >= 8; p += 8, n -= 8)
         step(lane[0], qFromLittleEndian<quint64>(p));
     quint64 tail = 0;
-    std::memcpy(&tail, p, size_t(n)); // n < 8
+    if (n > 0)
+        std::memcpy(&tail, p, size_t(n)); // n < 8
     step(lane[1], qFromLittleEndian(tail) ^ quint64(n) << 56);
     quint64 h = lane[0];
     for (int i = 1; i < 4; ++i)
@@ -147,9 +148,11 @@ QByteArray TLineIndexFile::image(const TLineIndex& index) {
         }
     }
     char* const sampleBytes = p;
-    qToLittleEndian<qint64>(samples.data(), qsizetype(samples.size()), p);
-    p += samples.size() * 8;
-    qToLittleEndian<quint16>(blocks.data(), qsizetype(blocks.size() * 18), p);
+    if (!blocks.empty()) {
+        qToLittleEndian<qint64>(samples.data(), qsizetype(samples.size()), p);
+        p += samples.size() * 8;
+        qToLittleEndian<quint16>(blocks.data(), qsizetype(blocks.size() * 18), p);
+    }
     put<quint64>(b, kBodyHashAt,
                  checksum(runBytes, sampleBytes - runBytes, kRunsSeed) ^
                      checksum(sampleBytes, p - sampleBytes, kSamplesSeed) ^
@@ -248,8 +251,10 @@ bool TLineIndexFile::load(TLineIndex& index, const QString& path, QString* why) 
          checksum(blockBytes, blockCount * kSummaryBytes, kBlocksSeed)) !=
         get<quint64>(head, kBodyHashAt))
         return refuse(QStringLiteral("zawartość jest uszkodzona (suma kontrolna)"));
-    qFromLittleEndian<qint64>(sampleBytes, blockCount, sampleBytes);
-    qFromLittleEndian<quint16>(blockBytes, blockCount * 18, blockBytes);
+    if (blockCount > 0) {
+        qFromLittleEndian<qint64>(sampleBytes, blockCount, sampleBytes);
+        qFromLittleEndian<quint16>(blockBytes, blockCount * 18, blockBytes);
+    }
     const char* p = runBytes.constData();
     auto& runs = index.runs_;
     runs.resize(size_t(runCount));
