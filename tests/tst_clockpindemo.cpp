@@ -3,14 +3,15 @@
 // voltages coming back in the status frames and shown by the mimic window.
 #include "app/mainwindow.h"
 #include "app/wiring.h"
-#include "settings/demoform.h"
 #include "mimic/mimicwindow.h"
 #include "recordingview.h"
+#include "settings/demoform.h"
 #include "settings/markerpair.h"
 #include "settings/zabezpieczenia.h"
 #include "settings/zegar.h"
 #include "simprocess.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -254,6 +255,22 @@ private Q_SLOTS:
         d->DemoOFF->click();
         QVERIFY(!d->Timer.isActive());
         QVERIFY(l.sim->waitLog(QStringLiteral("rx 100 0") + nine230 + QStringLiteral(" 0 0"), 2));
+
+        // An assistive tool's "Toggle" acts as a click: the mode shown is the mode acted on.
+        const auto toggle = [](QWidget* w) {
+            QAccessibleInterface* i = QAccessible::queryAccessibleInterface(w);
+            QVERIFY(i && i->actionInterface());
+            QVERIFY(i->actionInterface()->actionNames().contains(
+                QAccessibleActionInterface::toggleAction()));
+            i->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        };
+        toggle(d->DemoAktywne);
+        QVERIFY(d->DemoAktywne->isChecked());
+        QVERIFY(d->Timer.isActive());
+        toggle(d->DemoOFF);
+        QVERIFY(d->DemoOFF->isChecked());
+        QVERIFY(!d->Timer.isActive());
+        QVERIFY(l.sim->waitLog(QStringLiteral("rx 100 0") + nine230 + QStringLiteral(" 0 0"), 3));
 
         // Link down: the step still moves the fields but nothing goes out; closing sends nothing.
         l.core.Flaga_Kom.OK = false;
