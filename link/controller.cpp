@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <algorithm>
 
 namespace qta {
 
@@ -525,6 +526,18 @@ void TQTA504Core::Timer2Timer() {
 
 void TQTA504Core::Timer3Timer() { Tykacz = !Tykacz; }
 
+void TQTA504Core::requestReread(int what) {
+    if (what != 1 && what != 2)
+        return;
+    if (Czytaj_Parametry == 0)
+        Czytaj_Parametry = what;
+    else if (Czytaj_Parametry != what &&
+             std::find(rereads_.begin(), rereads_.end(), what) == rereads_.end())
+        rereads_.push_back(what);
+    Timer4.setInterval(1000);
+    Timer4.start(); // a second after the last close
+}
+
 void TQTA504Core::Timer4Timer() {
     if (Czytaj_Parametry == 1)
         RS_ReceiveParam();
@@ -532,6 +545,13 @@ void TQTA504Core::Timer4Timer() {
         RS_ReceiveDostosuj();
     Czytaj_Parametry = 0;
     Timer4.stop();
+    if (!rereads_.empty()) {
+        // The next one after the reply had time to come, not on top of the request.
+        Czytaj_Parametry = rereads_.front();
+        rereads_.erase(rereads_.begin());
+        Timer4.setInterval(kRereadGapMs);
+        Timer4.start();
+    }
 }
 
 void TQTA504Core::Polaczenie_PolaczClick() {

@@ -69,7 +69,12 @@ public:
     bool UART_Connect = false;
     bool Port = false; // watchdog phase: true = it (re)opened the port and waits
     bool Tykacz = false;
+    // The settings read next by Timer4 (1 configuration, 2 customisation), 0
+    // when none; further ones wait in order behind it.
     int Czytaj_Parametry = 0;
+    // Asks for `what` (1 or 2) to be read again a second from now; every
+    // read asked for is served, one per tick, in the order asked.
+    void requestReread(int what);
 
     TLinia1& linia(int n) { return n == 1 ? Linia_1 : n == 2 ? Linia_2 : Linia_3; }
     const TLinia1& linia(int n) const { return n == 1 ? Linia_1 : n == 2 ? Linia_2 : Linia_3; }
@@ -122,6 +127,8 @@ public:
     // Index of the record the download waits for, -1 when none.
     int requestedRecord() const { return requested_; }
 
+    // Between two re-reads served by Timer4.
+    static constexpr int kRereadGapMs = 300;
     // Lost-reply retry of the download (2 s, up to 3 times).
     static constexpr int kRecordReplyTimeoutMs = 2000;
     static constexpr int kRecordRetries = 3;
@@ -181,6 +188,7 @@ private:
     bool liniaFailReported_ = false;
     bool rejestrFailReported_ = false;
     int requested_ = -1;
+    std::vector<int> rereads_; // pending re-reads after Czytaj_Parametry
     int retries_ = 0;
 };
 
