@@ -7,6 +7,7 @@
 #include "recordingview.h"
 #include "settings/demoform.h"
 #include "settings/markerpair.h"
+#include "settings/pinentry.h"
 #include "settings/zabezpieczenia.h"
 #include "settings/zegar.h"
 #include "simprocess.h"
@@ -167,6 +168,40 @@ private Q_SLOTS:
 
     // Without the change the present PIN goes out with the switch, link flag or not;
     // what cannot go out leaves the window open with the reason shown.
+    // The three PIN rows with a Debian desktop's font at 9 and 10 points: no
+    // label reaches its box, no verdict runs past the window.
+    void pinRowsDoNotTouch_data() {
+        QTest::addColumn<int>("points");
+        QTest::newRow("9 pt") << 9;
+        QTest::newRow("10 pt") << 10;
+    }
+    void pinRowsDoNotTouch() {
+        QFETCH(int, points);
+        const QFont before = QApplication::font();
+        QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), points));
+        Link l;
+        TZabezpieczenia z(l.core);
+        QApplication::setFont(before);
+        const char* rows[3][2] = {
+            {"Label4", "StaryPIN_Edit"}, {"Label5", "NowyPIN_Edit"}, {"Label6", "PowtorzPIN_Edit"}};
+        for (const auto& row : rows) {
+            auto* label = z.findChild<QLabel*>(QLatin1String(row[0]));
+            auto* box = z.findChild<QLineEdit*>(QLatin1String(row[1]));
+            QVERIFY(label && box);
+            const int textEnd = label->x() + label->fontMetrics().horizontalAdvance(label->text());
+            QVERIFY2(textEnd + 3 <= box->x(), qPrintable(QStringLiteral("%1 ends at %2, box at %3")
+                                                             .arg(label->text())
+                                                             .arg(textEnd)
+                                                             .arg(box->x())));
+        }
+        for (const QString& verdict : {TPinEntry::kPinPoprawny, TPinEntry::kNowyNiezgodny}) {
+            QVERIFY(z.PowtorzPIN_Label->x() >= z.PowtorzPIN_Edit->geometry().right() + 3);
+            QVERIFY(z.PowtorzPIN_Label->x() +
+                        z.PowtorzPIN_Label->fontMetrics().horizontalAdvance(verdict) <=
+                    z.width());
+        }
+    }
+
     void pinOkWithoutChangeAndFailures() {
         Link l;
         QVERIFY(l.ready());
