@@ -184,7 +184,7 @@ void TBuilder::events() {
     add(table({QStringLiteral("Data"), QStringLiteral("Czas"), QStringLiteral("Zdarzenie"),
                QStringLiteral("N1"), QStringLiteral("N2"), QStringLiteral("N3"),
                QStringLiteral("Uwagi")},
-              {0.105, 0.06, 0.29, 0.115, 0.115, 0.115, 0.2}, std::move(rows)));
+              {0.105, 0.06, 0.265, 0.125, 0.125, 0.125, 0.195}, std::move(rows)));
 }
 
 void TBuilder::alarms() {
