@@ -171,11 +171,11 @@ void TBuilder::events() {
         return;
     }
     add(block(Block::Paragraph,
-              QStringLiteral("Zdarzenia z okresu %1: %2 (cały rejestr: %3 wierszy). Stany linii "
-                             "N1, N2, N3 w chwili zdarzenia.")
+              QStringLiteral("Zdarzenia z okresu %1: %2 (cały rejestr: %3). Stany linii N1, N2, "
+                             "N3 w chwili zdarzenia.")
                   .arg(periodText(d_.from, d_.to))
                   .arg(d_.events.size())
-                  .arg(d_.logRows)));
+                  .arg(polishCount(d_.logRows, "wiersz", "wiersze", "wierszy"))));
     std::vector<QStringList> rows;
     rows.reserve(d_.events.size());
     for (const TReportEvent& e : d_.events)
@@ -199,7 +199,7 @@ void TBuilder::alarms() {
                         a.state, a.who, a.remark});
     add(table({QStringLiteral("Czas"), QStringLiteral("Alarm"), QStringLiteral("Priorytet"),
                QStringLiteral("Stan"), QStringLiteral("Kto"), QStringLiteral("Uwagi")},
-              {0.13, 0.3, 0.09, 0.13, 0.11, 0.24}, std::move(rows)));
+              {0.13, 0.27, 0.11, 0.13, 0.1, 0.26}, std::move(rows)));
 }
 
 void TBuilder::charts() {
@@ -268,6 +268,14 @@ void TBuilder::summary() {
 }
 
 } // namespace
+
+QString polishCount(qint64 n, const char* one, const char* few, const char* many) {
+    const qint64 tens = n % 100, units = n % 10;
+    const char* form = n == 1                                                 ? one
+                       : units >= 2 && units <= 4 && (tens < 12 || tens > 14) ? few
+                                                                              : many;
+    return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(form));
+}
 
 QString periodText(const QDate& from, const QDate& to) {
     return from.toString(Qt::ISODate) + QStringLiteral(" – ") + to.toString(Qt::ISODate);

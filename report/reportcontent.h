@@ -15,6 +15,9 @@ TReportDocument reportDocument(const TReportData& d);
 // aparatu", "2,5 s"; "Typ aparatów", "Rozłączniki").
 QStringList settingRow(const TFieldDesc& f, const TKonf& konf);
 
+// "1 strona", "3 strony", "12 stron": the number with the noun's form for it.
+QString polishCount(qint64 n, const char* one, const char* few, const char* many);
+
 // "2024-03-01 – 2024-03-31".
 QString periodText(const QDate& from, const QDate& to);
 

@@ -183,11 +183,11 @@ bool TRaportDialog::savePdf() {
     try {
         TBusy busy;
         const TReportFile r = makeReportPdf(request(), file);
-        showState(QStringLiteral("Zapisano raport %1: %2 stron, %3 zdarzeń z okresu %4.")
-                      .arg(QDir::toNativeSeparators(file))
-                      .arg(r.pages)
-                      .arg(r.events)
-                      .arg(periodText(r.from, r.to)));
+        showState(QStringLiteral("Zapisano raport %1: %2, %3 z okresu %4.")
+                      .arg(QDir::toNativeSeparators(file),
+                           polishCount(r.pages, "strona", "strony", "stron"),
+                           polishCount(r.events, "zdarzenie", "zdarzenia", "zdarzeń"),
+                           periodText(r.from, r.to)));
         return true;
     } catch (const EReport& e) {
         showState(e.message());
@@ -205,7 +205,8 @@ bool TRaportDialog::printTo(QPrinter& printer) {
         setupReportDevice(printer);
         printer.setDocName(QStringLiteral("Raport SZR %1").arg(periodText(d.from, d.to)));
         const int pages = paintReport(reportDocument(d), d.index.get(), printer);
-        showState(QStringLiteral("Wysłano do drukarki %1 stron.").arg(pages));
+        showState(QStringLiteral("Wysłano do drukarki: %1.")
+                      .arg(polishCount(pages, "strona", "strony", "stron")));
         return true;
     } catch (const EReport& e) {
         showState(e.message());

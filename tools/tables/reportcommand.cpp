@@ -1,6 +1,7 @@
 // qta504-tables report DIR OUT.pdf [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--backup FILE]:
 // the commissioning and service report of a data folder, without a window.
 #include "history/csvexport.h"
+#include "report/reportcontent.h"
 #include "report/reportpdf.h"
 
 #include <QApplication>
@@ -70,9 +71,10 @@ int reportCommand(int argc, char** argv) {
     clock.start();
     try {
         const TReportFile r = makeReportPdf(rq, out);
-        std::printf("qta504-tables: raport %s: %d stron, %d zdarzeń, okres %s – %s, %.1f s\n",
-                    qPrintable(out), r.pages, r.events, qPrintable(r.from.toString(Qt::ISODate)),
-                    qPrintable(r.to.toString(Qt::ISODate)), double(clock.elapsed()) / 1000.0);
+        std::printf("qta504-tables: raport %s: %s, %s, okres %s, %.1f s\n", qPrintable(out),
+                    qPrintable(polishCount(r.pages, "strona", "strony", "stron")),
+                    qPrintable(polishCount(r.events, "zdarzenie", "zdarzenia", "zdarzeń")),
+                    qPrintable(periodText(r.from, r.to)), double(clock.elapsed()) / 1000.0);
     } catch (const EReport& e) {
         return fail(e.message());
     }
