@@ -22,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
@@ -531,7 +532,8 @@ private Q_SLOTS:
         TRejestrForm& f = openForm();
         QVERIFY(f.DBGrid1()->actions().contains(f.exportAction()));
         QCOMPARE(f.exportAction()->text(), QStringLiteral("Eksportuj do CSV…"));
-        TEksportDialog* d = f.openExportDialog();
+        // The dialog deletes itself once closed: followed through a guarded pointer.
+        QPointer<TEksportDialog> d = f.openExportDialog();
         QVERIFY(d->isVisible());
         QCOMPARE(d->fromDate()->date(), QDate(2024, 1, 1));
         QCOMPARE(d->toDate()->date(), QDate(2024, 1, 5));
@@ -557,7 +559,7 @@ private Q_SLOTS:
         d->fileEdit()->setText(file);
         d->fromDate()->setDate(QDate(2024, 1, 2));
         d->okButton()->click();
-        QTRY_VERIFY(!d->isVisible());
+        QTRY_VERIFY(!d || !d->isVisible());
         QFile csv(file);
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = csv.readAll().split('\n');
@@ -595,7 +597,8 @@ private Q_SLOTS:
             return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
         };
 
-        TEksportDialog* d = f.openExportDialog();
+        // The dialog deletes itself once closed: followed through a guarded pointer.
+        QPointer<TEksportDialog> d = f.openExportDialog();
         d->fileEdit()->setText(file);
         answer(QMessageBox::No);
         d->okButton()->click();
@@ -616,7 +619,7 @@ private Q_SLOTS:
 
         answer(QMessageBox::Yes);
         d->okButton()->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!d->isVisible(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!d || !d->isVisible(), 10000);
         QCOMPARE(content().count('\n'), 20001);
     }
 };
