@@ -36,6 +36,7 @@ void TLineIndex::open(const QString& path, qint64 rows) {
     runs_.clear();
     samples_.clear();
     levels_.assign(1, {});
+    zeroRows_.clear();
     extendTo(rows);
 }
 
@@ -44,7 +45,8 @@ int TLineIndex::runCount() const {
 }
 
 size_t TLineIndex::memoryBytes() const {
-    size_t n = samples_.capacity() * sizeof(TWallMs) + runs_.capacity() * sizeof(Run);
+    size_t n = samples_.capacity() * sizeof(TWallMs) + runs_.capacity() * sizeof(Run) +
+               zeroRows_.capacity() * sizeof(qint64);
     for (const auto& l : levels_)
         n += l.capacity() * sizeof(Summary);
     return n;
@@ -79,11 +81,14 @@ void TLineIndex::extendTo(qint64 rows, const std::function<bool(qint64)>& progre
 
 void TLineIndex::indexRow(qint64 r) {
     const TWallMs t = file_.time(r);
+    bool zeros = true;
     if (r % F == 0) {
         samples_.push_back(t);
         Summary s;
-        for (int k = 0; k < 9; ++k)
+        for (int k = 0; k < 9; ++k) {
             s.lo[size_t(k)] = s.hi[size_t(k)] = quint16(file_.volts(r, k));
+            zeros = zeros && s.lo[size_t(k)] == 0;
+        }
         levels_[0].push_back(s);
     } else {
         Summary& s = levels_[0].back();
@@ -91,8 +96,11 @@ void TLineIndex::indexRow(qint64 r) {
             const auto v = quint16(file_.volts(r, k));
             s.lo[size_t(k)] = std::min(s.lo[size_t(k)], v);
             s.hi[size_t(k)] = std::max(s.hi[size_t(k)], v);
+            zeros = zeros && v == 0;
         }
     }
+    if (zeros)
+        zeroRows_.push_back(r);
     const bool valid = t != kNoTime;
     if (!runs_.empty() && runs_.back().valid == valid && (!valid || t >= runs_.back().tmax)) {
         runs_.back().end = r + 1;
@@ -157,17 +165,18 @@ template <class Pred> qint64 TLineIndex::lowerBound(const Run& run, qint64 from,
     return lo;
 }
 
-void TLineIndex::rangeMinMax(qint64 a, qint64 b, const std::array<int, 3>& fields,
-                             std::array<int, 3>& lo, std::array<int, 3>& hi) const {
+template <size_t N>
+void TLineIndex::rangeMinMax(qint64 a, qint64 b, const std::array<int, N>& fields,
+                             std::array<int, N>& lo, std::array<int, N>& hi) const {
     const auto row = [&](qint64 r) {
-        for (size_t p = 0; p < 3; ++p) {
+        for (size_t p = 0; p < N; ++p) {
             const int v = file_.volts(r, fields[p]);
             lo[p] = std::min(lo[p], v);
             hi[p] = std::max(hi[p], v);
         }
     };
     const auto block = [&](const Summary& s) {
-        for (size_t p = 0; p < 3; ++p) {
+        for (size_t p = 0; p < N; ++p) {
             lo[p] = std::min<int>(lo[p], s.lo[size_t(fields[p])]);
             hi[p] = std::max<int>(hi[p], s.hi[size_t(fields[p])]);
         }
@@ -344,6 +353,67 @@ qint64 TLineIndex::nearest(TWallMs t) const {
         }
     }
     return best;
+}
+
+} // namespace qta
+
+namespace qta {
+
+TVoltExtremes TLineIndex::extremes(TWallMs t0, TWallMs t1) const {
+    TVoltExtremes x;
+    std::array<int, 9> fields{}, lo{}, hi{};
+    for (int k = 0; k < 9; ++k)
+        fields[size_t(k)] = k;
+    lo.fill(65535);
+    hi.fill(0);
+    const auto isZeros = [this](qint64 r) {
+        for (int k = 0; k < 9; ++k)
+            if (file_.volts(r, k) != 0)
+                return false;
+        return true;
+    };
+    for (const TRowSpan& span : spansIn(t0, t1)) {
+        x.rows += span.end - span.begin;
+        // The summaries of a block that holds a row of zeros would bring its
+        // zeros in: such a block is read row by row, the rest by summaries.
+        qint64 at = span.begin;
+        auto z = std::lower_bound(zeroRows_.begin(), zeroRows_.end(), span.begin);
+        for (; z != zeroRows_.end() && *z < span.end;) {
+            const qint64 blockBegin = std::max(at, *z / F * F);
+            const qint64 blockEnd = std::min(span.end, (*z / F + 1) * F);
+            rangeMinMax(at, blockBegin, fields, lo, hi);
+            for (qint64 r = blockBegin; r < blockEnd; ++r) {
+                if (isZeros(r)) {
+                    --x.rows;
+                    continue;
+                }
+                for (size_t k = 0; k < 9; ++k) {
+                    lo[k] = std::min(lo[k], file_.volts(r, int(k)));
+                    hi[k] = std::max(hi[k], file_.volts(r, int(k)));
+                }
+            }
+            at = blockEnd;
+            z = std::lower_bound(z, zeroRows_.end(), at);
+        }
+        rangeMinMax(at, span.end, fields, lo, hi);
+    }
+    if (x.rows > 0) {
+        x.lo = lo;
+        x.hi = hi;
+    }
+    return x;
+}
+
+bool TLineIndex::timeRange(TWallMs& first, TWallMs& last) const {
+    bool any = false;
+    for (const Run& run : runs_) {
+        if (!run.valid)
+            continue;
+        first = any ? std::min(first, run.tmin) : run.tmin;
+        last = any ? std::max(last, run.tmax) : run.tmax;
+        any = true;
+    }
+    return any;
 }
 
 } // namespace qta

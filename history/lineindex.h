@@ -38,6 +38,14 @@ struct TRowSpan {
     qint64 begin, end;
 };
 
+// The lowest and highest of each voltage over some rows (see
+// TLineIndex::extremes).
+struct TVoltExtremes {
+    qint64 rows = 0; // rows looked at; lo and hi hold nothing when 0
+    std::array<int, 9> lo{};
+    std::array<int, 9> hi{};
+};
+
 // The chart's pixel columns: time t falls into column
 // floor((t - t0) / (t1 - t0) * width + phase); columns 0 .. width-1 are drawn.
 struct TColumns {
@@ -84,6 +92,13 @@ public:
                                const std::function<bool(qint64 row)>& f);
     // The row whose time is nearest to t (-1 when there is none).
     qint64 nearest(TWallMs t) const;
+    // The lowest and highest of N1L1 .. N3L3 (0..8) over the rows whose time
+    // lies in [t0, t1], from the block summaries and a few rows at the edges.
+    // Rows of nine zeros (the program's start and end marks: nothing was
+    // measured) are left out.
+    TVoltExtremes extremes(TWallMs t0, TWallMs t1) const;
+    // The earliest and latest readable time; false when no row has one.
+    bool timeRange(TWallMs& first, TWallMs& last) const;
 
 private:
     struct Run {
@@ -101,8 +116,9 @@ private:
     // First row of [run.begin, run.end) whose time satisfies `pred` (monotone:
     // false then true); run.end when none.
     template <class Pred> qint64 lowerBound(const Run& run, qint64 from, Pred pred) const;
-    void rangeMinMax(qint64 a, qint64 b, const std::array<int, 3>& fields, std::array<int, 3>& lo,
-                     std::array<int, 3>& hi) const;
+    template <size_t N>
+    void rangeMinMax(qint64 a, qint64 b, const std::array<int, N>& fields, std::array<int, N>& lo,
+                     std::array<int, N>& hi) const;
 
     TLineFile file_;
     qint64 rows_ = 0;
@@ -110,6 +126,7 @@ private:
     std::vector<Run> runs_;
     std::vector<TWallMs> samples_;             // time of every kFanout-th row
     std::vector<std::vector<Summary>> levels_; // levels_[0]: per kFanout rows
+    std::vector<qint64> zeroRows_;             // rows of nine zeros, in order
 };
 
 } // namespace qta

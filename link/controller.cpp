@@ -1,6 +1,7 @@
 #include "link/controller.h"
 
 #include "link/eventrecord.h"
+#include "settings/controllerfile.h"
 #include "tables/table.h"
 
 #include <QDateTime>
@@ -56,6 +57,8 @@ TQTA504Core::TQTA504Core(TMainView* view, QObject* parent) : QObject(parent), vi
 TQTA504Core::~TQTA504Core() = default;
 
 QString TQTA504Core::settingsPath() { return rejestrPath(QStringLiteral("ustawienia.ini")); }
+
+QString TQTA504Core::controllerFilePath() { return rejestrPath(kControllerFileName); }
 
 // ---------------------------------------------------------------- tables
 
@@ -307,6 +310,10 @@ void TQTA504Core::decodeConfig() {
     Konfig.Linia[3].Zrzut = (shed & 0x01) != 0;
     Konfig.Czas_Zrzutu = Rx.word(32);
     Flaga_Kom.Konfig = true;
+    // A configuration read again on its own (after an editor closed) keeps
+    // the file up to date; within a full read the customisation completes it.
+    if (!readOpen_ && Flaga_Kom.Id && Flaga_Kom.Ustawienia)
+        storeController();
 }
 
 void TQTA504Core::decodeCustom() {
@@ -322,6 +329,10 @@ void TQTA504Core::decodeCustom() {
     Konfig.Podsw_Jasnosc = Rx.payload(7);
     Konfig.PIN_Numer = Rx.word(8);
     Flaga_Kom.Ustawienia = true;
+    if (Flaga_Kom.Id && Flaga_Kom.Konfig) {
+        readOpen_ = false;
+        storeController();
+    }
 }
 
 void TQTA504Core::decodeIdentifier() {
@@ -330,6 +341,19 @@ void TQTA504Core::decodeIdentifier() {
         Konfig.Id.append(QChar(ushort(Rx.payload(i))));
     Konfig.QTA_Last_Rekord = Rx.word(6);
     Flaga_Kom.Id = true;
+    readOpen_ = true;
+}
+
+void TQTA504Core::storeController() {
+    // Without its tables the program has no data folder to describe.
+    if (!rejestr_ || !rejestr_->Active())
+        return;
+    try {
+        writeControllerFile(controllerFilePath(), Konfig, Konfig.Id);
+        controllerFileFailReported_ = false;
+    } catch (const std::exception& e) {
+        reportTableFailure(controllerFileFailReported_, QString::fromUtf8(e.what()));
+    }
 }
 
 void TQTA504Core::decodeNewest() {

@@ -152,6 +152,10 @@ public:
 
     // Settings file path (rejestr/ustawienia.ini under the working directory).
     static QString settingsPath();
+    // What the data folder knows of its controller (rejestr/sterownik.ini):
+    // rewritten after every complete read of identifier, configuration and
+    // customisation while the tables are open.
+    static QString controllerFilePath();
 
 Q_SIGNALS:
     // A frame has been handled (tests and views follow the link with it).
@@ -178,6 +182,9 @@ private:
     // INDEKS of the last row of the event log, or -1 when there is none.
     int lastStoredIndex() const;
     void reportTableFailure(bool& reported, const QString& message);
+    // Writes sterownik.ini once identifier, configuration and customisation
+    // are all known from this read.
+    void storeController();
 
     TMainView* view_;
     std::unique_ptr<TTable> rejestr_;
@@ -187,6 +194,11 @@ private:
     bool linkLost_ = false; // the watchdog has dropped the link since it was last read
     bool liniaFailReported_ = false;
     bool rejestrFailReported_ = false;
+    bool controllerFileFailReported_ = false;
+    // An identifier reply opens a read that the customisation reply completes
+    // (start window, re-read after a lost link); a configuration in between
+    // is part of it, not a read of its own.
+    bool readOpen_ = false;
     int requested_ = -1;
     std::vector<int> rereads_; // pending re-reads after Czytaj_Parametry
     int retries_ = 0;

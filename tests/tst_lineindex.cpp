@@ -4,8 +4,8 @@
 // jumps both ways, appends, torn tails and a replaced file.
 #include "history/linegen.h"
 #include "history/lineindex.h"
-#include "tables/table.h"
 #include "linereference.h"
+#include "tables/table.h"
 
 #include <QDir>
 #include <QTemporaryDir>
@@ -135,6 +135,7 @@ private Q_SLOTS:
     void appendsAndClockSetBack();
     void tornTableAndReplacedFile();
     void emptyTable();
+    void extremesMatchAllRows();
 };
 
 void TstLineIndex::generatedTable() {
@@ -321,6 +322,64 @@ void TstLineIndex::emptyTable() {
         QFAIL("opened the event log as a voltage table");
     } catch (const ETable& e) {
         QVERIFY(e.message().contains(rejestr));
+    }
+}
+
+// The lowest and highest voltages of a period from the block summaries equal
+// those of every row of the period, the rows of nine zeros left out.
+void TstLineIndex::extremesMatchAllRows() {
+    const QString file = path("x.dbf");
+    const QDateTime endWall(QDate(2026, 1, 25), QTime(12, 0, 0));
+    generateLinia(file, {100000, endWall, 5});
+    const std::vector<TRefRow> rows = readSorted(file);
+    TLineIndex index;
+    index.open(file);
+    const TWallMs end = wallMs(endWall);
+    const TWallMs first = rows.front().t;
+    const qint64 jump = backJump(index.file(), index.rows());
+    const TWallMs j = index.file().time(jump);
+    // A stop: its zero rows sit inside blocks whose other rows count.
+    TWallMs stop = kNoTime;
+    for (const TRefRow& r : rows)
+        if (r.t > first + kHour && r.v == std::array<int, 9>{})
+            stop = r.t;
+    QVERIFY(stop != kNoTime);
+    TWallMs t0 = 0, t1 = 0;
+    QVERIFY(index.timeRange(t0, t1));
+    QCOMPARE(t0, first);
+    QCOMPARE(t1, rows.back().t);
+
+    struct Case {
+        const char* what;
+        TWallMs t0, t1;
+    };
+    const Case cases[] = {
+        {"whole table", first - kMin, end + kMin},
+        {"a day to the end", end - kDay, end},
+        {"the hour set back and around it", j - 90 * kMin, j + 90 * kMin},
+        {"around a stop", stop - 37 * kMin, stop + 41 * kMin},
+        {"a stop's zero row alone", stop, stop},
+        {"one second", end - 1000, end - 1000},
+        {"before the first row", first - 2 * kHour, first - kHour},
+    };
+    for (const Case& c : cases) {
+        TVoltExtremes want;
+        want.lo.fill(65535);
+        for (const TRefRow& r : rows) {
+            if (r.t < c.t0 || r.t > c.t1 || r.v == std::array<int, 9>{})
+                continue;
+            ++want.rows;
+            for (size_t k = 0; k < 9; ++k) {
+                want.lo[k] = std::min(want.lo[k], r.v[k]);
+                want.hi[k] = std::max(want.hi[k], r.v[k]);
+            }
+        }
+        if (want.rows == 0)
+            want.lo.fill(0);
+        const TVoltExtremes got = index.extremes(c.t0, c.t1);
+        QVERIFY2(got.rows == want.rows, c.what);
+        QVERIFY2(got.lo == want.lo, c.what);
+        QVERIFY2(got.hi == want.hi, c.what);
     }
 }
 

@@ -227,8 +227,9 @@ private Q_SLOTS:
         const auto menu = [&m](const char* name) {
             return m.menuBar()->findChild<QMenu*>(QLatin1String(name));
         };
-        QCOMPARE(describe(menu("Polaczenie")), (QStringList{"Polaczenie_Polacz|Połącz|on", "N1|-",
-                                                            "Polaczenie_Exit|W&yjście|on"}));
+        QCOMPARE(describe(menu("Polaczenie")),
+                 (QStringList{"Polaczenie_Polacz|Połącz|on", "Polaczenie_Raport|Raport…|on", "N1|-",
+                              "Polaczenie_Exit|W&yjście|on"}));
         QCOMPARE(describe(menu("Edit1")),
                  (QStringList{"Widok_Program|Program|on", "Widok_Rejestr|Rejestr|on",
                               "Widok_N1|Monitor - N1|on", "Widok_N2|Monitor - N2|on",
