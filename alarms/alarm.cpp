@@ -76,8 +76,6 @@ bool programUsesLine(int program, int line) {
     }
 }
 
-namespace {
-// How the windows title controller line `line` in `program`.
 QString lineName(int program, int line) {
     if (line == 3 && (program == ProgN1N2G || program == ProgN1G))
         return QStringLiteral("generator");
@@ -85,6 +83,8 @@ QString lineName(int program, int line) {
         return QStringLiteral("N2 (sekcja prawa)");
     return QStringLiteral("N%1").arg(line);
 }
+
+namespace {
 
 QString activeLineName(int code) {
     switch (code) {

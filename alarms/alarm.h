@@ -55,6 +55,9 @@ QString alarmText(AlarmKind kind, int line = 0, int program = 0, int bits = 0, i
 
 // Whether the operating program supervises controller line `line` (1..3).
 bool programUsesLine(int program, int line);
+// How the windows title controller line `line` in `program`: "N1", "generator",
+// "N2 (sekcja prawa)".
+QString lineName(int program, int line);
 
 // Shelving keeps an alarm quiet for this long; then it comes back by itself.
 constexpr qint64 kShelveMs = 3600 * 1000;

@@ -6,9 +6,11 @@
 #include "app/errors.h"
 #include "app/menuaccessible.h"
 #include "app/startwindow.h"
+#include "report/reportdialog.h"
 #include "tables/table.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QMdiSubWindow>
@@ -85,6 +87,10 @@ void TQTA504::buildMenu() {
         menu(QStringLiteral("&Połączenie"), "Polaczenie", QStringLiteral("Menu Połączenie"));
     Polaczenie_Polacz = addItem(polaczenie, QStringLiteral("Połącz"), "Polaczenie_Polacz",
                                 QStringLiteral("Połącz ze sterownikiem lub rozłącz"));
+    Polaczenie_Raport =
+        addItem(polaczenie, QStringLiteral("Raport…"), "Polaczenie_Raport",
+                QStringLiteral("Raport z uruchomienia i serwisu: plik PDF lub wydruk"));
+    connect(Polaczenie_Raport, &QAction::triggered, this, &TQTA504::RaportExecute);
     polaczenie->addSeparator()->setObjectName(QStringLiteral("N1"));
     Polaczenie_Exit = addItem(polaczenie, QStringLiteral("W&yjście"), "Polaczenie_Exit",
                               QStringLiteral("Zakończ program"));
@@ -239,6 +245,14 @@ void TQTA504::AlarmSettingsExecute() {
         reportError(QString::fromUtf8(e.what()));
     }
     core.Alarmy.setSettings(s); // applies for this run even when it could not be saved
+}
+
+void TQTA504::RaportExecute() {
+    // The program works in its data folder: the report describes that one.
+    TRaportDialog dialog(
+        QDir::currentPath(), [this](const QString& m) { reportError(m); }, QDate::currentDate(),
+        this);
+    dialog.exec();
 }
 
 TWindowItem* TQTA504::windowItem(QAction* action) const {

@@ -9,8 +9,8 @@
 #include <QLabel>
 #include <QMainWindow>
 #include <QMdiArea>
-#include <QPushButton>
 #include <QPointer>
+#include <QPushButton>
 #include <array>
 #include <functional>
 
@@ -34,6 +34,7 @@ public:
 
     // Menu.
     QAction* Polaczenie_Polacz = nullptr;
+    QAction* Polaczenie_Raport = nullptr;
     QAction* Polaczenie_Exit = nullptr;
     QAction* Widok_Program = nullptr;
     QAction* Widok_Rejestr = nullptr;
@@ -63,6 +64,8 @@ public:
     void showAlarmWindow();
     // "Alarmy – ustawienia": the dialog, modal; "OK" saves and applies.
     void AlarmSettingsExecute();
+    // "Raport…": the report dialog over the working folder, modal.
+    void RaportExecute();
     TStart* startWindow() const { return start_; }
 
     // Shows and enables the "Demo" item (hidden and disabled otherwise).

@@ -28,7 +28,8 @@ std::optional<QDate> parseExportDate(const QString& text) {
     return d.isValid() ? std::optional<QDate>(d) : std::nullopt;
 }
 
-qint64 exportTableCsv(TTable& table, QIODevice& out, const TExportPeriod& period) {
+qint64 exportTableCsv(TTable& table, QIODevice& out, const TExportPeriod& period,
+                      const TExportProgress& progress) {
     if (const QString p = period.problem(); !p.isEmpty())
         throw ETable(p);
     const QStringList names = table.fieldNames();
@@ -53,6 +54,8 @@ qint64 exportTableCsv(TTable& table, QIODevice& out, const TExportPeriod& period
     QStringList cells;
     cells.reserve(fields);
     for (int r = 0; r < rows; ++r) {
+        if (progress && r % 4096 == 0 && !progress(r, rows))
+            throw EExportStopped{};
         QDateTime czas;
         QDate day;
         if (dataField >= 0) {
@@ -77,21 +80,66 @@ qint64 exportTableCsv(TTable& table, QIODevice& out, const TExportPeriod& period
     return writer.rowsWritten() - 1;
 }
 
-qint64 exportTableCsvFile(TTable& table, const QString& fileName, const TExportPeriod& period) {
+qint64 exportTableCsvFile(TTable& table, const QString& fileName, const TExportPeriod& period,
+                          const TExportProgress& progress) {
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         throw ETable(
             QStringLiteral("Nie można utworzyć pliku %1: %2").arg(fileName, file.errorString()));
     qint64 rows = 0;
     try {
-        rows = exportTableCsv(table, file, period);
+        rows = exportTableCsv(table, file, period, progress);
     } catch (const ETable& e) {
         file.cancelWriting();
         throw ETable(QStringLiteral("Nie zapisano pliku %1: %2").arg(fileName, e.message()));
+    } catch (const EExportStopped&) {
+        file.cancelWriting();
+        throw;
+    }
+    if (progress && !progress(rows, rows)) { // stopped after the last row: still nothing
+        file.cancelWriting();
+        throw EExportStopped{};
     }
     if (!file.commit())
         throw ETable(QStringLiteral("Nie zapisano pliku %1: %2").arg(fileName, file.errorString()));
     return rows;
+}
+
+TTableExportJob::TTableExportJob(QString table, QString file, TExportPeriod period, QObject* parent)
+    : QObject(parent), table_(std::move(table)), file_(std::move(file)),
+      period_(std::move(period)) {}
+
+TTableExportJob::~TTableExportJob() {
+    stop_ = true;
+    if (worker_.joinable())
+        worker_.join();
+}
+
+void TTableExportJob::start() {
+    if (worker_.joinable())
+        return;
+    worker_ = std::thread([this] {
+        QString error;
+        qint64 rows = 0;
+        bool written = false;
+        try {
+            TTable t(table_);
+            t.Open();
+            rows = exportTableCsvFile(t, file_, period_, [this](qint64 done, qint64 total) {
+                QMetaObject::invokeMethod(this,
+                                          [this, done, total] { Q_EMIT progress(done, total); });
+                return !stop_.load();
+            });
+            written = true;
+        } catch (const ETable& e) {
+            error = e.message();
+        } catch (const EExportStopped&) {
+        }
+        QMetaObject::invokeMethod(this, [this, written, rows, error] {
+            worker_.join();
+            Q_EMIT finished(written, rows, error);
+        });
+    });
 }
 
 } // namespace qta

@@ -8,8 +8,12 @@
 
 #include <QDate>
 #include <QIODevice>
+#include <QObject>
 #include <QString>
+#include <atomic>
+#include <functional>
 #include <optional>
+#include <thread>
 
 namespace qta {
 
@@ -34,10 +38,45 @@ std::optional<QDate> parseExportDate(const QString& text);
 // the header). A row whose date cannot be read is written only when the
 // period is open on both sides. Raises ETable with a Polish message when the
 // table cannot be read, the period is wrong or the device refuses the bytes.
-qint64 exportTableCsv(TTable& table, QIODevice& out, const TExportPeriod& period);
+// `progress` gets the rows looked at so far and the table's row count every
+// few thousand rows; returning false stops the export (EExportStopped).
+using TExportProgress = std::function<bool(qint64 done, qint64 total)>;
+qint64 exportTableCsv(TTable& table, QIODevice& out, const TExportPeriod& period,
+                      const TExportProgress& progress = {});
 
-// The same into a file, which appears only complete: a failure leaves an
-// existing file of that name as it was.
-qint64 exportTableCsvFile(TTable& table, const QString& fileName, const TExportPeriod& period);
+// The export was stopped through its progress callback.
+struct EExportStopped {};
+
+// The same into a file, which appears only complete: a failure or a stop
+// leaves an existing file of that name as it was and no new one.
+qint64 exportTableCsvFile(TTable& table, const QString& fileName, const TExportPeriod& period,
+                          const TExportProgress& progress = {});
+
+// One export of a table file on a worker thread, through a table of its own
+// (the rows it holds when the export starts; the window's table goes on
+// growing meanwhile). The signals arrive on the thread that made the job;
+// destroying the job stops the export and waits for the worker.
+class TTableExportJob : public QObject {
+    Q_OBJECT
+public:
+    TTableExportJob(QString table, QString file, TExportPeriod period, QObject* parent = nullptr);
+    ~TTableExportJob() override;
+
+    void start();
+    void stop() { stop_ = true; }
+    bool running() const { return worker_.joinable(); }
+    QString fileName() const { return file_; }
+
+Q_SIGNALS:
+    void progress(qint64 done, qint64 total);
+    // `error` is empty when written or stopped; `rows` written when written.
+    void finished(bool written, qint64 rows, const QString& error);
+
+private:
+    QString table_, file_;
+    TExportPeriod period_;
+    std::thread worker_;
+    std::atomic<bool> stop_{false};
+};
 
 } // namespace qta

@@ -7,10 +7,13 @@
 #include <QDateEdit>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -122,29 +125,75 @@ void TEksportDialog::chooseFile() {
     const QString name =
         QFileDialog::getSaveFileName(this, QStringLiteral("Eksport rejestru do CSV"), file_->text(),
                                      QStringLiteral("Pliki CSV (*.csv);;Wszystkie pliki (*)"));
-    if (!name.isEmpty())
+    if (!name.isEmpty()) {
         file_->setText(name);
+        confirmed_ = name; // the chooser has asked about replacing it
+    }
+}
+
+void TEksportDialog::fail(const QString& text) {
+    error_->setText(text);
+    error_->setAccessibleName(QStringLiteral("Błąd eksportu: ") + text);
+    error_->show();
 }
 
 void TEksportDialog::accept() {
-    const auto fail = [this](const QString& text) {
-        error_->setText(text);
-        error_->setAccessibleName(QStringLiteral("Błąd eksportu: ") + text);
-        error_->show();
-    };
+    if (job_)
+        return; // one export at a time
     const QString name = file_->text().trimmed();
     if (name.isEmpty())
         return fail(QStringLiteral("Podaj nazwę pliku CSV."));
     const TExportPeriod p = period();
     if (const QString problem = p.problem(); !problem.isEmpty())
         return fail(problem + QStringLiteral("; popraw daty."));
-    try {
-        rows_ = exportTableCsvFile(table_, name, p);
-    } catch (const ETable& e) {
-        return fail(e.message());
+    if (QFileInfo::exists(name) && QFileInfo(name) != QFileInfo(confirmed_)) {
+        QMessageBox ask(QMessageBox::Question, windowTitle(),
+                        QStringLiteral("Plik %1 już istnieje. Czy zastąpić go?").arg(name),
+                        QMessageBox::Yes | QMessageBox::No, this);
+        ask.setObjectName(QStringLiteral("ZastapPlik"));
+        ask.button(QMessageBox::Yes)->setText(QStringLiteral("Zastąp"));
+        ask.button(QMessageBox::No)->setText(QStringLiteral("Nie zastępuj"));
+        ask.setDefaultButton(QMessageBox::No);
+        if (ask.exec() != QMessageBox::Yes)
+            return;
     }
     error_->hide();
-    Q_EMIT exported(name, rows_);
+    ok_->setEnabled(false);
+    job_ = new TTableExportJob(table_.fileName(), name, p, this);
+    progress_ = new QProgressDialog(QStringLiteral("Eksport rejestru do pliku %1…").arg(name),
+                                    QStringLiteral("Anuluj"), 0, 100, this);
+    describe(progress_, "EksportPostep", QStringLiteral("Postęp eksportu rejestru"));
+    progress_->setWindowModality(Qt::WindowModal);
+    progress_->setMinimumDuration(300);
+    progress_->setAutoClose(false);
+    progress_->setAutoReset(false);
+    connect(progress_, &QProgressDialog::canceled, job_, &TTableExportJob::stop);
+    connect(job_, &TTableExportJob::progress, progress_, [this](qint64 done, qint64 total) {
+        if (progress_ && total > 0)
+            progress_->setValue(int(done * 100 / total));
+    });
+    connect(job_, &TTableExportJob::finished, this, &TEksportDialog::finished);
+    job_->start();
+}
+
+void TEksportDialog::reject() {
+    if (job_)
+        job_->stop(); // the worker ends at its next report and leaves no file
+    QDialog::reject();
+}
+
+void TEksportDialog::finished(bool written, qint64 rows, const QString& error) {
+    job_->deleteLater();
+    job_ = nullptr;
+    progress_->deleteLater();
+    progress_ = nullptr;
+    ok_->setEnabled(true);
+    if (!written) {
+        fail(error.isEmpty() ? QStringLiteral("Eksport przerwano; pliku nie zapisano.") : error);
+        return;
+    }
+    rows_ = rows;
+    Q_EMIT exported(file_->text().trimmed(), rows_);
     QDialog::accept();
 }
 

@@ -1,6 +1,8 @@
 // "Eksport rejestru do CSV": a period (from and to, each optional; without
 // either the whole log) and a file name. Writing is the core's job
-// (csvexport.h); the dialog only gathers the choice and shows the outcome.
+// (csvexport.h), on a worker thread with a progress dialog whose "Anuluj"
+// stops it; the dialog gathers the choice, asks before replacing a file the
+// chooser has not already asked about, and shows the outcome.
 #pragma once
 
 #include <QDialog>
@@ -9,6 +11,7 @@ class QCheckBox;
 class QDateEdit;
 class QLabel;
 class QLineEdit;
+class QProgressDialog;
 class QPushButton;
 
 namespace qta {
@@ -30,10 +33,16 @@ public:
     QPushButton* okButton() const { return ok_; }
 
     TExportPeriod period() const;
+    // The export running on its worker, or nullptr.
+    class TTableExportJob* job() const {
+        return job_;
+    }
+    QProgressDialog* progressDialog() const { return progress_; }
     // Rows written by the last successful export.
     qint64 rowsWritten() const { return rows_; }
 
     void accept() override;
+    void reject() override;
 
 Q_SIGNALS:
     void exported(const QString& fileName, qint64 rows);
@@ -50,6 +59,11 @@ private:
     QLabel* error_;
     QPushButton* ok_;
     qint64 rows_ = 0;
+    QString confirmed_; // the name the file chooser has already asked about
+    class TTableExportJob* job_ = nullptr;
+    QProgressDialog* progress_ = nullptr;
+    void fail(const QString& text);
+    void finished(bool written, qint64 rows, const QString& error);
 };
 
 } // namespace qta

@@ -38,6 +38,7 @@ void TLineIndex::clear() {
     runs_.clear();
     samples_.clear();
     levels_.assign(1, {});
+    zeroRows_.clear();
 }
 
 void TLineIndex::open(const QString& path, qint64 rows) {
@@ -47,7 +48,8 @@ void TLineIndex::open(const QString& path, qint64 rows) {
 }
 
 size_t TLineIndex::memoryBytes() const {
-    size_t n = samples_.capacity() * sizeof(TWallMs) + runs_.capacity() * sizeof(Run);
+    size_t n = samples_.capacity() * sizeof(TWallMs) + runs_.capacity() * sizeof(Run) +
+               zeroRows_.capacity() * sizeof(qint64);
     for (const auto& l : levels_)
         n += l.capacity() * sizeof(Summary);
     return n;
@@ -84,6 +86,7 @@ void TLineIndex::extendTo(qint64 rows, const std::function<bool(qint64)>& progre
     }
     if (rows_ > from) {
         rebuildUpperLevels(from / F);
+        collectZeroRows(from / F);
         lastRow_ = QByteArray(file_.row(rows_ - 1), file_.recordLength());
     }
 }
@@ -222,6 +225,24 @@ void TLineIndex::scanPiece(Piece& piece, QFile& in, std::vector<char>& buffer) {
             samples_[block] = times[0];
             for (int i = 0; i < count; ++i)
                 addRow(piece.runs, at + b + i, times[i]);
+        }
+    }
+}
+
+void TLineIndex::collectZeroRows(qint64 fromBlock) {
+    zeroRows_.erase(std::lower_bound(zeroRows_.begin(), zeroRows_.end(), fromBlock * F),
+                    zeroRows_.end());
+    const auto& blocks = levels_[0];
+    for (qint64 k = fromBlock; k < qint64(blocks.size()); ++k) {
+        const Summary& s = blocks[size_t(k)];
+        if (std::any_of(s.lo.begin(), s.lo.end(), [](quint16 v) { return v != 0; }))
+            continue;
+        for (qint64 r = k * F, end = std::min(rows_, (k + 1) * F); r < end; ++r) {
+            int k9 = 0;
+            while (k9 < 9 && file_.volts(r, k9) == 0)
+                ++k9;
+            if (k9 == 9)
+                zeroRows_.push_back(r);
         }
     }
 }

@@ -64,10 +64,11 @@ template <class Pred> qint64 TLineIndex::lowerBound(const Run& run, qint64 from,
     return lo;
 }
 
-void TLineIndex::rangeMinMax(qint64 a, qint64 b, const std::array<int, 3>& fields,
-                             std::array<int, 3>& lo, std::array<int, 3>& hi) const {
+template <size_t N>
+void TLineIndex::rangeMinMax(qint64 a, qint64 b, const std::array<int, N>& fields,
+                             std::array<int, N>& lo, std::array<int, N>& hi) const {
     const auto row = [&](qint64 r) {
-        for (size_t p = 0; p < 3; ++p) {
+        for (size_t p = 0; p < N; ++p) {
             const int v = file_.volts(r, fields[p]);
             if (v == kNoVolts)
                 continue;
@@ -76,7 +77,7 @@ void TLineIndex::rangeMinMax(qint64 a, qint64 b, const std::array<int, 3>& field
         }
     };
     const auto block = [&](const Summary& s) {
-        for (size_t p = 0; p < 3; ++p) {
+        for (size_t p = 0; p < N; ++p) {
             lo[p] = std::min<int>(lo[p], s.lo[size_t(fields[p])]);
             hi[p] = std::max<int>(hi[p], s.hi[size_t(fields[p])]);
         }
@@ -367,6 +368,70 @@ qint64 TLineIndex::nearest(TWallMs t, int line) const {
         }
     }
     return best;
+}
+
+} // namespace qta
+
+namespace qta {
+
+TVoltExtremes TLineIndex::extremes(TWallMs t0, TWallMs t1) const {
+    TVoltExtremes x;
+    std::array<int, 9> fields{}, lo{}, hi{};
+    for (int k = 0; k < 9; ++k)
+        fields[size_t(k)] = k;
+    lo.fill(65535);
+    hi.fill(0);
+    const auto isZeros = [this](qint64 r) {
+        for (int k = 0; k < 9; ++k)
+            if (file_.volts(r, k) != 0)
+                return false;
+        return true;
+    };
+    for (const TRowSpan& span : spansIn(t0, t1)) {
+        x.rows += span.end - span.begin;
+        // The summaries of a block that holds a row of zeros would bring its
+        // zeros in: such a block is read row by row, the rest by summaries.
+        qint64 at = span.begin;
+        auto z = std::lower_bound(zeroRows_.begin(), zeroRows_.end(), span.begin);
+        for (; z != zeroRows_.end() && *z < span.end;) {
+            const qint64 blockBegin = std::max(at, *z / F * F);
+            const qint64 blockEnd = std::min(span.end, (*z / F + 1) * F);
+            rangeMinMax(at, blockBegin, fields, lo, hi);
+            for (qint64 r = blockBegin; r < blockEnd; ++r) {
+                if (isZeros(r)) {
+                    --x.rows;
+                    continue;
+                }
+                for (size_t k = 0; k < 9; ++k) {
+                    const int v = file_.volts(r, int(k));
+                    if (v == kNoVolts)
+                        continue;
+                    lo[k] = std::min(lo[k], v);
+                    hi[k] = std::max(hi[k], v);
+                }
+            }
+            at = blockEnd;
+            z = std::lower_bound(z, zeroRows_.end(), at);
+        }
+        rangeMinMax(at, span.end, fields, lo, hi);
+    }
+    if (x.rows > 0) {
+        x.lo = lo;
+        x.hi = hi;
+    }
+    return x;
+}
+
+bool TLineIndex::timeRange(TWallMs& first, TWallMs& last) const {
+    bool any = false;
+    for (const Run& run : runs_) {
+        if (!run.valid)
+            continue;
+        first = any ? std::min(first, run.tmin) : run.tmin;
+        last = any ? std::max(last, run.tmax) : run.tmax;
+        any = true;
+    }
+    return any;
 }
 
 } // namespace qta

@@ -45,6 +45,14 @@ struct TRowSpan {
     qint64 begin, end;
 };
 
+// The lowest and highest of each voltage over some rows (see
+// TLineIndex::extremes).
+struct TVoltExtremes {
+    qint64 rows = 0; // rows looked at; lo and hi hold nothing when 0
+    std::array<int, 9> lo{};
+    std::array<int, 9> hi{};
+};
+
 // The chart's pixel columns: time t falls into column
 // floor((t - t0) / (t1 - t0) * width + phase); columns 0 .. width-1 are drawn.
 struct TColumns {
@@ -113,6 +121,14 @@ public:
     // The row whose time is nearest to t (-1 when there is none); with line
     // 1..3 only rows holding at least one voltage of that line count.
     qint64 nearest(TWallMs t, int line = 0) const;
+    // The lowest and highest of N1L1 .. N3L3 (0..8) over the rows whose time
+    // lies in [t0, t1], from the block summaries and a few rows at the edges.
+    // Rows of nine zeros (the program's start and end marks: nothing was
+    // measured) and fields without a number are left out; a voltage with no
+    // number in any row keeps its lowest above its highest.
+    TVoltExtremes extremes(TWallMs t0, TWallMs t1) const;
+    // The earliest and latest readable time; false when no row has one.
+    bool timeRange(TWallMs& first, TWallMs& last) const;
 
 private:
     struct Run {
@@ -136,6 +152,9 @@ private:
     // Runs of the rows that follow, joined on to `runs`.
     static void addRuns(std::vector<Run>& runs, const std::vector<Run>& next);
     void rebuildUpperLevels(qint64 fromBlock);
+    // Finds the rows of nine zeros from lowest block `fromBlock` on (only
+    // blocks whose nine lowest values are all 0 can hold one).
+    void collectZeroRows(qint64 fromBlock);
     // Room for n elements, and some more for the rows to come, so that a
     // large vector is not copied for a few more.
     template <class T> static void reserveFor(std::vector<T>& v, size_t n) {
@@ -145,8 +164,9 @@ private:
     // First row of [run.begin, run.end) whose time satisfies `pred` (monotone:
     // false then true); run.end when none.
     template <class Pred> qint64 lowerBound(const Run& run, qint64 from, Pred pred) const;
-    void rangeMinMax(qint64 a, qint64 b, const std::array<int, 3>& fields, std::array<int, 3>& lo,
-                     std::array<int, 3>& hi) const;
+    template <size_t N>
+    void rangeMinMax(qint64 a, qint64 b, const std::array<int, N>& fields, std::array<int, N>& lo,
+                     std::array<int, N>& hi) const;
     // Rows and blocks holding a value of any field in the bit set `fields`
     // (bit k: voltage k).
     bool holds(qint64 row, unsigned fields) const;
@@ -163,6 +183,7 @@ private:
     std::vector<Run> runs_;
     std::vector<TWallMs> samples_;             // time of every kFanout-th row
     std::vector<std::vector<Summary>> levels_; // levels_[0]: per kFanout rows
+    std::vector<qint64> zeroRows_;             // rows of nine zeros, in order
     int threads_ = 0;
     qint64 pieceRows_ = 0;
     bool rowByRow_ = false;

@@ -273,6 +273,7 @@ bool TLineIndexFile::load(TLineIndex& index, const QString& path, QString* why) 
         return refuse(QStringLiteral("zawartość jest niespójna"));
     index.rows_ = rows;
     index.rebuildUpperLevels(0);
+    index.collectZeroRows(0);
     if (rows > 0)
         index.lastRow_ = QByteArray(table.row(rows - 1), table.recordLength());
     return true;

@@ -139,6 +139,9 @@ public:
 
     // Names of the serial ports present, sorted as text ignoring case.
     static void EnumComPorts(QStringList& ports);
+    // The port the settings file names (section ComPort, key Port), empty
+    // when it names none or cannot be read.
+    static QString savedPort(const QString& path);
     // Replaces the system's port list (tests, start window); the names it gives
     // are sorted like the system's. nullptr restores the system's list.
     static void setPortListProvider(std::function<QStringList()> provider);

@@ -225,6 +225,18 @@ void TComPort::LoadSettings(TStoreType, const QString& path) {
     }
 }
 
+QString TComPort::savedPort(const QString& path) {
+    QFile file(settingsFilePath(path));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray data = file.readAll();
+    CSimpleIniA ini;
+    ini.SetUnicode(true);
+    if (ini.LoadData(data.constData(), static_cast<std::size_t>(data.size())) < 0)
+        return {};
+    return QString::fromUtf8(ini.GetValue(kSection, "Port", "")).trimmed();
+}
+
 void TComPort::StoreSettings(TStoreType, const QString& path) {
     const QString fileName = settingsFilePath(path);
 

@@ -1,10 +1,12 @@
 #include "link/controller.h"
 
 #include "link/eventrecord.h"
+#include "settings/controllerfile.h"
 #include "tables/table.h"
 
 #include <QDateTime>
 #include <QLocale>
+#include <algorithm>
 
 namespace qta {
 
@@ -55,6 +57,8 @@ TQTA504Core::TQTA504Core(TMainView* view, QObject* parent) : QObject(parent), vi
 TQTA504Core::~TQTA504Core() = default;
 
 QString TQTA504Core::settingsPath() { return rejestrPath(QStringLiteral("ustawienia.ini")); }
+
+QString TQTA504Core::controllerFilePath() { return rejestrPath(kControllerFileName); }
 
 // ---------------------------------------------------------------- tables
 
@@ -306,6 +310,10 @@ void TQTA504Core::decodeConfig() {
     Konfig.Linia[3].Zrzut = (shed & 0x01) != 0;
     Konfig.Czas_Zrzutu = Rx.word(32);
     Flaga_Kom.Konfig = true;
+    // A configuration read again on its own (after an editor closed) keeps
+    // the file up to date; within a full read the customisation completes it.
+    if (!readOpen_ && Flaga_Kom.Id && Flaga_Kom.Ustawienia)
+        storeController();
 }
 
 void TQTA504Core::decodeCustom() {
@@ -321,6 +329,10 @@ void TQTA504Core::decodeCustom() {
     Konfig.Podsw_Jasnosc = Rx.payload(7);
     Konfig.PIN_Numer = Rx.word(8);
     Flaga_Kom.Ustawienia = true;
+    if (Flaga_Kom.Id && Flaga_Kom.Konfig) {
+        readOpen_ = false;
+        storeController();
+    }
 }
 
 void TQTA504Core::decodeIdentifier() {
@@ -329,6 +341,19 @@ void TQTA504Core::decodeIdentifier() {
         Konfig.Id.append(QChar(ushort(Rx.payload(i))));
     Konfig.QTA_Last_Rekord = Rx.word(6);
     Flaga_Kom.Id = true;
+    readOpen_ = true;
+}
+
+void TQTA504Core::storeController() {
+    // Without its tables the program has no data folder to describe.
+    if (!rejestr_ || !rejestr_->Active())
+        return;
+    try {
+        writeControllerFile(controllerFilePath(), Konfig, Konfig.Id);
+        controllerFileFailReported_ = false;
+    } catch (const std::exception& e) {
+        reportTableFailure(controllerFileFailReported_, QString::fromUtf8(e.what()));
+    }
 }
 
 void TQTA504Core::decodeNewest() {
@@ -525,6 +550,18 @@ void TQTA504Core::Timer2Timer() {
 
 void TQTA504Core::Timer3Timer() { Tykacz = !Tykacz; }
 
+void TQTA504Core::requestReread(int what) {
+    if (what != 1 && what != 2)
+        return;
+    if (Czytaj_Parametry == 0)
+        Czytaj_Parametry = what;
+    else if (Czytaj_Parametry != what &&
+             std::find(rereads_.begin(), rereads_.end(), what) == rereads_.end())
+        rereads_.push_back(what);
+    Timer4.setInterval(1000);
+    Timer4.start(); // a second after the last close
+}
+
 void TQTA504Core::Timer4Timer() {
     if (Czytaj_Parametry == 1)
         RS_ReceiveParam();
@@ -532,6 +569,13 @@ void TQTA504Core::Timer4Timer() {
         RS_ReceiveDostosuj();
     Czytaj_Parametry = 0;
     Timer4.stop();
+    if (!rereads_.empty()) {
+        // The next one after the reply had time to come, not on top of the request.
+        Czytaj_Parametry = rereads_.front();
+        rereads_.erase(rereads_.begin());
+        Timer4.setInterval(kRereadGapMs);
+        Timer4.start();
+    }
 }
 
 void TQTA504Core::Polaczenie_PolaczClick() {

@@ -69,7 +69,12 @@ public:
     bool UART_Connect = false;
     bool Port = false; // watchdog phase: true = it (re)opened the port and waits
     bool Tykacz = false;
+    // The settings read next by Timer4 (1 configuration, 2 customisation), 0
+    // when none; further ones wait in order behind it.
     int Czytaj_Parametry = 0;
+    // Asks for `what` (1 or 2) to be read again a second from now; every
+    // read asked for is served, one per tick, in the order asked.
+    void requestReread(int what);
 
     TLinia1& linia(int n) { return n == 1 ? Linia_1 : n == 2 ? Linia_2 : Linia_3; }
     const TLinia1& linia(int n) const { return n == 1 ? Linia_1 : n == 2 ? Linia_2 : Linia_3; }
@@ -122,6 +127,8 @@ public:
     // Index of the record the download waits for, -1 when none.
     int requestedRecord() const { return requested_; }
 
+    // Between two re-reads served by Timer4.
+    static constexpr int kRereadGapMs = 300;
     // Lost-reply retry of the download (2 s, up to 3 times).
     static constexpr int kRecordReplyTimeoutMs = 2000;
     static constexpr int kRecordRetries = 3;
@@ -145,6 +152,10 @@ public:
 
     // Settings file path (rejestr/ustawienia.ini under the working directory).
     static QString settingsPath();
+    // What the data folder knows of its controller (rejestr/sterownik.ini):
+    // rewritten after every complete read of identifier, configuration and
+    // customisation while the tables are open.
+    static QString controllerFilePath();
 
 Q_SIGNALS:
     // A frame has been handled (tests and views follow the link with it).
@@ -171,6 +182,9 @@ private:
     // INDEKS of the last row of the event log, or -1 when there is none.
     int lastStoredIndex() const;
     void reportTableFailure(bool& reported, const QString& message);
+    // Writes sterownik.ini once identifier, configuration and customisation
+    // are all known from this read.
+    void storeController();
 
     TMainView* view_;
     std::unique_ptr<TTable> rejestr_;
@@ -180,7 +194,13 @@ private:
     bool linkLost_ = false; // the watchdog has dropped the link since it was last read
     bool liniaFailReported_ = false;
     bool rejestrFailReported_ = false;
+    bool controllerFileFailReported_ = false;
+    // An identifier reply opens a read that the customisation reply completes
+    // (start window, re-read after a lost link); a configuration in between
+    // is part of it, not a read of its own.
+    bool readOpen_ = false;
     int requested_ = -1;
+    std::vector<int> rereads_; // pending re-reads after Czytaj_Parametry
     int retries_ = 0;
 };
 

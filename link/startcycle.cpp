@@ -13,9 +13,22 @@ TStartCycle::TStartCycle(TQTA504Core& main, TStartView* view, QObject* parent)
     connect(&Timer, &QTimer::timeout, this, &TStartCycle::TimerTimer);
 }
 
+namespace {
+const QString kSearching = QStringLiteral("Szukam sterownika");
+}
+
 void TStartCycle::FormCreate() {
     TComPort::EnumComPorts(ComComboBox);
     TComPort& port = main_.ComPort;
+    portNamed_ = !TComPort::savedPort(TQTA504Core::settingsPath()).isEmpty();
+    if (!portNamed_) {
+        // No port saved (a first start): the scan names the first one it tries.
+        port.LoadSettings(stIniFile, TQTA504Core::settingsPath()); // line settings only
+        view_->setStatusText(kSearching);
+        Etap = 0;
+        Timer.start();
+        return;
+    }
     bool refused = false;
     try {
         port.LoadSettings(stIniFile, TQTA504Core::settingsPath());
@@ -82,6 +95,7 @@ void TStartCycle::stageScan() {
     bool refused = false;
     if (Indeks >= 0 && Indeks < Ile) {
         COM_String = ComComboBox.at(Indeks);
+        portNamed_ = true;
         const TPortInfo info = portInfo(COM_String);
         view_->setStatusText(QStringLiteral("Sprawdzam port ") + portLabel(info));
         try {
@@ -105,6 +119,8 @@ void TStartCycle::stageScan() {
         ++Indeks;
         if (refused)
             view_->setStatusText(QStringLiteral("Brak uprawnień do portu ") + COM_String);
+        else if (!portNamed_)
+            view_->setStatusText(kSearching);
         else
             view_->setStatusText(QStringLiteral("Port ") + port.Port() +
                                  QStringLiteral(" niedostępny"));

@@ -53,6 +53,9 @@ private:
     TQTA504Core& main_;
     TStartView* view_;
     bool accessReported_ = false;
+    // A port has a name to speak of: the settings named one, or the scan has
+    // reached one. Until then the window says nothing about any port.
+    bool portNamed_ = false;
 };
 
 } // namespace qta

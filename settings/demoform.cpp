@@ -51,8 +51,7 @@ TDemoForm::TDemoForm(TQTA504Core& core, QWidget* parent) : QWidget(parent), core
     build();
     Timer.setObjectName(QStringLiteral("Timer"));
     connect(&Timer, &QTimer::timeout, this, &TDemoForm::TimerTimer);
-    DemoOFF->setChecked(true);
-    DemoOFFClick();
+    DemoOFF->setChecked(true); // runs DemoOFFClick through the change of state
 }
 
 TDemoForm::~TDemoForm() = default;
@@ -133,9 +132,17 @@ void TDemoForm::build() {
     tag(DemoAktywne, QStringLiteral("DemoAktywne"),
         QStringLiteral("Tryb demo włączony: napięcia zmieniają się i są wysyłane"));
     DemoAktywne->setGeometry(12, 46, 110, 20);
-    // Clicks only: the window's own selection at opening runs the handler itself.
-    connect(DemoOFF, &QRadioButton::clicked, this, &TDemoForm::DemoOFFClick);
-    connect(DemoAktywne, &QRadioButton::clicked, this, &TDemoForm::DemoAktywneClick);
+    // On the change of state, however it comes (a click, the keyboard, an
+    // assistive tool's toggle), so that the mode shown is the mode acted on.
+    // The window's own selection at opening runs the handler itself.
+    connect(DemoOFF, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            DemoOFFClick();
+    });
+    connect(DemoAktywne, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            DemoAktywneClick();
+    });
 
     Symetria = new QCheckBox(QStringLiteral("Symetria"), this);
     tag(Symetria, QStringLiteral("Symetria"),

@@ -166,6 +166,41 @@ const std::vector<TFieldDesc>& customFields() {
     return f;
 }
 
+QStringList listItems(const QString& component) {
+    if (component == u"TypAparatu")
+        return {QStringLiteral("Styczniki"), QStringLiteral("Rozłączniki")};
+    if (component == u"WyborTrybu")
+        return {QStringLiteral("Brak"),
+                QStringLiteral("Linie N1 + N2 + N3"),
+                QStringLiteral("Linie N1 + N2 + G"),
+                QStringLiteral("Linie N1 + N2"),
+                QStringLiteral("Linie N1 + G"),
+                QStringLiteral("Linie N1 + N3 + Łącznik"),
+                QStringLiteral("Tylko linia N1"),
+                QStringLiteral("Tylko linia N2"),
+                QStringLiteral("Tylko linia N3")};
+    if (component == u"Linia_Glowna")
+        return {QStringLiteral("Brak"), QStringLiteral("Linia N1"), QStringLiteral("Linia N2"),
+                QStringLiteral("Linia N3")};
+    return {};
+}
+
+QString choiceText(const TFieldDesc& f, int v) {
+    if (f.kind != TFieldDesc::Choice)
+        return {};
+    if (f.component == u"WyborTrybu") {
+        const int item = programItem(v);
+        return item < 0 ? QString() : listItems(f.component).value(item);
+    }
+    const QStringList items = listItems(f.component);
+    if (!items.isEmpty())
+        return v >= 0 && v < items.size() ? items[v] : QString();
+    // A marker pair.
+    if (v == 0 || v == 1)
+        return v ? QStringLiteral("włączony") : QStringLiteral("wyłączony");
+    return {};
+}
+
 const TFieldDesc* findField(const std::vector<TFieldDesc>& fields, const QString& component) {
     for (const TFieldDesc& f : fields)
         if (f.component == component)

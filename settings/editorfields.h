@@ -9,6 +9,7 @@
 #include "settings/entryrule.h"
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <vector>
 
@@ -37,6 +38,14 @@ const std::vector<TFieldDesc>& configFields();
 // The customisation editor: Kontrola_Edit, Podsw_Czas_Edit, Podsw_Jasn_Edit,
 // Buczek_Czas and the four markers.
 const std::vector<TFieldDesc>& customFields();
+
+// The items of the editors' list `component` ("TypAparatu", "WyborTrybu",
+// "Linia_Glowna") in their order; empty for any other component.
+QStringList listItems(const QString& component);
+// What the editors show for value `v` of a Choice field: the list's item
+// ("Rozłączniki", "Linie N1 + N2 + N3", "Linia N1") or the marker's state
+// ("włączony", "wyłączony"); empty for a value the list does not offer.
+QString choiceText(const TFieldDesc& f, int v);
 
 // The field of `component` in `fields`, or nullptr.
 const TFieldDesc* findField(const std::vector<TFieldDesc>& fields, const QString& component);

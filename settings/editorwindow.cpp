@@ -103,8 +103,7 @@ void TEditorWindow::closeEvent(QCloseEvent* event) {
     closed_ = true;
     // A second later the main window asks the controller what it now holds.
     if (rereadCode_ != 0) {
-        core_.Czytaj_Parametry = rereadCode_;
-        core_.Timer4.start();
+        core_.requestReread(rereadCode_);
     }
 }
 

@@ -9,11 +9,6 @@
 namespace qta {
 
 namespace {
-const std::array<const char*, 9> kProgramTexts = {
-    "Brak",           "Linie N1 + N2 + N3", "Linie N1 + N2 + G",
-    "Linie N1 + N2",  "Linie N1 + G",       "Linie N1 + N3 + Łącznik",
-    "Tylko linia N1", "Tylko linia N2",     "Tylko linia N3"};
-
 void tag(QWidget* w, const QString& name, const QString& spoken) {
     w->setObjectName(name);
     w->setAccessibleDescription(name);
@@ -109,7 +104,7 @@ void TKonfig_1::buildTimes(QWidget* p) {
 void TKonfig_1::buildApparatus(QWidget* p) {
     TypAparatu = new QComboBox(p);
     tag(TypAparatu, QStringLiteral("TypAparatu"), QStringLiteral("Typ aparatów łączeniowych"));
-    TypAparatu->addItems({QStringLiteral("Styczniki"), QStringLiteral("Rozłączniki")});
+    TypAparatu->addItems(listItems(QStringLiteral("TypAparatu")));
     TypAparatu->setGeometry(art::kListRect);
     connect(TypAparatu, &QComboBox::activated, this, &TKonfig_1::TypAparatuChange);
     const QRect at(QPoint(0, art::kApparatusTop), art::kApparatusArt);
@@ -131,23 +126,22 @@ void TKonfig_1::buildApparatus(QWidget* p) {
 void TKonfig_1::buildMode(QWidget* p) {
     WyborTrybu = new QComboBox(p);
     tag(WyborTrybu, QStringLiteral("WyborTrybu"), QStringLiteral("Program pracy sterownika"));
-    for (const char* t : kProgramTexts)
-        WyborTrybu->addItem(QString::fromUtf8(t));
+    const QStringList programs = listItems(QStringLiteral("WyborTrybu"));
+    WyborTrybu->addItems(programs);
     WyborTrybu->setGeometry(art::kListRect);
     connect(WyborTrybu, &QComboBox::activated, this, &TKonfig_1::WyborTrybuChange);
     for (int i = 1; i < 9; ++i)
-        Tryb[size_t(i)] = picture(
-            p, QStringLiteral("Tryb_%1").arg(kProgramItems[i]),
-            QStringLiteral("tryb_%1.svg").arg(kProgramItems[i]), art::kProgramPicture,
-            QStringLiteral("Schemat programu ") + QString::fromUtf8(kProgramTexts[size_t(i)]));
+        Tryb[size_t(i)] =
+            picture(p, QStringLiteral("Tryb_%1").arg(kProgramItems[i]),
+                    QStringLiteral("tryb_%1.svg").arg(kProgramItems[i]), art::kProgramPicture,
+                    QStringLiteral("Schemat programu ") + programs[i]);
 
     auto* caption = new QLabel(QStringLiteral("Linia główna:"), p);
     caption->setGeometry(art::kMainLineCaption);
     Linia_Glowna = new QComboBox(p);
     tag(Linia_Glowna, QStringLiteral("Linia_Glowna"),
         QStringLiteral("Linia główna (priorytetowa)"));
-    Linia_Glowna->addItems({QStringLiteral("Brak"), QStringLiteral("Linia N1"),
-                            QStringLiteral("Linia N2"), QStringLiteral("Linia N3")});
+    Linia_Glowna->addItems(listItems(QStringLiteral("Linia_Glowna")));
     Linia_Glowna->setGeometry(art::kMainLineList);
     caption->setBuddy(Linia_Glowna);
     connect(Linia_Glowna, &QComboBox::activated, this, &TKonfig_1::Linia_GlownaChange);

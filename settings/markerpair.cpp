@@ -2,14 +2,50 @@
 
 #include "artwork/artwork.h"
 
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMouseEvent>
 
 namespace qta {
 
+namespace {
+// What an assistive tool sees of a pair: a check box, checked while the
+// setting is on, whose toggle (and press) action turns it over like a click.
+class TMarkerPairAccessible : public QAccessibleWidget {
+public:
+    explicit TMarkerPairAccessible(TMarkerPair* pair)
+        : QAccessibleWidget(pair, QAccessible::CheckBox) {}
+    QAccessible::State state() const override {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.checkable = true;
+        s.checked = pair()->isOn();
+        return s;
+    }
+    QStringList actionNames() const override { return {toggleAction(), pressAction()}; }
+    void doAction(const QString& name) override {
+        if (name == toggleAction() || name == pressAction())
+            pair()->click();
+    }
+
+private:
+    TMarkerPair* pair() const { return static_cast<TMarkerPair*>(widget()); }
+};
+
+QAccessibleInterface* markerPairFactory(const QString& className, QObject* object) {
+    if (className == QLatin1String("qta::TMarkerPair") && object && object->isWidgetType())
+        return new TMarkerPairAccessible(static_cast<TMarkerPair*>(object));
+    return nullptr;
+}
+} // namespace
+
 TMarkerPair::TMarkerPair(const QString& onName, const QString& offName, const QString& spoken,
                          std::function<bool()> get, std::function<void(bool)> set, QWidget* parent)
     : QWidget(parent), spoken_(spoken), get_(std::move(get)), set_(std::move(set)) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(markerPairFactory);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setFixedSize(kSide, kSide);
     setFocusPolicy(Qt::StrongFocus);
     setCursor(Qt::PointingHandCursor);
@@ -62,6 +98,10 @@ void TMarkerPair::setMarked(bool differs) {
 void TMarkerPair::click() {
     set_(!get_());
     refresh();
+    QAccessible::State changed;
+    changed.checked = true;
+    QAccessibleStateChangeEvent event(this, changed);
+    QAccessible::updateAccessibility(&event);
     Q_EMIT toggled(get_());
 }
 

@@ -4,10 +4,13 @@
 #include "settings/markerpair.h"
 #include "settings/pinentry.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRegularExpressionValidator>
 #include <QSignalBlocker>
+
+#include <algorithm>
 
 namespace qta {
 
@@ -65,14 +68,41 @@ TZabezpieczenia::TZabezpieczenia(TQTA504Core& core, QWidget* parent)
         this);
     ZmianaPIN->move(170, 77);
 
-    makeText(kStaryName + u':', QStringLiteral("Label4"), {18, 106, 102, 18});
-    makeText(kNowyName + u':', QStringLiteral("Label5"), {18, 138, 102, 18});
-    makeText(kPowtorzName + u':', QStringLiteral("Label6"), {18, 170, 102, 18});
+    // The three rows: label, box, verdict. The columns follow the texts in
+    // the font the window has, so that no label runs into its box and no
+    // verdict past the window's edge, whatever font the desktop gives.
+    QLabel* labels[3] = {makeText(kStaryName + u':', QStringLiteral("Label4"), {}),
+                         makeText(kNowyName + u':', QStringLiteral("Label5"), {}),
+                         makeText(kPowtorzName + u':', QStringLiteral("Label6"), {})};
     StaryPIN_Edit = makeBox(QStringLiteral("StaryPIN_Edit"), kStaryName, 104);
     NowyPIN_Edit = makeBox(QStringLiteral("NowyPIN_Edit"), kNowyName, 136);
     PowtorzPIN_Edit = makeBox(QStringLiteral("PowtorzPIN_Edit"), kPowtorzName, 168);
-    StaryPIN_Label = makeText(QString(), QStringLiteral("StaryPIN_Label"), {163, 106, 115, 18});
-    PowtorzPIN_Label = makeText(QString(), QStringLiteral("PowtorzPIN_Label"), {163, 170, 115, 18});
+    StaryPIN_Label = makeText(QString(), QStringLiteral("StaryPIN_Label"), {});
+    PowtorzPIN_Label = makeText(QString(), QStringLiteral("PowtorzPIN_Label"), {});
+    const QFontMetrics fm(labels[0]->font());
+    int labelWidth = 0;
+    for (QLabel* l : labels)
+        labelWidth = std::max(labelWidth, fm.horizontalAdvance(l->text()));
+    int verdictWidth = 0;
+    for (const QString& t :
+         {TPinEntry::kPinPoprawny, TPinEntry::kNowyPoprawny, TPinEntry::kNowyNiezgodny})
+        verdictWidth = std::max(verdictWidth, fm.horizontalAdvance(t));
+    const int boxX = std::max(119, 18 + labelWidth + 8);
+    const int verdictX = boxX + 40 + 6;
+    const int width = std::max(kClient.width(), verdictX + verdictWidth + 10);
+    const int rows[3] = {104, 136, 168};
+    for (int i = 0; i < 3; ++i) {
+        labels[i]->setGeometry(18, rows[i] + 2, boxX - 18 - 4, 18);
+        (i == 0 ? StaryPIN_Edit : i == 1 ? NowyPIN_Edit : PowtorzPIN_Edit)->move(boxX, rows[i]);
+    }
+    StaryPIN_Label->setGeometry(verdictX, rows[0] + 2, width - verdictX - 4, 18);
+    PowtorzPIN_Label->setGeometry(verdictX, rows[2] + 2, width - verdictX - 4, 18);
+    if (width != kClient.width()) {
+        const QSize client(width, kClient.height());
+        setFixedSize(client);
+        background->setPixmap(artworkPixmap(QStringLiteral("pin_sections.svg"), client));
+        background->setGeometry(QRect(QPoint(0, 0), client));
+    }
     connect(StaryPIN_Edit, &QLineEdit::textChanged, this, [this](const QString& t) {
         entry_.staryChanged(t);
         sync();
@@ -90,9 +120,10 @@ TZabezpieczenia::TZabezpieczenia(TQTA504Core& core, QWidget* parent)
     Button1->setAccessibleName(QStringLiteral("OK: wyślij ustawienia PIN do sterownika"));
     disconnect(Button1, &QPushButton::clicked, this, nullptr);
     connect(Button1, &QPushButton::clicked, this, &TZabezpieczenia::Button1Click);
-    Button1->setGeometry(56, 208, 78, 28);
+    const int buttonsX = (width - 280) / 2;
+    Button1->setGeometry(buttonsX + 56, 208, 78, 28);
     Button2 = addCancelButton(QStringLiteral("Button2"), this);
-    Button2->setGeometry(146, 208, 78, 28);
+    Button2->setGeometry(buttonsX + 146, 208, 78, 28);
     sync();
 }
 

@@ -3,14 +3,16 @@
 // voltages coming back in the status frames and shown by the mimic window.
 #include "app/mainwindow.h"
 #include "app/wiring.h"
-#include "settings/demoform.h"
 #include "mimic/mimicwindow.h"
 #include "recordingview.h"
+#include "settings/demoform.h"
 #include "settings/markerpair.h"
+#include "settings/pinentry.h"
 #include "settings/zabezpieczenia.h"
 #include "settings/zegar.h"
 #include "simprocess.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
@@ -166,6 +168,40 @@ private Q_SLOTS:
 
     // Without the change the present PIN goes out with the switch, link flag or not;
     // what cannot go out leaves the window open with the reason shown.
+    // The three PIN rows with a Debian desktop's font at 9 and 10 points: no
+    // label reaches its box, no verdict runs past the window.
+    void pinRowsDoNotTouch_data() {
+        QTest::addColumn<int>("points");
+        QTest::newRow("9 pt") << 9;
+        QTest::newRow("10 pt") << 10;
+    }
+    void pinRowsDoNotTouch() {
+        QFETCH(int, points);
+        const QFont before = QApplication::font();
+        QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), points));
+        Link l;
+        TZabezpieczenia z(l.core);
+        QApplication::setFont(before);
+        const char* rows[3][2] = {
+            {"Label4", "StaryPIN_Edit"}, {"Label5", "NowyPIN_Edit"}, {"Label6", "PowtorzPIN_Edit"}};
+        for (const auto& row : rows) {
+            auto* label = z.findChild<QLabel*>(QLatin1String(row[0]));
+            auto* box = z.findChild<QLineEdit*>(QLatin1String(row[1]));
+            QVERIFY(label && box);
+            const int textEnd = label->x() + label->fontMetrics().horizontalAdvance(label->text());
+            QVERIFY2(textEnd + 3 <= box->x(), qPrintable(QStringLiteral("%1 ends at %2, box at %3")
+                                                             .arg(label->text())
+                                                             .arg(textEnd)
+                                                             .arg(box->x())));
+        }
+        for (const QString& verdict : {TPinEntry::kPinPoprawny, TPinEntry::kNowyNiezgodny}) {
+            QVERIFY(z.PowtorzPIN_Label->x() >= z.PowtorzPIN_Edit->geometry().right() + 3);
+            QVERIFY(z.PowtorzPIN_Label->x() +
+                        z.PowtorzPIN_Label->fontMetrics().horizontalAdvance(verdict) <=
+                    z.width());
+        }
+    }
+
     void pinOkWithoutChangeAndFailures() {
         Link l;
         QVERIFY(l.ready());
@@ -254,6 +290,22 @@ private Q_SLOTS:
         d->DemoOFF->click();
         QVERIFY(!d->Timer.isActive());
         QVERIFY(l.sim->waitLog(QStringLiteral("rx 100 0") + nine230 + QStringLiteral(" 0 0"), 2));
+
+        // An assistive tool's "Toggle" acts as a click: the mode shown is the mode acted on.
+        const auto toggle = [](QWidget* w) {
+            QAccessibleInterface* i = QAccessible::queryAccessibleInterface(w);
+            QVERIFY(i && i->actionInterface());
+            QVERIFY(i->actionInterface()->actionNames().contains(
+                QAccessibleActionInterface::toggleAction()));
+            i->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        };
+        toggle(d->DemoAktywne);
+        QVERIFY(d->DemoAktywne->isChecked());
+        QVERIFY(d->Timer.isActive());
+        toggle(d->DemoOFF);
+        QVERIFY(d->DemoOFF->isChecked());
+        QVERIFY(!d->Timer.isActive());
+        QVERIFY(l.sim->waitLog(QStringLiteral("rx 100 0") + nine230 + QStringLiteral(" 0 0"), 3));
 
         // Link down: the step still moves the fields but nothing goes out; closing sends nothing.
         l.core.Flaga_Kom.OK = false;

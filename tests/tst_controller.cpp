@@ -1,8 +1,9 @@
 // Reply interpretation on real tables: every reply code, the status row, the
 // fault texts, program changes, and a failing table reported once.
-#include "tables/table.h"
 #include "link/controller.h"
 #include "recordingview.h"
+#include "settings/controllerfile.h"
+#include "tables/table.h"
 #include "testbytes.h"
 
 #include <QDir>
@@ -227,6 +228,65 @@ private Q_SLOTS:
         core->Linia()->Close();
         deliver(status({233}, 0, 0, 0, 0x10, 0, 0));
         QCOMPARE(view->errors.size(), 2);
+    }
+
+    void controllerFileFollowsCompleteReads() {
+        const QString path = TQTA504Core::controllerFilePath();
+        const auto config = [](int umin1, int prog) {
+            QByteArray p;
+            for (int v : {umin1, 260, 5, 181, 261, 6, 182, 262, 7, 10, 20, 30, 25, 15, 12})
+                p += bytes({v >> 8, v & 0xFF});
+            return buildFrame(RxConfig, p + bytes({0x80 | (prog << 3) | 2, 0x10, 0, 0}));
+        };
+        const QByteArray custom = buildFrame(RxCustom, bytes({0xA8, 0, 30, 0, 4, 0, 60, 45, 0, 0}));
+        const QByteArray id = buildFrame(RxIdentifier, bytes({'Q', 'T', 'A', '1', 'v', '2', 0, 9}));
+        // A read as the start window makes it: identifier, configuration,
+        // customisation; the file appears only once all three are in.
+        deliver(id);
+        deliver(config(180, 1));
+        QVERIFY(!QFile::exists(path));
+        deliver(custom);
+        TSettingsFile f = readSettingsFile(path);
+        QCOMPARE(f.controllerId, QStringLiteral("QTA1v2"));
+        QVERIFY(f.hasConfig && f.hasCustom);
+        QVERIFY(f.missing.isEmpty() && f.unknown.isEmpty());
+        QCOMPARE(f.konf.Linia[1].Umin, 180);
+        QCOMPARE(f.konf.Uzbrajanie, 2.5);
+        QCOMPARE(f.konf.Rozbrajanie, 1.5);
+        QCOMPARE(f.konf.Przerwa, 1.2);
+        QCOMPARE(f.konf.Progr, 1);
+        QVERIFY(f.konf.Aparat && f.konf.Linia[1].Zrzut && !f.konf.Linia[2].Zrzut);
+        QVERIFY(f.konf.Kontrola_On && f.konf.Buczek_On && f.konf.Rejestr_On && !f.konf.Podsw_On);
+        QCOMPARE(f.konf.Kontrola_Opozn, 30);
+        QCOMPARE(f.konf.Buczek_Czas, 4);
+        QCOMPARE(f.konf.Podsw_Jasnosc, 45);
+        // The configuration read back after an editor closed: rewritten.
+        deliver(config(190, 3));
+        f = readSettingsFile(path);
+        QCOMPARE(f.konf.Linia[1].Umin, 190);
+        QCOMPARE(f.konf.Progr, 3);
+        QCOMPARE(f.konf.Kontrola_Opozn, 30);
+        // A new read (after a lost link) half done: the file keeps the last
+        // complete one rather than a mix of two controllers.
+        deliver(buildFrame(RxIdentifier, bytes({'Q', 'T', 'A', '9', 'v', '9', 0, 9})));
+        deliver(config(200, 10));
+        f = readSettingsFile(path);
+        QCOMPARE(f.controllerId, QStringLiteral("QTA1v2"));
+        QCOMPARE(f.konf.Linia[1].Umin, 190);
+        deliver(custom);
+        f = readSettingsFile(path);
+        QCOMPARE(f.controllerId, QStringLiteral("QTA9v9"));
+        QCOMPARE(f.konf.Linia[1].Umin, 200);
+        QCOMPARE(f.konf.Progr, 10);
+        QVERIFY(view->errors.isEmpty());
+        // A file that cannot be written (a folder stands in its place) is
+        // reported once, however many reads fail.
+        QVERIFY(QFile::remove(path));
+        QVERIFY(QDir().mkdir(path));
+        deliver(custom);
+        deliver(custom);
+        QCOMPARE(view->errors.size(), 1);
+        QVERIFY(view->errors[0].contains(QStringLiteral("sterownik.ini")));
     }
 
     void twoFramesInOneRead() {

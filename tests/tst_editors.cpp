@@ -7,7 +7,9 @@
 #include "settings/entrybox.h"
 #include "settings/konfigwindow.h"
 #include "settings/markerpair.h"
+
 #include "settings/settingsframes.h"
+#include <QAccessible>
 
 #include <QApplication>
 #include <QPointer>
@@ -79,6 +81,16 @@ private Q_SLOTS:
         QVERIFY(m->onImage()->isVisible() && !m->offImage()->isVisible());
         QCOMPARE(m->accessibleName(), QStringLiteral("Sygnalizacja dźwiękowa: włączony"));
         QCOMPARE(m->onImage()->objectName(), QStringLiteral("Buczek_On_Image"));
+
+        // An assistive tool sees a check box and turns it over with "Toggle".
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(m);
+        QVERIFY(a && a->actionInterface());
+        QCOMPARE(a->role(), QAccessible::CheckBox);
+        QVERIFY(a->state().checkable && a->state().checked);
+        a->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(!w.Konfig_Kopia.Buczek_On);
+        QVERIFY(!a->state().checked);
+        QVERIFY(!m->onImage()->isVisible() && m->offImage()->isVisible());
     }
 
     // OK with the link down, Anuluj and Esc: nothing sent, the window closes

@@ -5,6 +5,7 @@
 // number.
 #include "history/linegen.h"
 #include "history/lineindex.h"
+#include "history/lineindexfile.h"
 #include "linereference.h"
 #include "tables/table.h"
 
@@ -171,6 +172,7 @@ private Q_SLOTS:
     void emptyTable();
     void missingValues();
     void buildInPieces();
+    void extremesMatchAllRows();
 };
 
 void TstLineIndex::generatedTable() {
@@ -443,6 +445,102 @@ void TstLineIndex::buildInPieces() {
     QCOMPARE(stopped.rows() % (64 * 10), 0);
     stopped.extendTo();
     QCOMPARE(differences(stopped, rowByRow), QString());
+}
+
+void TstLineIndex::extremesMatchAllRows() {
+    // The report's lowest and highest per voltage leave out the start and end
+    // rows of zeros and the fields without a number, whichever way the index
+    // was made: built in pieces, row by row, or read back from its kept file.
+    const QString file = path("x.dbf");
+    const QDateTime endWall(QDate(2026, 1, 25), QTime(12, 0, 0));
+    generateLinia(file, {100000, endWall, 5});
+    const QString odd = path("x-odd.dbf");
+    QVERIFY(writeOddTable(odd));
+
+    struct Case {
+        const char* what;
+        TWallMs t0, t1;
+    };
+    const auto check = [](const TLineIndex& index, const std::vector<TRefRow>& rows,
+                          const std::vector<Case>& cases, const char* how) {
+        for (const Case& c : cases) {
+            TVoltExtremes want;
+            want.lo.fill(65535);
+            for (const TRefRow& r : rows) {
+                if (r.t < c.t0 || r.t > c.t1 || r.v == std::array<int, 9>{})
+                    continue;
+                ++want.rows;
+                for (size_t k = 0; k < 9; ++k) {
+                    if (r.v[k] == kNoVolts)
+                        continue;
+                    want.lo[k] = std::min(want.lo[k], r.v[k]);
+                    want.hi[k] = std::max(want.hi[k], r.v[k]);
+                }
+            }
+            if (want.rows == 0)
+                want.lo.fill(0);
+            const TVoltExtremes got = index.extremes(c.t0, c.t1);
+            const QByteArray what = QByteArray(c.what) + " (" + how + ")";
+            QVERIFY2(got.rows == want.rows, what);
+            QVERIFY2(got.lo == want.lo, what);
+            QVERIFY2(got.hi == want.hi, what);
+        }
+    };
+    const auto everyWay = [&](const QString& table, const std::vector<TRefRow>& rows,
+                              const std::vector<Case>& cases) {
+        TLineIndex pieces, rowByRow, kept;
+        pieces.setBuild(2, 4096);
+        pieces.open(table);
+        rowByRow.setBuild(1, 0, true);
+        rowByRow.open(table);
+        QString error;
+        const QString keptFile = TLineIndexFile::pathFor(table);
+        QVERIFY2(TLineIndexFile::save(pieces, keptFile, &error), qPrintable(error));
+        QVERIFY(kept.openKept(table, keptFile).loaded == pieces.rows());
+        check(pieces, rows, cases, "pieces");
+        check(rowByRow, rows, cases, "row by row");
+        check(kept, rows, cases, "kept file");
+    };
+
+    const std::vector<TRefRow> rows = readSorted(file);
+    TLineIndex index;
+    index.open(file);
+    const TWallMs end = wallMs(endWall);
+    const TWallMs first = rows.front().t;
+    const qint64 jump = backJump(index.file(), index.rows());
+    const TWallMs j = index.file().time(jump);
+    // A stop: its zero rows sit inside blocks whose other rows count.
+    TWallMs stop = kNoTime;
+    for (const TRefRow& r : rows)
+        if (r.t > first + kHour && r.v == std::array<int, 9>{})
+            stop = r.t;
+    QVERIFY(stop != kNoTime);
+    TWallMs t0 = 0, t1 = 0;
+    QVERIFY(index.timeRange(t0, t1));
+    QCOMPARE(t0, first);
+    QCOMPARE(t1, rows.back().t);
+    everyWay(file, rows,
+             {
+                 {"whole table", first - kMin, end + kMin},
+                 {"a day to the end", end - kDay, end},
+                 {"the hour set back and around it", j - 90 * kMin, j + 90 * kMin},
+                 {"around a stop", stop - 37 * kMin, stop + 41 * kMin},
+                 {"a stop's zero row alone", stop, stop},
+                 {"one second", end - 1000, end - 1000},
+                 {"before the first row", first - 2 * kHour, first - kHour},
+             });
+
+    const std::vector<TRefRow> oddRows = readSorted(odd);
+    TLineIndex oddIndex;
+    oddIndex.open(odd);
+    const auto at = [&](qint64 r) { return oddIndex.file().time(r); };
+    everyWay(odd, oddRows,
+             {
+                 {"odd table whole", oddRows.front().t - kMin, oddRows.back().t + kMin},
+                 {"inside the N1L2 gap", at(3100), at(3200)},
+                 {"inside the line 3 gap", at(9000), at(11000)},
+                 {"the rows without voltages", at(14990), at(16010)},
+             });
 }
 
 QTEST_GUILESS_MAIN(TstLineIndex)

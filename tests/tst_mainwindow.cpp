@@ -5,10 +5,10 @@
 #include "app/errors.h"
 #include "app/mainwindow.h"
 #include "app/wiring.h"
-#include "tables/table.h"
 #include "link/frame.h"
 #include "mimic/mimicwindow.h"
 #include "simprocess.h"
+#include "tables/table.h"
 #include "testbytes.h"
 
 #include <QAccessible>
@@ -227,8 +227,9 @@ private Q_SLOTS:
         const auto menu = [&m](const char* name) {
             return m.menuBar()->findChild<QMenu*>(QLatin1String(name));
         };
-        QCOMPARE(describe(menu("Polaczenie")), (QStringList{"Polaczenie_Polacz|Połącz|on", "N1|-",
-                                                            "Polaczenie_Exit|W&yjście|on"}));
+        QCOMPARE(describe(menu("Polaczenie")),
+                 (QStringList{"Polaczenie_Polacz|Połącz|on", "Polaczenie_Raport|Raport…|on", "N1|-",
+                              "Polaczenie_Exit|W&yjście|on"}));
         QCOMPARE(describe(menu("Edit1")),
                  (QStringList{"Widok_Program|Program|on", "Widok_Rejestr|Rejestr|on",
                               "Widok_N1|Monitor - N1|on", "Widok_N2|Monitor - N2|on",
@@ -248,8 +249,8 @@ private Q_SLOTS:
 
         // Window items carry check marks, all clear at start.
         for (QAction* a : {m.Widok_Program, m.Widok_Rejestr, m.Widok_N1, m.Widok_N2, m.Widok_N3,
-                           m.Widok_Alarmy, m.Ustawienia_Konfiguracja, m.Ustawienia_Dostosuj, m.Ustawienia_Zegar,
-                           m.Ustawienia_Zabezpieczenia, m.Ustawienia_Demo}) {
+                           m.Widok_Alarmy, m.Ustawienia_Konfiguracja, m.Ustawienia_Dostosuj,
+                           m.Ustawienia_Zegar, m.Ustawienia_Zabezpieczenia, m.Ustawienia_Demo}) {
             QVERIFY2(a->isCheckable() && !a->isChecked(), qPrintable(a->objectName()));
             QVERIFY(m.windowItem(a));
         }
@@ -701,6 +702,18 @@ private Q_SLOTS:
         QTest::addColumn<int>("interval");
         QTest::newRow("no ports at all") << false << 1000;
         QTest::newRow("saved port silent") << true << 250;
+    }
+
+    // A first start: no port saved and none present. The window names no
+    // port (the port service's default name belongs to no device here).
+    void noPortSavedNoneFound() {
+        writeSettings(QString());
+        TQTA504& m = startMain();
+        QPointer<TStart> start = m.startWindow();
+        QVERIFY(start);
+        const QStringList texts = watchStartTexts(m, 2500);
+        QCOMPARE(texts, QStringList{"Szukam sterownika"});
+        QVERIFY(start && start->cycle.Timer.isActive());
     }
     void noController() {
         QFETCH(bool, silentSaved);

@@ -9,8 +9,8 @@
 #include "history/eksportdialog.h"
 #include "history/rejestrmodel.h"
 #include "history/rejestrwindow.h"
-#include "tables/table.h"
 #include "simprocess.h"
+#include "tables/table.h"
 
 #include <QAbstractItemDelegate>
 #include <QApplication>
@@ -21,11 +21,15 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
 #include <QProcess>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
 
@@ -40,9 +44,10 @@ struct Ev {
     QString data, czas, zdarzenie, uwagi;
 };
 
-void append(const QList<Ev>& rows, const QString& file = kTable) {
+void append(const QList<Ev>& rows, const QString& file = kTable, bool syncEachRow = true) {
     TTable t(file);
     t.Open();
+    t.setSyncEveryPost(syncEachRow);
     for (const Ev& e : rows) {
         t.Append();
         t.FieldByName(QStringLiteral("INDEKS")).setAsInteger(e.indeks);
@@ -527,7 +532,8 @@ private Q_SLOTS:
         TRejestrForm& f = openForm();
         QVERIFY(f.DBGrid1()->actions().contains(f.exportAction()));
         QCOMPARE(f.exportAction()->text(), QStringLiteral("Eksportuj do CSV…"));
-        TEksportDialog* d = f.openExportDialog();
+        // The dialog deletes itself once it closes.
+        QPointer<TEksportDialog> d = f.openExportDialog();
         QVERIFY(d->isVisible());
         QCOMPARE(d->fromDate()->date(), QDate(2024, 1, 1));
         QCOMPARE(d->toDate()->date(), QDate(2024, 1, 5));
@@ -546,13 +552,14 @@ private Q_SLOTS:
         d->fileEdit()->setText(dir_->filePath(QStringLiteral("brak/okres.csv")));
         d->toDate()->setDate(QDate(2024, 1, 4));
         d->okButton()->click();
+        QTRY_VERIFY(d->errorLabel()->isVisible()); // the export runs on a worker
         QVERIFY(d->isVisible());
         QVERIFY(d->errorLabel()->text().contains(QStringLiteral("brak/okres.csv")));
 
         d->fileEdit()->setText(file);
         d->fromDate()->setDate(QDate(2024, 1, 2));
         d->okButton()->click();
-        QVERIFY(!d->isVisible());
+        QTRY_VERIFY(!d || !d->isVisible());
         QFile csv(file);
         QVERIFY(csv.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = csv.readAll().split('\n');
@@ -560,6 +567,59 @@ private Q_SLOTS:
         QVERIFY(lines[1].startsWith("1;2024-01-02;"));
         QVERIFY(lines[3].startsWith("3;2024-01-04;"));
         QVERIFY(f.message()->text().contains(file));
+    }
+
+    // A typed name of an existing file is replaced only when the user says
+    // so; an export stopped with "Anuluj" leaves the older file as it was.
+    void exportAsksAndStops() {
+        QList<Ev> many;
+        for (int i = 0; i < 20000; ++i)
+            many << Ev{i % 500, QStringLiteral("2024-02-01"), QStringLiteral("12:00"),
+                       QStringLiteral("Zanik napięcia linii N1"), QString()};
+        append(many, kTable, false);
+        startMain();
+        TRejestrForm& f = openForm();
+        const QString file = dir_->filePath(QStringLiteral("stary.csv"));
+        QFile old(file);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("stary plik\n");
+        old.close();
+        const auto answer = [](QMessageBox::StandardButton which) {
+            QTimer::singleShot(0, [which] {
+                auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+                QVERIFY(box && box->objectName() == u"ZastapPlik");
+                QVERIFY(box->text().contains(QStringLiteral("już istnieje")));
+                box->button(which)->click();
+            });
+        };
+        const auto content = [&file] {
+            QFile in(file);
+            return in.open(QIODevice::ReadOnly) ? in.readAll() : QByteArray();
+        };
+
+        QPointer<TEksportDialog> d = f.openExportDialog();
+        d->fileEdit()->setText(file);
+        answer(QMessageBox::No);
+        d->okButton()->click();
+        QVERIFY(!d->job());
+        QVERIFY(d->isVisible());
+        QCOMPARE(content(), QByteArray("stary plik\n"));
+
+        answer(QMessageBox::Yes);
+        d->okButton()->click();
+        QVERIFY(d->job());
+        d->job()->stop(); // "Anuluj" of the progress dialog
+        QTRY_VERIFY(!d->job());
+        QVERIFY(d->isVisible());
+        QVERIFY(d->errorLabel()->text().contains(QStringLiteral("przerwano")));
+        QCOMPARE(content(), QByteArray("stary plik\n"));
+        QCOMPARE(QDir(dir_->path()).entryList({QStringLiteral("stary.csv*")}, QDir::Files),
+                 QStringList{"stary.csv"}); // no temporary file left
+
+        answer(QMessageBox::Yes);
+        d->okButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!d || !d->isVisible(), 10000);
+        QCOMPARE(content().count('\n'), 20001);
     }
 };
 

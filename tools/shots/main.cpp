@@ -3,18 +3,18 @@
 //   qta504-shots [OUTPUT_DIR]      (default: screenshots)
 // Runs on any Qt platform; scripts/screenshots uses the offscreen one.
 #include "app/startwindow.h"
+#include "artwork/artwork.h"
 #include "history/chartwindow.h"
 #include "history/eksportdialog.h"
 #include "history/linegen.h"
 #include "history/linehistory.h"
 #include "history/rejestrmodel.h"
 #include "history/rejestrwindow.h"
-#include "tables/table.h"
 #include "link/controller.h"
-#include "artwork/artwork.h"
 #include "mimic/mimicwindow.h"
 #include "settings/dostosujwindow.h"
 #include "settings/konfigwindow.h"
+#include "tables/table.h"
 
 #include <QApplication>
 #include <QDir>
@@ -219,6 +219,7 @@ bool chartShots(const QString& outDir) {
 
 bool shootClockPinDemo(qta::TQTA504Core& core, const QString& outDir);
 bool shootAlarms(const QString& outDir);
+bool shootReport(const QString& outDir);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -301,6 +302,7 @@ int main(int argc, char** argv) {
     ok &= settingsShots(core, outDir);
     ok &= shootAlarms(outDir);
     ok &= chartShots(outDir);
+    ok &= shootReport(outDir);
 
     // The About box picture, at its size and enlarged for a closer look.
     qta::initArtwork();

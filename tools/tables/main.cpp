@@ -1,5 +1,6 @@
 // qta504-tables: makes the two empty local tables for a new installation,
-// prints a table as text, and checks a table for a torn append.
+// prints a table as text, checks a table for a torn append, exports a period
+// as CSV, generates a voltage history and makes the report of a data folder.
 #include "history/csvexport.h"
 #include "history/linegen.h"
 #include "tables/table.h"
@@ -27,17 +28,23 @@ QTextStream& err() {
 }
 
 int usage() {
-    err() << "Usage:\n"
-             "  qta504-tables create DIR   make DIR/rejestr/ with empty rejestr.dbf, linia.dbf, alarmy.dbf\n"
-             "  qta504-tables dump FILE    print a table as tab-separated UTF-8 text\n"
-             "  qta504-tables check FILE   compare the header's row count with the file length\n"
-             "                             (exit 0 when they agree, 1 when not)\n"
-             "  qta504-tables export FILE [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
-             "                             print the rows of a period (both days included) as\n"
-             "                             CSV: UTF-8 with BOM, ';' between fields, a header row\n"
-             "  qta504-tables generate FILE --rows N --end \"YYYY-MM-DD hh:mm:ss\" [--seed S]\n"
-             "                             write a new linia.dbf of N rows, one a second, ending\n"
-             "                             at the given wall time (tests and measurements)\n";
+    err()
+        << "Usage:\n"
+           "  qta504-tables create DIR   make DIR/rejestr/ with empty rejestr.dbf, linia.dbf, "
+           "alarmy.dbf\n"
+           "  qta504-tables dump FILE    print a table as tab-separated UTF-8 text\n"
+           "  qta504-tables check FILE   compare the header's row count with the file length\n"
+           "                             (exit 0 when they agree, 1 when not)\n"
+           "  qta504-tables export FILE [--from YYYY-MM-DD] [--to YYYY-MM-DD]\n"
+           "                             print the rows of a period (both days included) as\n"
+           "                             CSV: UTF-8 with BOM, ';' between fields, a header row\n"
+           "  qta504-tables generate FILE --rows N --end \"YYYY-MM-DD hh:mm:ss\" [--seed S]\n"
+           "                             write a new linia.dbf of N rows, one a second, ending\n"
+           "                             at the given wall time (tests and measurements)\n"
+           "  qta504-tables report DIR OUT.pdf [--from YYYY-MM-DD] [--to YYYY-MM-DD] [--backup "
+           "FILE]\n"
+           "                             the commissioning and service report of the data folder\n"
+           "                             DIR (the one holding rejestr/) as a PDF file\n";
     err().flush();
     return 2;
 }
@@ -196,7 +203,11 @@ int generate(const QStringList& args) {
 
 } // namespace
 
+int reportCommand(int argc, char** argv); // reportcommand.cpp
+
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::string_view(argv[1]) == "report")
+        return reportCommand(argc, argv);
     const int rc = [&] {
         if (argc >= 2 && QString::fromLocal8Bit(argv[1]) == u"generate") {
             QStringList args;
