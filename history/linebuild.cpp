@@ -151,12 +151,16 @@ void TLineIndex::scanRows(qint64 target, const std::function<bool(qint64)>& prog
     std::atomic<bool> stop{false};
     // Each thread takes the next piece until none is left; so the pieces done
     // are always the first ones, whenever the work stops.
+    // The calling thread, which reports the progress, takes the first piece
+    // before any helper starts: it reports at least once, however the threads
+    // are scheduled.
+    const size_t callersFirst = next++;
     const auto work = [&](bool reports) {
         QFile in(file_.path());
         std::vector<char> buffer;
         const bool opened = in.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
-        while (!stop) {
-            const size_t i = next++;
+        for (bool first = reports; !stop; first = false) {
+            const size_t i = first ? callersFirst : next++;
             if (i >= pieces.size())
                 break;
             Piece& p = pieces[i];

@@ -432,8 +432,8 @@ void TstLineIndex::buildInPieces() {
         QVERIFY2(d.isEmpty(), qPrintable(QStringLiteral("%1 threads: %2").arg(threads).arg(d)));
     }
 
-    TLineIndex stopped;
-    stopped.setBuild(2, 64 * 10);
+    TLineIndex stopped; // one thread: stopped after its first piece, whatever the scheduling
+    stopped.setBuild(1, 64 * 10);
     stopped.open(file, 0);
     QList<qint64> reports;
     stopped.extendTo(-1, [&](qint64 done) {
@@ -441,8 +441,7 @@ void TstLineIndex::buildInPieces() {
         return false;
     });
     QCOMPARE(reports.size(), 1);
-    QVERIFY(stopped.rows() > 0 && stopped.rows() < 20000);
-    QCOMPARE(stopped.rows() % (64 * 10), 0);
+    QCOMPARE(stopped.rows(), 64 * 10);
     stopped.extendTo();
     QCOMPARE(differences(stopped, rowByRow), QString());
 }
