@@ -19,8 +19,6 @@
 #include "tables/tablefile.h"
 #include "tables/tablevalues.h"
 
-#include <QFile>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -574,7 +572,7 @@ void TTable::createPair(const QString& rejestrFile, const QString& liniaFile,
     try {
         createLinia(liniaFile);
     } catch (...) {
-        QFile::remove(rejestrFile);
+        removeFile(rejestrFile);
         throw;
     }
     if (alarmyFile.isEmpty())
@@ -582,8 +580,8 @@ void TTable::createPair(const QString& rejestrFile, const QString& liniaFile,
     try {
         createAlarmy(alarmyFile);
     } catch (...) {
-        QFile::remove(rejestrFile);
-        QFile::remove(liniaFile);
+        removeFile(rejestrFile);
+        removeFile(liniaFile);
         throw;
     }
 }

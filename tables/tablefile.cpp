@@ -39,6 +39,29 @@ WriteFault faultAt(qint64 offset, qint64 length) {
     return hook ? hook(offset, length) : WriteFault{};
 }
 
+IoTraceHook& traceHook() {
+    static IoTraceHook hook;
+    return hook;
+}
+
+bool tracing() { return bool(traceHook()); }
+
+void trace(IoOp::Kind kind, const QString& path, qint64 offset = 0, const char* data = nullptr,
+           qint64 length = 0, const QString& target = {}) {
+    const IoTraceHook& hook = traceHook();
+    if (!hook)
+        return;
+    IoOp op;
+    op.kind = kind;
+    op.path = QDir::cleanPath(QFileInfo(path).absoluteFilePath());
+    if (!target.isEmpty())
+        op.target = QDir::cleanPath(QFileInfo(target).absoluteFilePath());
+    op.offset = offset;
+    if (data)
+        op.data = QByteArray(data, length);
+    hook(op);
+}
+
 // ---------------------------------------------------------------------------
 // File access for shapelib
 //
@@ -62,12 +85,22 @@ bool isDbfName(const char* name) {
 SAFile hookOpen(const char* name, const char* access) {
     const QString path =
         (isDbfName(name) && !tPath.isEmpty()) ? tPath : QFile::decodeName(QByteArray(name));
+    const bool truncates = std::strchr(access, 'w') != nullptr;
+    const bool existed = tracing() && truncates && QFileInfo::exists(path);
 #ifdef _WIN32
     FILE* f = _wfopen(reinterpret_cast<const wchar_t*>(path.utf16()),
                       reinterpret_cast<const wchar_t*>(QString::fromLatin1(access).utf16()));
 #else
     FILE* f = std::fopen(QFile::encodeName(path).constData(), access);
 #endif
+    if (f && tracing()) {
+        if (!truncates)
+            trace(IoOp::Open, path);
+        else if (existed)
+            trace(IoOp::Truncate, path, 0);
+        else
+            trace(IoOp::Create, path);
+    }
     return reinterpret_cast<SAFile>(f);
 }
 
@@ -77,6 +110,14 @@ SAOffset hookRead(void* p, SAOffset size, SAOffset n, SAFile f) {
     return std::fread(p, size, n, F(f));
 }
 
+SAOffset hookTell(SAFile f) {
+#ifdef _WIN32
+    return static_cast<SAOffset>(_ftelli64(F(f)));
+#else
+    return static_cast<SAOffset>(ftello(F(f)));
+#endif
+}
+
 SAOffset hookWrite(void* p, SAOffset size, SAOffset n, SAFile f) {
     const WriteFault fault = faultAt(-1, qint64(size * n));
     if (fault.error) {
@@ -84,9 +125,14 @@ SAOffset hookWrite(void* p, SAOffset size, SAOffset n, SAFile f) {
         tIoFailed = true;
         return 0;
     }
+    const qint64 at = tracing() ? qint64(hookTell(f)) : 0;
     const SAOffset done = std::fwrite(p, size, n, F(f));
     if (done != n)
         tIoFailed = true;
+    // Written at once as far as a power loss is concerned: nothing of a new
+    // table is relied on before its data sync.
+    if (done > 0 && tracing())
+        trace(IoOp::Write, tPath, at, static_cast<const char*>(p), qint64(done * size));
     return done;
 }
 
@@ -99,14 +145,6 @@ SAOffset hookSeek(SAFile f, SAOffset offset, int whence) {
     if (r != 0)
         tIoFailed = true;
     return r == 0 ? 0 : 1;
-}
-
-SAOffset hookTell(SAFile f) {
-#ifdef _WIN32
-    return static_cast<SAOffset>(_ftelli64(F(f)));
-#else
-    return static_cast<SAOffset>(ftello(F(f)));
-#endif
 }
 
 int hookFlush(SAFile f) {
@@ -123,7 +161,12 @@ int hookClose(SAFile f) {
     return r;
 }
 
-int hookRemove(const char* name) { return std::remove(name); }
+int hookRemove(const char* name) {
+    const int r = std::remove(name);
+    if (r == 0)
+        trace(IoOp::Remove, QFile::decodeName(QByteArray(name)));
+    return r;
+}
 
 void hookError(const char* message) { tShpError = QString::fromLocal8Bit(message); }
 
@@ -159,6 +202,8 @@ QString ioFailure() {
 
 void setWriteFaultHook(WriteFaultHook hook) { faultHook() = std::move(hook); }
 
+void setIoTraceHook(IoTraceHook hook) { traceHook() = std::move(hook); }
+
 // ---------------------------------------------------------------------------
 // Positional file I/O
 
@@ -180,6 +225,8 @@ bool File::open(const QString& path, bool writable) {
     if (fd_ < 0)
         return fail(errno);
     writable_ = writable;
+    path_ = path;
+    trace(IoOp::Open, path);
     return true;
 }
 
@@ -193,6 +240,7 @@ void File::close() {
     }
     fd_ = -1;
     writable_ = false;
+    path_.clear();
 }
 
 bool File::readAt(qint64 offset, char* data, qint64 length) {
@@ -222,6 +270,13 @@ bool File::writeAt(qint64 offset, const char* data, qint64 length) {
     qint64 todo = length;
     if (fault.error)
         todo = std::clamp<qint64>(fault.partial, 0, length);
+    const char* const start = data;
+    const qint64 at = offset;
+    // What reached the file, also of a write that failed half-way.
+    const auto traced = [&] {
+        if (data > start)
+            trace(IoOp::Write, path_, at, start, qint64(data - start));
+    };
     while (todo > 0) {
 #ifdef _WIN32
         const qint64 n = _lseeki64(fd_, offset, SEEK_SET) < 0
@@ -232,14 +287,16 @@ bool File::writeAt(qint64 offset, const char* data, qint64 length) {
 #endif
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
-            return fail(errno);
-        if (n == 0)
-            return fail(EIO);
+        if (n <= 0) {
+            const int err = n < 0 ? errno : EIO;
+            traced();
+            return fail(err);
+        }
         data += n;
         offset += n;
         todo -= n;
     }
+    traced();
     return fault.error ? fail(fault.error) : true;
 }
 
@@ -252,7 +309,10 @@ bool File::truncate(qint64 size) {
         r = ::ftruncate(fd_, off_t(size));
     while (r < 0 && errno == EINTR);
 #endif
-    return r == 0 ? true : fail(errno);
+    if (r != 0)
+        return fail(errno);
+    trace(IoOp::Truncate, path_, size);
+    return true;
 }
 
 bool File::sync() {
@@ -266,7 +326,10 @@ bool File::sync() {
 #else
     const int r = ::fdatasync(fd_);
 #endif
-    return r == 0 ? true : fail(errno);
+    if (r != 0)
+        return fail(errno);
+    trace(IoOp::Sync, path_);
+    return true;
 }
 
 qint64 File::size() const {
@@ -409,6 +472,13 @@ Description describe(const QString& path, const Layout& layout) {
     return d;
 }
 
+bool removeFile(const QString& path) {
+    if (!QFile::remove(path))
+        return false;
+    trace(IoOp::Remove, path);
+    return true;
+}
+
 void createTable(const QString& fileName, const std::vector<FieldDef>& fields) {
     const QFileInfo fi(fileName);
     if (!fi.absoluteDir().exists())
@@ -424,6 +494,7 @@ void createTable(const QString& fileName, const std::vector<FieldDef>& fields) {
         if (!claim.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             throw ETable(QStringLiteral("Nie można utworzyć tabeli %1: %2")
                              .arg(fileName, claim.errorString()));
+        trace(IoOp::Create, fileName);
     }
     SAHooks hooks = makeHooks();
     resetIo();
@@ -431,7 +502,6 @@ void createTable(const QString& fileName, const std::vector<FieldDef>& fields) {
     // Language driver 0xC8 (200) marks Eastern European Windows, i.e.
     // Windows-1250, in the header itself; no .cpg file is written.
     DBFHandle h = DBFCreateLL(QFile::encodeName(fileName).constData(), "LDID/200", &hooks);
-    tPath.clear();
     bool ok = h != nullptr;
     if (h) {
         for (const FieldDef& s : fields)
@@ -440,6 +510,7 @@ void createTable(const QString& fileName, const std::vector<FieldDef>& fields) {
         DBFSetLastModifiedDate(h, today.year() - 1900, today.month(), today.day());
         DBFClose(h);
     }
+    tPath.clear();
     QString why = (!ok || tIoFailed) ? ioFailure() : QString();
     if (why.isEmpty()) {
         // A new table reaches the disk before anyone is told it exists.
@@ -448,7 +519,7 @@ void createTable(const QString& fileName, const std::vector<FieldDef>& fields) {
             why = f.errorString();
     }
     if (!why.isEmpty()) {
-        QFile::remove(fileName);
+        removeFile(fileName);
         throw ETable(QStringLiteral("Nie można utworzyć tabeli %1: %2").arg(fileName, why));
     }
 }

@@ -31,6 +31,25 @@ struct WriteFault {
 using WriteFaultHook = std::function<WriteFault(qint64 offset, qint64 length)>;
 void setWriteFaultHook(WriteFaultHook hook);
 
+// ---------------------------------------------------------------- tracing
+
+// One file operation of the table layer as it reaches the system, for the
+// tests that rebuild what a power loss at any moment may leave on the disk.
+struct IoOp {
+    enum Kind { Create, Open, Write, Truncate, Sync, Rename, Remove, SyncDir };
+    Kind kind = Write;
+    QString path;      // absolute; the old name of a Rename, the folder of a SyncDir
+    QString target;    // Rename: the new name
+    qint64 offset = 0; // Write: where; Truncate: the new size
+    QByteArray data;   // Write: the bytes
+};
+// Called after every file operation of the table layer that succeeded:
+// creating, opening, writing (also the library's writes while a table is
+// made), truncating, data syncs, renames, removals and folder syncs. Tests
+// only; nullptr (the default) costs one test of a function per operation.
+using IoTraceHook = std::function<void(const IoOp&)>;
+void setIoTraceHook(IoTraceHook hook);
+
 // One open table file, unbuffered: every read and write goes straight to the
 // system at the given offset, so a failure leaves nothing behind in a buffer
 // to be written later (the cause of headers garbled after a full disk when
@@ -47,6 +66,7 @@ public:
             close();
             std::swap(fd_, o.fd_);
             std::swap(writable_, o.writable_);
+            std::swap(path_, o.path_);
             error_ = o.error_;
         }
         return *this;
@@ -69,6 +89,7 @@ public:
 private:
     bool fail(int err);
     int fd_ = -1;
+    QString path_; // for the trace
     bool writable_ = false;
     QString error_;
 };
@@ -105,6 +126,9 @@ struct FieldDef {
     char type;
     int width;
 };
+// Removes a file of the table layer (a table that could not be completed).
+bool removeFile(const QString& path);
+
 // Creates an empty table; refuses to overwrite. A failed create leaves no file.
 void createTable(const QString& fileName, const std::vector<FieldDef>& fields);
 
