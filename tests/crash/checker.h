@@ -1,0 +1,62 @@
+// Judges one crash state the way the program and other readers would meet it:
+// every table opens through the table layer with every row readable, the rows
+// a sync made durable are all there byte for byte, every row is one that was
+// written whole (no row half old, half new), the table tool's check accepts
+// it, the next append works and leaves a table whose header agrees with its
+// length, and the program's start finds a usable folder. A sample of states is
+// also read by dbfread and by the table tool as a separate process.
+#pragma once
+
+#include "crashmodel.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+namespace crash {
+
+struct Verdict {
+    bool ok = true;
+    QString why;
+};
+
+class Checker {
+public:
+    // `scratch`: an empty folder to lay states out in.
+    Checker(const Trace& trace, const QString& scratch, const QString& toolPath);
+
+    Verdict check(const Replay& replay, const CrashState& state, bool sample);
+    // Reads the sampled states with dbfread, if it is installed; empty when
+    // all agree, otherwise the first disagreement. `ran` says whether it ran.
+    Verdict finishSamples(bool* ran);
+    int toolRuns() const { return toolRuns_; }
+    int dbfreadFiles() const { return int(dbfread_.size()); }
+
+    // Lays the state out under `folder` (relative paths kept).
+    void layOut(const CrashState& state, const QString& folder) const;
+
+private:
+    struct DbfreadCase {
+        QString file;
+        std::vector<QByteArray> rows; // what the table layer read
+        int atLeast = 0;              // rows dbfread must show
+        bool all = false;             // dbfread must show every row
+    };
+    Verdict checkTable(const Replay& replay, const CrashState& state, const QString& path,
+                       const QString& file, bool sample);
+    Verdict checkStart(const CrashState& state);
+    Verdict runTool(const QString& file, int rows, bool mustAgree);
+
+    const Trace& trace_;
+    QString scratch_;
+    QString tool_;
+    int samples_ = 0;
+    int toolRuns_ = 0;
+    std::vector<DbfreadCase> dbfread_;
+};
+
+// The rows (bytes after the mark) a table file holds where the table layer reads them.
+std::vector<QByteArray> rawRows(const QByteArray& bytes, int rows);
+
+} // namespace crash
