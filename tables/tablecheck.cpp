@@ -46,7 +46,7 @@ TableCheck checkTable(const QString& path) {
             .arg(c.headerLength)
             .arg(c.completeRows)
             .arg(c.recordLength)
-            .arg(c.endMark    ? QStringLiteral(" + end mark")
+            .arg(c.endMark  ? QStringLiteral(" + end mark")
                  : rest > 0 ? QStringLiteral(" + %1 bytes of a partial row").arg(rest)
                             : QString()) +
         (c.agree ? QStringLiteral("OK: header count and file length agree\n")

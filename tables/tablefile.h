@@ -104,14 +104,19 @@ struct Layout {
     qint64 headerCount = 0;
     qint64 fileSize = 0;
     int rows = 0;          // complete rows the table opens with
+    int counted = 0;       // of them, those within the header count
     bool endMark = false;  // exactly one 0x1A after the last row
     bool tornTail = false; // bytes after the last complete row other than the end mark
 };
 
+// The mark of a row written and synced but not yet committed (see table.cpp):
+// the end mark, so that a reader that stops there sees only committed rows.
+constexpr char kUncommitted = 0x1A;
+
 QString notDbase(const QString& path, const QString& why);
 
-// Reads the header and works out how many complete rows the file holds (see
-// the comment at its definition). Raises ETable.
+// Reads the header and the file length; `rows` are those within the header
+// count that the file holds whole. Raises ETable.
 Layout scanLayout(const QString& path);
 
 // The field list and code page of a table, read by the library.
@@ -121,6 +126,13 @@ struct Description {
 };
 Description describe(const QString& path, const Layout& layout);
 
+// Adds the rows past the header count that were written whole (see the
+// comment at its definition) and works out what follows the last row.
+void findRows(const QString& path, Layout& layout, const std::vector<Field>& fields);
+// Whether a row past the header count holds what the table layer writes
+// (see findRows).
+bool rowWhole(const char* rec, const std::vector<Field>& fields);
+
 struct FieldDef {
     const char* name;
     char type;
@@ -129,7 +141,21 @@ struct FieldDef {
 // Removes a file of the table layer (a table that could not be completed).
 bool removeFile(const QString& path);
 
-// Creates an empty table; refuses to overwrite. A failed create leaves no file.
+// Creates an empty table; refuses to overwrite. A failed create leaves no
+// file; a power loss leaves either none or the whole empty table (made under
+// a temporary name, synced, renamed, the folder synced).
 void createTable(const QString& fileName, const std::vector<FieldDef>& fields);
+
+// The steps of createTable, for tables made together: the whole table under a
+// temporary name in the same folder (returned), synced; then its name, which
+// refuses to replace a file and is durable once the folder is synced.
+QString prepareTable(const QString& fileName, const std::vector<FieldDef>& fields);
+void commitTable(const QString& temporary, const QString& fileName);
+// A table whose making a crash cut short after its temporary copy was
+// complete and synced: that copy gets the name (other leftovers of the name
+// are removed). True when the table is there now.
+bool finishCreate(const QString& fileName);
+// Syncs a folder, so that files made, renamed or removed in it stay so.
+void syncFolder(const QString& folder);
 
 } // namespace qta::dbf

@@ -10,6 +10,9 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <algorithm>
+#include <map>
+
 namespace crash {
 
 using qta::ETable;
@@ -51,6 +54,22 @@ void appendProbe(TTable& t) {
     t.Post();
 }
 
+// The rows a plain dBase reader yields: from the end of the header, row by
+// row, up to the end mark or the end of the file; a row marked ' ' is shown
+// (cut short if the file ends inside it), any other mark is skipped. By
+// position, so that a skipped row does not shift the ones after it.
+std::map<int, QByteArray> plainRows(const QByteArray& bytes) {
+    std::map<int, QByteArray> rows;
+    const int hl = headerLength(bytes);
+    const int rl = recordLength(bytes);
+    if (hl < 32 || rl < 2)
+        return rows;
+    for (qint64 at = hl; at < bytes.size() && bytes[at] != '\x1A'; at += rl)
+        if (bytes[at] == ' ')
+            rows[int((at - hl) / rl)] = bytes.mid(at + 1, rl - 1);
+    return rows;
+}
+
 } // namespace
 
 std::vector<QByteArray> rawRows(const QByteArray& bytes, int rows) {
@@ -62,8 +81,9 @@ std::vector<QByteArray> rawRows(const QByteArray& bytes, int rows) {
     return out;
 }
 
-Checker::Checker(const Trace& trace, const QString& scratch, const QString& toolPath)
-    : trace_(trace), scratch_(scratch), tool_(toolPath) {}
+Checker::Checker(const Trace& trace, const QString& scratch, const QString& toolPath,
+                 int sampleEvery)
+    : trace_(trace), scratch_(scratch), tool_(toolPath), sampleEvery_(sampleEvery) {}
 
 void Checker::layOut(const CrashState& state, const QString& folder) const {
     QDir(folder).removeRecursively();
@@ -77,7 +97,7 @@ void Checker::layOut(const CrashState& state, const QString& folder) const {
     }
 }
 
-Verdict Checker::check(const Replay& replay, const CrashState& state, bool sample) {
+Verdict Checker::check(const Replay& replay, const CrashState& state) {
     const QString dir = scratch_ + QStringLiteral("/state");
     layOut(state, dir);
     int tables = 0;
@@ -85,6 +105,7 @@ Verdict Checker::check(const Replay& replay, const CrashState& state, bool sampl
         if (!path.endsWith(QLatin1String(".dbf")))
             continue;
         ++tables;
+        const bool sample = tablesChecked_++ % sampleEvery_ == 0;
         const Verdict v =
             checkTable(replay, state, path, dir + u'/' + relative(trace_, path), sample);
         if (!v.ok)
@@ -122,6 +143,20 @@ Verdict Checker::checkTable(const Replay& replay, const CrashState& state, const
                             .arg(n)
                             .arg(r)
                             .arg(QString::fromLatin1(rows[size_t(r)].toHex())));
+    // What any other reader of dBase files sees: whole rows, the synced ones all.
+    const std::map<int, QByteArray> plain = plainRows(state.files.at(path));
+    for (const auto& [r, content] : plain)
+        if (!replay.rowVersion(inode, r, content, synced))
+            return fail(QStringLiteral("%1: a plain dBase reader sees row %2 torn or mixed: %3")
+                            .arg(name)
+                            .arg(r)
+                            .arg(QString::fromLatin1(content.toHex())));
+    for (int r = 0; r < int(synced.size()); ++r)
+        if (plain.count(r) == 0)
+            return fail(QStringLiteral("%1: a plain dBase reader misses synced row %2 of %3")
+                            .arg(name)
+                            .arg(r)
+                            .arg(synced.size()));
     try {
         (void)qta::dbf::checkTable(file);
     } catch (const ETable& e) {
@@ -152,10 +187,20 @@ Verdict Checker::checkTable(const Replay& replay, const CrashState& state, const
     } catch (const ETable& e) {
         return fail(QStringLiteral("%1: the next append fails: %2").arg(name, e.message()));
     }
-    const std::vector<QByteArray> after = rawRows(readFile(file), n + 1);
+    const QByteArray afterBytes = readFile(file);
+    const std::vector<QByteArray> after = rawRows(afterBytes, n + 1);
     for (int r = 0; r < n; ++r)
         if (after[size_t(r)] != rows[size_t(r)])
             return fail(QStringLiteral("%1: the next append changed row %2").arg(name).arg(r));
+    const std::map<int, QByteArray> plainAfter = plainRows(afterBytes);
+    if (int(plainAfter.size()) != n + 1 ||
+        !std::equal(after.begin(), after.end(), plainAfter.begin(),
+                    [](const QByteArray& a, const auto& p) { return a == p.second; }))
+        return fail(QStringLiteral("%1 after the next append: a plain dBase reader sees %2 rows, "
+                                   "not the %3 the table holds")
+                        .arg(name)
+                        .arg(plainAfter.size())
+                        .arg(n + 1));
     const qta::dbf::TableCheck c = qta::dbf::checkTable(file);
     if (!c.agree)
         return fail(QStringLiteral("%1 after the next append: %2").arg(name, c.report.trimmed()));

@@ -23,10 +23,11 @@ struct Verdict {
 
 class Checker {
 public:
-    // `scratch`: an empty folder to lay states out in.
-    Checker(const Trace& trace, const QString& scratch, const QString& toolPath);
+    // `scratch`: an empty folder to lay states out in; every `sampleEvery`-th
+    // table checked is also read by dbfread and by the table tool.
+    Checker(const Trace& trace, const QString& scratch, const QString& toolPath, int sampleEvery);
 
-    Verdict check(const Replay& replay, const CrashState& state, bool sample);
+    Verdict check(const Replay& replay, const CrashState& state);
     // Reads the sampled states with dbfread, if it is installed; empty when
     // all agree, otherwise the first disagreement. `ran` says whether it ran.
     Verdict finishSamples(bool* ran);
@@ -51,6 +52,8 @@ private:
     const Trace& trace_;
     QString scratch_;
     QString tool_;
+    int sampleEvery_ = 1;
+    qint64 tablesChecked_ = 0;
     int samples_ = 0;
     int toolRuns_ = 0;
     std::vector<DbfreadCase> dbfread_;

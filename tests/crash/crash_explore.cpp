@@ -6,7 +6,7 @@
 //                 [--trace-dir DIR] [--keep DIR]
 //
 // N: states drawn at a point whose combinations are more than 256 (default
-// 200); K: every K-th state is also read by dbfread and by qta504-tables as a
+// 200); K: every K-th table checked is also read by dbfread and by qta504-tables as a
 // process (default 400); DIR: the traces as text, and the first violating
 // state's files. One line per workload; exit 1 on any violation.
 #include "checker.h"
@@ -16,10 +16,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cstdio>
+#include <map>
 
 using namespace crash;
 
@@ -78,10 +80,12 @@ Result explore(const Workload& w, const Options& o) {
                                                       : QString());
     QDir().mkpath(scratch.path() + QStringLiteral("/dbfread"));
     Checker checker(trace, scratch.path(),
-                    QCoreApplication::applicationDirPath() + QStringLiteral("/qta504-tables"));
+                    QCoreApplication::applicationDirPath() + QStringLiteral("/qta504-tables"),
+                    o.sampleEvery);
     Replay replay(trace);
     const quint64 salt = qHash(w.name);
     QString first;
+    std::map<QString, qint64> kinds; // violations by what was found, numbers left out
     int exhaustive = 0;
     for (;;) {
         const int p = replay.point();
@@ -90,12 +94,14 @@ Result explore(const Workload& w, const Options& o) {
         const std::vector<CrashState> states =
             replay.states(o.maxStates, o.seed * 1000003ULL + quint64(p) * 7919ULL + salt);
         for (const CrashState& s : states) {
-            const bool sample = res.states % o.sampleEvery == 0;
             ++res.states;
-            const Verdict v = checker.check(replay, s, sample);
+            const Verdict v = checker.check(replay, s);
             if (v.ok)
                 continue;
             ++res.violations;
+            QString kind = v.why;
+            kind.remove(QRegularExpression(QStringLiteral(":\\s*[0-9a-f]*$|/\\S*/state/|\\d+")));
+            ++kinds[kind.left(110)];
             if (first.isEmpty()) {
                 first = QStringLiteral("  first violation: crash at point %1 (after %2)\n"
                                        "    kept: %3\n    found: %4")
@@ -123,10 +129,12 @@ Result explore(const Workload& w, const Options& o) {
           << " ms, checked in " << clock.elapsed() << " ms; " << checker.toolRuns()
           << " qta504-tables runs, "
           << (dbfread ? QStringLiteral("%1 files read by dbfread").arg(checker.dbfreadFiles())
-                      : QStringLiteral("dbfread not installed: skipped"))
+                      : QStringLiteral("dbfread (python3-dbfread) not installed: skipped"))
           << Qt::endl;
     if (!first.isEmpty())
         out() << first << Qt::endl;
+    for (const auto& [kind, count] : kinds)
+        out() << "  " << count << " x " << kind << Qt::endl;
     return res;
 }
 
