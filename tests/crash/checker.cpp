@@ -265,9 +265,9 @@ Verdict Checker::runTool(const QString& file, int rows, bool mustAgree) {
     return {};
 }
 
-Verdict Checker::finishSamples(bool* ran) {
-    *ran = false;
-    if (dbfread_.empty() || !QFile::exists(QStringLiteral("/usr/bin/python3")))
+Verdict Checker::finishSamples(bool* missing) {
+    *missing = !QFile::exists(QStringLiteral("/usr/bin/python3"));
+    if (dbfread_.empty() || *missing)
         return {};
     QProcess py;
     py.start(QStringLiteral("/usr/bin/python3"),
@@ -278,9 +278,10 @@ Verdict Checker::finishSamples(bool* ran) {
     py.write(list);
     py.closeWriteChannel();
     py.waitForFinished(600000);
-    if (py.exitCode() == 3)
-        return {}; // no dbfread here
-    *ran = true;
+    if (py.exitCode() == 3) {
+        *missing = true;
+        return {};
+    }
     const QList<QByteArray> out = py.readAllStandardOutput().split('\n');
     qsizetype at = 0;
     for (const DbfreadCase& c : dbfread_) {

@@ -28,9 +28,9 @@ public:
     Checker(const Trace& trace, const QString& scratch, const QString& toolPath, int sampleEvery);
 
     Verdict check(const Replay& replay, const CrashState& state);
-    // Reads the sampled states with dbfread, if it is installed; empty when
-    // all agree, otherwise the first disagreement. `ran` says whether it ran.
-    Verdict finishSamples(bool* ran);
+    // Reads the sampled states with dbfread: the first disagreement with the
+    // table layer, if any. `missing`: dbfread is not installed (nothing read).
+    Verdict finishSamples(bool* missing);
     int toolRuns() const { return toolRuns_; }
     int dbfreadFiles() const { return int(dbfread_.size()); }
 

@@ -115,10 +115,11 @@ Result explore(const Workload& w, const Options& o) {
             break;
         replay.step();
     }
-    bool dbfread = false;
-    const Verdict v = checker.finishSamples(&dbfread);
+    bool noDbfread = false;
+    const Verdict v = checker.finishSamples(&noDbfread);
     if (!v.ok) {
         ++res.violations;
+        ++kinds[QStringLiteral("dbfread disagrees")];
         if (first.isEmpty())
             first = QStringLiteral("  first violation (dbfread sample): ") + v.why;
     }
@@ -128,8 +129,8 @@ Result explore(const Workload& w, const Options& o) {
           << " crash points (" << exhaustive << " exhaustive), recorded in " << recordMs
           << " ms, checked in " << clock.elapsed() << " ms; " << checker.toolRuns()
           << " qta504-tables runs, "
-          << (dbfread ? QStringLiteral("%1 files read by dbfread").arg(checker.dbfreadFiles())
-                      : QStringLiteral("dbfread (python3-dbfread) not installed: skipped"))
+          << (noDbfread ? QStringLiteral("dbfread (python3-dbfread) not installed: skipped")
+                        : QStringLiteral("%1 files read by dbfread").arg(checker.dbfreadFiles()))
           << Qt::endl;
     if (!first.isEmpty())
         out() << first << Qt::endl;
