@@ -59,9 +59,9 @@ void TLineIndex::extendTo(qint64 rows, const std::function<bool(qint64)>& progre
     if (!file_.isOpen())
         throw ETable(QStringLiteral("Indeks tabeli napięć nie jest otwarty"));
     const auto sameTable = [this] {
-        return rows_ == 0 ||
-               (file_.mappedRows() >= rows_ &&
-                QByteArray::fromRawData(file_.row(rows_ - 1), file_.recordLength()) == lastRow_);
+        return rows_ == 0 || (file_.mappedRows() >= rows_ &&
+                              QByteArray::fromRawData(file_.row(rows_ - 1) + 1,
+                                                      file_.recordLength() - 1) == lastRow_);
     };
     if (!file_.remap() || !sameTable()) {
         // Not the table that was indexed any more: start again on what is there.
@@ -87,7 +87,7 @@ void TLineIndex::extendTo(qint64 rows, const std::function<bool(qint64)>& progre
     if (rows_ > from) {
         rebuildUpperLevels(from / F);
         collectZeroRows(from / F);
-        lastRow_ = QByteArray(file_.row(rows_ - 1), file_.recordLength());
+        lastRow_ = QByteArray(file_.row(rows_ - 1) + 1, file_.recordLength() - 1);
     }
 }
 

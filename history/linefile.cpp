@@ -116,7 +116,19 @@ qint64 TLineFile::completeRows() const {
         return 0;
     const qint64 count = le32(data_ + 4) & 0x7FFFFFFF;
     qint64 rows = std::min(count, mappedRows_);
-    while (rows < mappedRows_ && (row(rows)[0] == ' ' || row(rows)[0] == '*'))
+    // Past the count, the rows that are whole as the table layer takes them
+    // (dbf::findRows): a row mark or the mark of a row not yet committed, a
+    // date and time, no zero byte in the voltages.
+    const auto whole = [this](qint64 r) {
+        const char mark = row(r)[0];
+        if ((mark != ' ' && mark != '*' && mark != 0x1A) || time(r) == kNoTime)
+            return false;
+        for (size_t k = 0; k < volts_.size(); ++k)
+            if (std::memchr(row(r) + volts_[k], 0, size_t(width_[k])) != nullptr)
+                return false;
+        return true;
+    };
+    while (rows < mappedRows_ && whole(rows))
         ++rows;
     return rows;
 }

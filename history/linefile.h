@@ -44,8 +44,8 @@ public:
     bool remap();
 
     // Complete rows as the table layer counts them: the header count, plus
-    // complete rows past it that start with a row mark (an append torn after
-    // the row was written).
+    // the whole rows past it (posted since the last commit, or an append torn
+    // after the row was written).
     qint64 completeRows() const;
     // Rows that can be read now (those the mapping holds whole).
     qint64 mappedRows() const { return mappedRows_; }

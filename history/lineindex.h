@@ -179,7 +179,9 @@ private:
 
     TLineFile file_;
     qint64 rows_ = 0;
-    QByteArray lastRow_; // bytes of the last row indexed, to notice a replaced file
+    // Bytes of the last row indexed after its mark (which changes when the
+    // row is committed), to notice a replaced file.
+    QByteArray lastRow_;
     std::vector<Run> runs_;
     std::vector<TWallMs> samples_;             // time of every kFanout-th row
     std::vector<std::vector<Summary>> levels_; // levels_[0]: per kFanout rows

@@ -66,7 +66,18 @@ void TstLineIndexFile::keptIndex() {
         t.FieldByName(QStringLiteral("N2L2")).setAsInteger(200 + s % 50);
         t.Post();
     }
+    // Kept while the last rows wait for their commit, which changes their
+    // marks: still the same rows afterwards.
+    const QString pendingKept = path("pending.idx");
+    TLineIndex pending;
+    QCOMPARE(pending.openKept(file, kept).loaded, 30000);
+    QCOMPARE(pending.rows(), 30500);
+    QVERIFY2(TLineIndexFile::save(pending, pendingKept, &error), qPrintable(error));
     t.Sync();
+    TLineIndex committed;
+    const TLineIndex::TKept afterCommit = committed.openKept(file, pendingKept);
+    QVERIFY2(afterCommit.refused.isEmpty(), qPrintable(afterCommit.refused));
+    QCOMPARE(afterCommit.loaded, 30500);
     TLineIndex second, fresh;
     fresh.open(file);
     const TLineIndex::TKept report = second.openKept(file, kept);
