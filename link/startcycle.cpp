@@ -18,12 +18,15 @@ const QString kSearching = QStringLiteral("Szukam sterownika");
 }
 
 void TStartCycle::FormCreate() {
-    TComPort::EnumComPorts(ComComboBox);
+    if (onlyPort_.isEmpty())
+        TComPort::EnumComPorts(ComComboBox);
+    else
+        ComComboBox = QStringList{onlyPort_};
     TComPort& port = main_.ComPort;
-    portNamed_ = !TComPort::savedPort(TQTA504Core::settingsPath()).isEmpty();
+    portNamed_ = !onlyPort_.isEmpty() || !TComPort::savedPort(main_.settingsPath()).isEmpty();
     if (!portNamed_) {
         // No port saved (a first start): the scan names the first one it tries.
-        port.LoadSettings(stIniFile, TQTA504Core::settingsPath()); // line settings only
+        port.LoadSettings(stIniFile, main_.settingsPath()); // line settings only
         view_->setStatusText(kSearching);
         Etap = 0;
         Timer.start();
@@ -31,7 +34,9 @@ void TStartCycle::FormCreate() {
     }
     bool refused = false;
     try {
-        port.LoadSettings(stIniFile, TQTA504Core::settingsPath());
+        port.LoadSettings(stIniFile, main_.settingsPath());
+        if (!onlyPort_.isEmpty())
+            port.setPort(onlyPort_);
         port.Open();
     } catch (const std::exception& e) {
         refused = accessRefused(e, port.Port());
@@ -101,7 +106,9 @@ void TStartCycle::stageScan() {
         try {
             // A USB adapter is kept under its stable name, which still leads
             // to it when it comes back as another ttyUSB after a replug.
-            port.setPort(info.stableName.isEmpty() ? COM_String : info.stableName);
+            // A port the configuration names is used as named.
+            port.setPort(info.stableName.isEmpty() || !onlyPort_.isEmpty() ? COM_String
+                                                                           : info.stableName);
             port.Open();
         } catch (const std::exception& e) {
             refused = accessRefused(e, COM_String);
@@ -167,7 +174,7 @@ void TStartCycle::stageConfig() {
 void TStartCycle::stageCustom() {
     if (main_.Flaga_Kom.Ustawienia) {
         try {
-            main_.ComPort.StoreSettings(stIniFile, TQTA504Core::settingsPath());
+            main_.ComPort.StoreSettings(stIniFile, main_.settingsPath());
         } catch (const std::exception& e) {
             // The window stays at this stage with its timer stopped; the user can cancel.
             main_.reportErrorFromStart(QString::fromUtf8(e.what()));

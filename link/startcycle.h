@@ -36,6 +36,10 @@ public:
 
     // Fills the port list, loads the settings, opens the saved port.
     void FormCreate();
+    // Before FormCreate: try `port` alone, again every second until it
+    // answers, instead of the saved port and the scan of the ports present
+    // (the collector, whose configuration names each controller's port).
+    void setOnlyPort(const QString& port) { onlyPort_ = port; }
     void TimerTimer();
     // "Anuluj" or Esc.
     void Button1Click();
@@ -56,6 +60,7 @@ private:
     // A port has a name to speak of: the settings named one, or the scan has
     // reached one. Until then the window says nothing about any port.
     bool portNamed_ = false;
+    QString onlyPort_;
 };
 
 } // namespace qta

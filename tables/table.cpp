@@ -63,6 +63,9 @@ struct TTable::Impl {
     mutable int blockRows = 0;
 
     bool isOpen() const { return file.isOpen(); }
+    // Opened by OpenReadOnly: the file is never opened for writing, so no
+    // call can change it (another program writes it meanwhile).
+    bool readOnly = false;
 
     void requireOpen() const {
         if (!isOpen())
@@ -87,7 +90,7 @@ struct TTable::Impl {
         const Layout l = scanLayout(path);
         Description desc = describe(path, l);
         File nf;
-        if (!nf.open(path, true) && !nf.open(path, false))
+        if ((readOnly || !nf.open(path, true)) && !nf.open(path, false))
             throw ETable(
                 QStringLiteral("Nie można otworzyć tabeli %1: %2").arg(path, nf.errorString()));
         file = std::move(nf);
@@ -393,6 +396,17 @@ TTable::~TTable() {
 void TTable::Open() {
     if (d->isOpen())
         return;
+    d->readOnly = false;
+    d->attach();
+    d->cur = d->rows > 0 ? 0 : -1;
+    d->pending = false;
+    d->pendingModified = false;
+}
+
+void TTable::OpenReadOnly() {
+    if (d->isOpen())
+        return;
+    d->readOnly = true;
     d->attach();
     d->cur = d->rows > 0 ? 0 : -1;
     d->pending = false;
@@ -426,6 +440,8 @@ void TTable::Close() {
 }
 
 bool TTable::Active() const { return d->isOpen(); }
+
+bool TTable::ReadOnly() const { return d->isOpen() && !d->file.writable(); }
 
 void TTable::Last() {
     d->requireOpen();
