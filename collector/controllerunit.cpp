@@ -5,8 +5,22 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QUrl>
 
 namespace qta {
+
+namespace {
+// A network line's name as the log may show it: a password in it never.
+QString shownPort(const QString& port) {
+    if (!port.contains(QLatin1String("://")))
+        return port;
+    QUrl url(port);
+    if (!url.isValid())
+        return QStringLiteral("(nazwa portu nieprawidłowa)");
+    url.setPassword(QString());
+    return url.toString();
+}
+} // namespace
 
 TControllerUnit::TControllerUnit(const TControllerEntry& entry, QObject* parent)
     : QObject(parent), entry_(entry), core_(this), start_(core_, this) {
@@ -24,7 +38,13 @@ TControllerUnit::TControllerUnit(const TControllerEntry& entry, QObject* parent)
 TControllerUnit::~TControllerUnit() { stop(); }
 
 void TControllerUnit::log(LogLevel level, const QString& text) {
-    collectorLog(level, entry_.name, text);
+    // Whatever names the port (the start cycle's texts, a port error) names
+    // it without a password.
+    QString line = text;
+    const QString shown = shownPort(entry_.port);
+    if (shown != entry_.port)
+        line.replace(entry_.port, shown);
+    collectorLog(level, entry_.name, line);
 }
 
 bool TControllerUnit::start() {
@@ -66,7 +86,8 @@ bool TControllerUnit::start() {
     }
     lock_ = std::move(lock);
     running_ = true;
-    log(LogLevel::Info, QStringLiteral("folder %1, łączę z %2").arg(folder, entry_.port));
+    log(LogLevel::Info,
+        QStringLiteral("folder %1, łączę z %2").arg(folder, shownPort(entry_.port)));
     start_.setOnlyPort(entry_.port);
     start_.FormCreate();
     return true;
@@ -91,11 +112,12 @@ void TControllerUnit::setStatusPanel(int panel, const QString& text) {
         const bool down = text.startsWith(QStringLiteral("Brak połączenia"));
         if (up && !connected_) {
             connected_ = true;
-            log(LogLevel::Info, QStringLiteral("połączono z %1").arg(core_.ComPort.Port()));
+            log(LogLevel::Info,
+                QStringLiteral("połączono z %1").arg(shownPort(core_.ComPort.Port())));
         } else if (down && connected_) {
             connected_ = false;
-            log(LogLevel::Warning,
-                QStringLiteral("brak połączenia z %1, ponawiam").arg(core_.ComPort.Port()));
+            log(LogLevel::Warning, QStringLiteral("brak połączenia z %1, ponawiam")
+                                       .arg(shownPort(core_.ComPort.Port())));
         }
     } else if (panel == 2 && text != faults_) {
         faults_ = text;
