@@ -290,6 +290,8 @@ private Q_SLOTS:
                  {main.Widok_Rejestr, main.Widok_N1, main.Widok_Alarmy, main.Polaczenie_Raport})
                 QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
             QVERIFY(main.core.Rejestr()->ReadOnly() && main.core.Linia()->ReadOnly());
+            // The alarms as the collector journals them; nobody acknowledges here.
+            QVERIFY(main.core.Alarmy.readOnly());
 
             main.Widok_Rejestr->trigger();
             auto* form = main.findChild<qta::TRejestrForm*>();
