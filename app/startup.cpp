@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "tables/table.h"
+#include "tables/tablefile.h"
 
 #include <QCommandLineParser>
 #include <QDir>
@@ -182,6 +183,10 @@ QStringList prepareWorkFolder(const QString& folder) {
     QStringList made;
     const QString rejestr = QDir(sub).filePath(QStringLiteral("rejestr.dbf"));
     const QString linia = QDir(sub).filePath(QStringLiteral("linia.dbf"));
+    // A first start cut short by a crash after the other tables got their
+    // names: rejestr.dbf, named last, is complete under its temporary name.
+    if (!QFileInfo::exists(rejestr) && QFileInfo::exists(linia))
+        dbf::finishCreate(rejestr);
     if (!QFileInfo::exists(rejestr) && !QFileInfo::exists(linia)) {
         // Both or neither: one table alone would be taken for a damaged folder.
         const QString alarmy = QDir(sub).filePath(QStringLiteral("alarmy.dbf"));

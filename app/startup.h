@@ -48,7 +48,9 @@ TWorkFolder chooseWorkFolder(const QString& explicitDir, const QString& currentD
 // Makes `folder`/rejestr/ ready for a first run: the folder, both empty tables
 // when neither exists, and the settings file when it is missing. A folder with
 // only one of the two tables keeps it that way (the program then says which one
-// is missing rather than starting a fresh, empty history beside the old one).
+// is missing rather than starting a fresh, empty history beside the old one),
+// unless rejestr.dbf waits complete under its temporary name: the tables are
+// made with rejestr.dbf named last, and a crash just before leaves that.
 // Returns what was created, as file names relative to `folder`; raises ETable
 // (or std::runtime_error) with a Polish message when something cannot be made.
 QStringList prepareWorkFolder(const QString& folder);

@@ -1,22 +1,39 @@
 // One voltage chart reload, side by side: the literal way (every row through
 // the table layer, sorted by time, three series filled, drawn) against the
-// index (points for the plot's columns, drawn). Tables are generated once per
-// size into a temporary folder.
-//   bench_chart                         100 k and 1 M rows
-//   QTA_BENCH_ROWS=100000,31500000 bench_chart   any sizes
+// index (points for the plot's columns, drawn); and the first open of a chart
+// after the program starts, from nothing to the first picture, the way of the
+// first versions (every row read one after another) against the block
+// reading on every core and against the index kept next to the table.
+//   bench_chart                                   100 k and 1 M rows
+//   QTA_BENCH_ROWS=100000,31500000 bench_chart    any sizes
+//   QTA_BENCH_DIR=DIR                             keep the generated tables in DIR
+//                                                 (linia_ROWS.dbf, as made by
+//                                                 qta504-tables generate FILE --rows ROWS
+//                                                 --end "2026-01-31 23:00:00" --seed 1)
+//   QTA_BENCH_COLD=1                              also the first open with the page
+//                                                 cache dropped before it (root)
 #include "history/chartplot.h"
+#include "history/chartwindow.h"
 #include "history/linegen.h"
+#include "history/linehistory.h"
 #include "history/lineindex.h"
+#include "history/lineindexfile.h"
 #include "tables/table.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <map>
 #include <qcustomplot.h>
 #include <sys/resource.h>
+#include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 using namespace qta;
 
@@ -30,15 +47,43 @@ QTemporaryDir& tempDir() {
     return d;
 }
 
-// The generated table of `rows` rows (made on first use).
+// The generated table of `rows` rows (made on first use, or found in QTA_BENCH_DIR).
 QString table(qint64 rows) {
     static std::map<qint64, QString> made;
     auto it = made.find(rows);
     if (it != made.end())
         return it->second;
-    const QString f = QDir(tempDir().path()).filePath(QStringLiteral("linia_%1.dbf").arg(rows));
-    generateLinia(f, {rows, kEnd, 1});
+    const QString dir = qEnvironmentVariableIsSet("QTA_BENCH_DIR")
+                            ? qEnvironmentVariable("QTA_BENCH_DIR")
+                            : tempDir().path();
+    const QString f = QDir(dir).filePath(QStringLiteral("linia_%1.dbf").arg(rows));
+    if (!QFile::exists(f))
+        generateLinia(f, {rows, kEnd, 1});
     return made[rows] = f;
+}
+
+// The page cache: dropped (the file is read from the disk), or holding the file.
+bool dropCaches() {
+    sync();
+    QFile f(QStringLiteral("/proc/sys/vm/drop_caches"));
+    return f.open(QIODevice::WriteOnly) && f.write("3\n") == 2;
+}
+void warm(const QString& file) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        return;
+    QByteArray buffer(1 << 20, Qt::Uninitialized);
+    while (f.read(buffer.data(), buffer.size()) > 0) {
+    }
+}
+bool cold(benchmark::State& state) { return state.range(2) != 0; }
+// Before each first open: the cache as the case wants it.
+bool prepare(benchmark::State& state, const QStringList& files) {
+    if (cold(state))
+        return dropCaches();
+    for (const QString& f : files)
+        warm(f);
+    return true;
 }
 
 TWallMs endMs() { return QDateTime(kEnd.date(), kEnd.time(), Qt::UTC).toMSecsSinceEpoch(); }
@@ -97,17 +142,83 @@ void BM_LiteralReload(benchmark::State& state) {
     state.counters["peak_MB"] = peakMb();
 }
 
-// First open: one pass over the table.
-void BM_IndexBuild(benchmark::State& state) {
-    const QString f = table(state.range(0));
+// The first open of a chart: the index from nothing, its points for the
+// plot's columns at scale 2 at the end of the table, drawn. Ways: 0 the first
+// versions' reading of every row one after another, 1 the block reading on
+// every core, 2 the kept index file, a day (86 400 rows) behind the table.
+void BM_FirstOpen(benchmark::State& state) {
+    const qint64 rows = state.range(0);
+    const int way = int(state.range(1));
+    const QString f = table(rows);
+    const QString kept = QDir(tempDir().path()).filePath(QStringLiteral("linia_%1.idx").arg(rows));
+    if (way == 2) {
+        TLineIndex behind;
+        behind.open(f, std::max<qint64>(0, rows - 86400));
+        QString error;
+        if (!TLineIndexFile::save(behind, kept, &error)) {
+            state.SkipWithError(error.toUtf8().constData());
+            return;
+        }
+    }
+    auto p = plot(kHour);
     size_t bytes = 0;
+    qint64 loaded = 0;
     for (auto _ : state) {
+        state.PauseTiming();
+        if (!prepare(state, {f, kept})) {
+            state.SkipWithError("cannot drop the page cache (needs root)");
+            break;
+        }
+        state.ResumeTiming();
         TLineIndex index;
-        index.open(f);
+        if (way == 0)
+            index.setBuild(1, 0, true);
+        if (way == 2)
+            loaded = index.openKept(f, kept).loaded;
+        else
+            index.open(f);
+        setChartSeries(p.get(), index.query(1, plotColumns(p.get())));
+        p->replot(QCustomPlot::rpImmediateRefresh);
         bytes = index.memoryBytes();
     }
     state.counters["index_MB"] = double(bytes) / 1e6;
-    state.counters["peak_MB"] = peakMb();
+    if (way == 2)
+        state.counters["kept_rows"] = double(loaded);
+}
+
+// The same through the program's parts: the history (worker thread, the kept
+// file beside the table) and a chart window, until the window has drawn.
+void BM_FirstOpenWindow(benchmark::State& state) {
+    const QString f = table(state.range(0));
+    const QString kept = TLineIndexFile::pathFor(f);
+    {
+        TLineIndex index; // the file a previous run left
+        index.open(f);
+        QString error;
+        TLineIndexFile::save(index, kept, &error);
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (!prepare(state, {f, kept})) {
+            state.SkipWithError("cannot drop the page cache (needs root)");
+            break;
+        }
+        state.ResumeTiming();
+        TTable t(f);
+        t.Open();
+        TLineHistory history([&t] { return &t; });
+        QEventLoop loop;
+        QObject::connect(&history, &TLineHistory::ready, &loop, &QEventLoop::quit,
+                         Qt::QueuedConnection); // after the window's reload
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        TWykres w(chartLine(1), history, {}, endMs);
+        if (history.building())
+            loop.exec();
+        if (!history.index())
+            state.SkipWithError("no index within a minute");
+        else if (state.range(0) >= 250000 && history.keptRows() == 0)
+            state.SkipWithError("the kept index was not used");
+    }
 }
 
 // A button press: the points for the plot's columns, drawn.
@@ -162,28 +273,58 @@ void BM_IndexRefresh5Rows(benchmark::State& state) {
     }
 }
 
-void sizes(benchmark::internal::Benchmark* b) {
+QList<qint64> rowList() {
     QList<qint64> rows = {100000, 1000000};
     if (qEnvironmentVariableIsSet("QTA_BENCH_ROWS")) {
         rows.clear();
         for (const QByteArray& n : qgetenv("QTA_BENCH_ROWS").split(','))
             rows << n.toLongLong();
     }
-    for (qint64 r : rows)
+    return rows;
+}
+
+void sizes(benchmark::internal::Benchmark* b) {
+    for (qint64 r : rowList())
         for (int scale : {2, 6})
             b->Args({r, scale});
+    b->Unit(benchmark::kMillisecond);
+}
+
+// rows, way, cold: warm first, then (QTA_BENCH_COLD) cold.
+void firstOpens(benchmark::internal::Benchmark* b, std::initializer_list<int> ways) {
+    const bool withCold = qEnvironmentVariableIntValue("QTA_BENCH_COLD") != 0;
+    b->ArgNames({"rows", "way", "cold"});
+    for (qint64 r : rowList())
+        for (int c = 0; c <= int(withCold); ++c)
+            for (int way : ways)
+                b->Args({r, way, c});
     b->Unit(benchmark::kMillisecond);
 }
 
 } // namespace
 
 BENCHMARK(BM_LiteralReload)->Apply(sizes)->Iterations(1);
-BENCHMARK(BM_IndexBuild)->Apply(sizes)->Iterations(1);
+BENCHMARK(BM_FirstOpen)
+    ->Apply([](benchmark::internal::Benchmark* b) {
+        firstOpens(b, {0, 1, 2});
+    })
+    ->Iterations(1)
+    ->Repetitions(3);
+BENCHMARK(BM_FirstOpenWindow)
+    ->Apply([](benchmark::internal::Benchmark* b) { firstOpens(b, {2}); })
+    ->Iterations(1)
+    ->Repetitions(3);
 BENCHMARK(BM_IndexReload)->Apply(sizes);
 BENCHMARK(BM_IndexQuery)->Apply(sizes);
 BENCHMARK(BM_IndexRefresh5Rows)->Apply(sizes);
 
 int main(int argc, char** argv) {
+#ifdef __GLIBC__
+    // Large blocks always fresh from the system, as in the first open of a
+    // program run: otherwise a repetition reuses the memory freed by the one
+    // before and skips the cost of faulting it in.
+    mallopt(M_MMAP_THRESHOLD, 1 << 20);
+#endif
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);

@@ -4,8 +4,9 @@
 # now and then an event (--demo). Every STEP seconds one CSV row:
 #   seconds,rss_kb,cpu_s,rows,frames_sent
 # seconds since the program started; its resident size (VmRSS) and CPU time
-# used so far (user + system); the rows of linia.dbf (record count in the
-# header, which every post updates); the status frames the simulator has sent.
+# used so far (user + system); the rows of linia.dbf (complete rows by the
+# file length: the header's count follows at every commit, every 10 s); the
+# status frames the simulator has sent.
 # At the end it prints a summary: RSS after the warm-up, CPU use, and every
 # status frame sent while the program listened, matched in order against the
 # rows of linia.dbf.
@@ -71,7 +72,12 @@ HZ=$(getconf CLK_TCK)
 rss() { awk '/^VmRSS:/ {print $2}' "/proc/$APP/status"; }
 # Fields after the command name, which ends at the last ')': utime is the 12th, stime the 13th.
 cpu() { sed 's/.*) //' "/proc/$APP/stat" | awk -v hz="$HZ" '{printf "%.2f", ($12 + $13) / hz}'; }
-rows() { od -An -t u4 -j 4 -N 4 "$WORK/rejestr/linia.dbf" | tr -d ' '; }
+rows() {
+    local f="$WORK/rejestr/linia.dbf" hl rl
+    hl=$(od -An -t u2 -j 8 -N 2 "$f" | tr -d ' ')
+    rl=$(od -An -t u2 -j 10 -N 2 "$f" | tr -d ' ')
+    echo $((($(stat -c %s "$f") - hl) / rl))
+}
 frames() { grep -c '^tx 1 ' "$WORK/sim.log" || true; }
 elapsed() { echo "$(date +%s.%N) - $T0" | bc; }
 

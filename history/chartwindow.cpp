@@ -1,8 +1,8 @@
 #include "history/chartwindow.h"
 
+#include "artwork/artwork.h"
 #include "history/lineexport.h"
 #include "history/linehistory.h"
-#include "artwork/artwork.h"
 
 #include <QFile>
 #include <QFileDialog>
@@ -92,6 +92,7 @@ TWykres::TWykres(const TChartLine& line, TLineHistory& history, ErrorBox errorBo
         Progress->hide();
         reload(false);
     });
+    connect(&history_, &TLineHistory::noted, this, &TWykres::showNote);
     connect(&history_, &TLineHistory::failed, this, [this](const QString& m) {
         Progress->hide();
         if (errorBox_)
@@ -209,9 +210,27 @@ void TWykres::reload(bool byUser) {
 }
 
 void TWykres::showProgress(int percent) {
-    Progress->setText(QStringLiteral("Indeksowanie historii napięć: %1 %").arg(percent));
-    Progress->setAccessibleName(Progress->text());
+    QString text = QStringLiteral("Indeksowanie historii napięć: %1 %").arg(percent);
+    if (!history_.keptNote().isEmpty())
+        text += QStringLiteral(" (%1)").arg(history_.keptNote());
+    Progress->setText(text);
+    Progress->setAccessibleName(text);
     Progress->show();
+}
+
+void TWykres::showNote(const QString& message) {
+    if (history_.building()) {
+        showProgress(history_.progressPercent());
+        return;
+    }
+    // After the build (the index file could not be written): for a while.
+    Progress->setText(message);
+    Progress->setAccessibleName(message);
+    Progress->show();
+    QTimer::singleShot(10000, Progress, [this, message] {
+        if (!history_.building() && Progress->text() == message)
+            Progress->hide();
+    });
 }
 
 bool TWykres::eventFilter(QObject* watched, QEvent* event) {
@@ -241,16 +260,17 @@ bool TWykres::eventFilter(QObject* watched, QEvent* event) {
 
 QString TWykres::rowText(TWallMs t) const {
     const TLineIndex* index = history_.index();
-    const qint64 r = index ? index->nearest(t) : -1;
+    const qint64 r = index ? index->nearest(t, line_.line) : -1;
     if (r < 0)
         return {};
     const TLineFile& f = index->file();
     const int k = 3 * (line_.line - 1);
-    return QStringLiteral("%1\nL1: %2 V\nL2: %3 V\nL3: %4 V")
-        .arg(wallText(f.time(r)))
-        .arg(f.volts(r, k))
-        .arg(f.volts(r, k + 1))
-        .arg(f.volts(r, k + 2));
+    const auto volts = [&](int i) {
+        const int v = f.volts(r, k + i);
+        return v == kNoVolts ? QStringLiteral("brak") : QStringLiteral("%1 V").arg(v);
+    };
+    return QStringLiteral("%1\nL1: %2\nL2: %3\nL3: %4")
+        .arg(wallText(f.time(r)), volts(0), volts(1), volts(2));
 }
 
 void TWykres::showContextMenu(const QPoint& at) {

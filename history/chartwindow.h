@@ -54,7 +54,8 @@ public:
     bool savePicture(const QString& file, QString* error);
     bool exportVisible(const QString& file, QString* error);
     bool exporting() const { return export_ != nullptr; }
-    // The tooltip text for the row nearest to time t (empty when none).
+    // The tooltip text for the row nearest to time t that holds a voltage of
+    // the line (empty when none); a missing phase reads "brak".
     QString rowText(TWallMs t) const;
 
     QTimer Timer;        // period from the scale table
@@ -80,6 +81,8 @@ private:
                            const char* picture, void (TWykres::*click)());
     void showContextMenu(const QPoint& at);
     void showProgress(int percent);
+    // The kept index file was set aside, or could not be written.
+    void showNote(const QString& message);
     void updateAccessibleName();
 
     const TChartLine& line_;

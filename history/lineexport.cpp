@@ -111,7 +111,9 @@ TLineExport::Outcome TLineExport::write(const QString& file, QString* error,
         p = putWall(p, table.time(r));
         for (int i = 0; i < 3; ++i) {
             *p++ = ';';
-            p = putInt(p, table.volts(r, k + i));
+            const int v = table.volts(r, k + i);
+            if (v != kNoVolts) // a missing value is an empty cell
+                p = putInt(p, v);
         }
         *p++ = '\r';
         *p++ = '\n';

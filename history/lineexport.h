@@ -1,6 +1,7 @@
 // Export of the rows a voltage chart shows: CZAS and the three voltages of one
 // line for every row of a period, in time order (equal times in table order),
-// as CSV (see csv.h) with the header CZAS;NxL1;NxL2;NxL3.
+// as CSV (see csv.h) with the header CZAS;NxL1;NxL2;NxL3. A voltage the row
+// does not hold is an empty cell.
 //
 // A year of history is tens of millions of rows and a gigabyte of text, so the
 // writing runs on a worker thread and can be stopped. The rows are chosen on

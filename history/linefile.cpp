@@ -1,8 +1,10 @@
 #include "history/linefile.h"
 
 #include "tables/table.h"
+#include "tables/tablevalues.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 namespace qta {
@@ -72,6 +74,9 @@ void TLineFile::open(const QString& path) {
         throw ETable(QStringLiteral("Plik %1 nie jest tabelą napięć linii (brak pola CZAS typu "
                                     "data i czas albo pól N1L1 ... N3L3)")
                          .arg(path));
+    packed_ = true;
+    for (size_t k = 0; k < 9; ++k)
+        packed_ = packed_ && width_[k] == 5 && volts_[k] == volts_[0] + 5 * int(k);
     // The record count (bytes 4..7) changes with every append; the rest of the
     // header up to the field list's end does not.
     layout_ = header.left(end);
@@ -111,7 +116,19 @@ qint64 TLineFile::completeRows() const {
         return 0;
     const qint64 count = le32(data_ + 4) & 0x7FFFFFFF;
     qint64 rows = std::min(count, mappedRows_);
-    while (rows < mappedRows_ && (row(rows)[0] == ' ' || row(rows)[0] == '*'))
+    // Past the count, the rows that are whole as the table layer takes them
+    // (dbf::findRows): a row mark or the mark of a row not yet committed, a
+    // date and time, no zero byte in the voltages.
+    const auto whole = [this](qint64 r) {
+        const char mark = row(r)[0];
+        if ((mark != ' ' && mark != '*' && mark != 0x1A) || time(r) == kNoTime)
+            return false;
+        for (size_t k = 0; k < volts_.size(); ++k)
+            if (std::memchr(row(r) + volts_[k], 0, size_t(width_[k])) != nullptr)
+                return false;
+        return true;
+    };
+    while (rows < mappedRows_ && whole(rows))
         ++rows;
     return rows;
 }
@@ -126,20 +143,22 @@ TWallMs TLineFile::decodeTime(const char* p) {
 }
 
 int TLineFile::decodeVolts(const char* p, int width) {
-    int v = 0;
-    for (int i = 0; i < width; ++i) {
-        const char c = p[i];
-        if (c >= '0' && c <= '9') {
-            v = v * 10 + (c - '0');
-            if (v > 65535)
-                v = 65535;
-        } else if (c == ' ' && v == 0) {
-            continue; // leading padding
-        } else {
-            break; // decimals or trailing text: the integer part counts
-        }
+    // The usual case: right-aligned digits after blanks.
+    int i = 0;
+    while (i < width && p[i] == ' ')
+        ++i;
+    if (i < width) {
+        int v = 0, j = i;
+        for (; j < width && p[j] >= '0' && p[j] <= '9'; ++j)
+            v = std::min(v * 10 + (p[j] - '0'), 65535);
+        if (j == width)
+            return v;
     }
-    return v;
+    // Anything else reads as the table layer reads it.
+    double v = 0;
+    if (!dbf::parseNumber(p, width, v) || std::isnan(v))
+        return kNoVolts;
+    return int(std::clamp(std::trunc(v), 0.0, 65535.0));
 }
 
 } // namespace qta

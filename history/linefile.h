@@ -18,6 +18,10 @@ namespace qta {
 // no time zone: the charts place rows by what the PC's clock showed.
 using TWallMs = qint64;
 constexpr TWallMs kNoTime = INT64_MIN;
+// A voltage field that holds no number: left blank (the value was not there
+// to write) or not a number at all. Charts draw no point for it; a stored 0
+// is a real 0 V (the rows written at each start and end of the program).
+constexpr int kNoVolts = -1;
 constexpr qint64 kJulianUnixEpoch = 2440588;
 constexpr qint64 kMsPerDay = 86400000;
 
@@ -40,8 +44,8 @@ public:
     bool remap();
 
     // Complete rows as the table layer counts them: the header count, plus
-    // complete rows past it that start with a row mark (an append torn after
-    // the row was written).
+    // the whole rows past it (posted since the last commit, or an append torn
+    // after the row was written).
     qint64 completeRows() const;
     // Rows that can be read now (those the mapping holds whole).
     qint64 mappedRows() const { return mappedRows_; }
@@ -54,14 +58,23 @@ public:
     const char* row(qint64 r) const { return data_ + headerLength_ + r * recordLength_; }
     // kNoTime when CZAS is empty or not a date and time.
     TWallMs time(qint64 r) const { return decodeTime(row(r) + czas_); }
-    // Voltage k (0..8: N1L1 .. N3L3), 0 when the field holds no number,
-    // 65535 at most.
+    // Voltage k (0..8: N1L1 .. N3L3): the integer part of the number the
+    // field holds, clamped to 0..65535; kNoVolts when the table layer reads
+    // no number there (TTable::numberValue gives NaN).
     int volts(qint64 r, int k) const {
         return decodeVolts(row(r) + volts_[size_t(k)], width_[size_t(k)]);
     }
 
     static TWallMs decodeTime(const char* p);
     static int decodeVolts(const char* p, int width);
+
+    // Where the fields lie in a row (offsets from the row mark).
+    int timeOffset() const { return czas_; }
+    int voltsOffset(int k) const { return volts_[size_t(k)]; }
+    int voltsWidth(int k) const { return width_[size_t(k)]; }
+    // True when the nine voltages are N(5) fields one after another, as the
+    // program creates them: the index builder then reads them as one block.
+    bool packedVolts() const { return packed_; }
 
 private:
     void unmap();
@@ -76,6 +89,7 @@ private:
     int czas_ = 0;
     std::array<int, 9> volts_{};
     std::array<int, 9> width_{};
+    bool packed_ = false;
     QByteArray layout_;
 };
 

@@ -1,6 +1,9 @@
 #include "history/linehistory.h"
 
+#include "history/lineindexfile.h"
 #include "tables/table.h"
+
+#include <QDebug>
 
 namespace qta {
 
@@ -11,6 +14,18 @@ TLineHistory::~TLineHistory() {
     cancel_ = true;
     if (worker_.joinable())
         worker_.join();
+    // A long run: the next one starts from here rather than from the last save.
+    if (ready_ && !keptFile_.isEmpty() && index_->rows() - savedRows_ >= kResaveRows) {
+        QString error;
+        if (!TLineIndexFile::save(*index_, keptFile_, &error))
+            qWarning().noquote() << error;
+    }
+}
+
+void TLineHistory::note(const QString& message) {
+    keptNote_ = message;
+    qWarning().noquote() << message;
+    Q_EMIT noted(message);
 }
 
 void TLineHistory::refresh() {
@@ -36,14 +51,21 @@ void TLineHistory::refresh() {
 
 void TLineHistory::startBuild(const QString& path, qint64 rows) {
     percent_ = 0;
+    keptFile_ = TLineIndexFile::pathFor(path);
     Q_EMIT progress(0);
-    worker_ = std::thread([this, path, rows] {
+    worker_ = std::thread([this, path, rows, kept = keptFile_] {
         auto built = std::make_shared<TLineIndex>();
         QString error;
+        qint64 loaded = 0;
         try {
             built->open(path, 0);
-            built->extendTo(rows, [this, rows](qint64 done) {
-                const int p = int(done * 100 / std::max<qint64>(1, rows));
+            QString why;
+            if (TLineIndexFile::load(*built, kept, &why))
+                loaded = built->rows();
+            else if (!why.isEmpty())
+                QMetaObject::invokeMethod(this, [this, why] { note(why); });
+            built->extendTo(rows, [this, rows, loaded](qint64 done) {
+                const int p = int((done - loaded) * 100 / std::max<qint64>(1, rows - loaded));
                 QMetaObject::invokeMethod(this, [this, p] {
                     percent_ = p;
                     Q_EMIT progress(p);
@@ -55,20 +77,40 @@ void TLineHistory::startBuild(const QString& path, qint64 rows) {
         }
         if (cancel_)
             return;
-        QMetaObject::invokeMethod(this, [this, built, error] {
-            if (!error.isEmpty()) {
+        if (!error.isEmpty()) {
+            QMetaObject::invokeMethod(this, [this, error] {
                 worker_.join();
                 Q_EMIT failed(error);
-                return;
-            }
-            finishBuild(built);
+            });
+            return;
+        }
+        // The file is written after the windows have their index: taken as it
+        // is now, before the window thread extends it.
+        const qint64 indexed = built->rows();
+        const QByteArray image = indexed > loaded ? TLineIndexFile::image(*built) : QByteArray();
+        QMetaObject::invokeMethod(this, [this, built, loaded] { finishBuild(built, loaded); });
+        if (indexed <= loaded) {
+            QMetaObject::invokeMethod(this, [this] { worker_.join(); });
+            return;
+        }
+        QString failure;
+        const bool written = TLineIndexFile::write(image, kept, &failure);
+        if (written)
+            savedRows_ = indexed;
+        QMetaObject::invokeMethod(this, [this, written, failure] {
+            worker_.join();
+            if (!written)
+                note(failure);
+            Q_EMIT saved(written);
         });
     });
 }
 
-void TLineHistory::finishBuild(std::shared_ptr<TLineIndex> built) {
-    worker_.join();
+void TLineHistory::finishBuild(std::shared_ptr<TLineIndex> built, qint64 kept) {
     index_ = std::move(built);
+    keptRows_ = kept;
+    if (savedRows_ < kept)
+        savedRows_ = kept;
     ready_ = true;
     percent_ = 100;
     Q_EMIT ready();

@@ -21,117 +21,16 @@ qint64 TColumns::column(TWallMs t) const {
 
 // What one pixel column holds, over every run.
 struct TLineIndex::Aggregate {
-    qint64 count = 0;
-    TWallMs tf = 0, tl = 0; // first and last point: least and greatest (time, row)
-    qint64 rf = -1, rl = -1;
+    qint64 count = 0;                  // rows, with or without values
+    std::array<qint64, kFew> few{};    // the rows themselves while count <= kFew
+    std::array<TWallMs, 3> tf{}, tl{}; // per phase, first and last point: least and
+    std::array<qint64, 3> rf{-1, -1, -1}, rl{-1, -1, -1}; // greatest (time, row) with a value
     std::array<int, 3> lo{65535, 65535, 65535};
     std::array<int, 3> hi{0, 0, 0};
-    std::array<qint64, kFew> few{}; // the rows themselves while count <= kFew
 };
-
-void TLineIndex::open(const QString& path, qint64 rows) {
-    file_.open(path);
-    rows_ = 0;
-    lastRow_.clear();
-    runs_.clear();
-    samples_.clear();
-    levels_.assign(1, {});
-    zeroRows_.clear();
-    extendTo(rows);
-}
 
 int TLineIndex::runCount() const {
     return int(std::count_if(runs_.begin(), runs_.end(), [](const Run& r) { return r.valid; }));
-}
-
-size_t TLineIndex::memoryBytes() const {
-    size_t n = samples_.capacity() * sizeof(TWallMs) + runs_.capacity() * sizeof(Run) +
-               zeroRows_.capacity() * sizeof(qint64);
-    for (const auto& l : levels_)
-        n += l.capacity() * sizeof(Summary);
-    return n;
-}
-
-void TLineIndex::extendTo(qint64 rows, const std::function<bool(qint64)>& progress) {
-    if (!file_.isOpen())
-        throw ETable(QStringLiteral("Indeks tabeli napięć nie jest otwarty"));
-    const auto sameTable = [this] {
-        return rows_ == 0 ||
-               (file_.mappedRows() >= rows_ &&
-                QByteArray::fromRawData(file_.row(rows_ - 1), file_.recordLength()) == lastRow_);
-    };
-    if (!file_.remap() || !sameTable()) {
-        // Not the table that was indexed any more: start again on what is there.
-        open(file_.path(), rows);
-        return;
-    }
-    const qint64 available = file_.completeRows();
-    const qint64 target = rows < 0 ? available : std::min(rows, file_.mappedRows());
-    const qint64 from = rows_;
-    for (qint64 r = from; r < target; ++r) {
-        if (progress && (r - from) % (1 << 20) == 0 && r > from && !progress(r))
-            break;
-        indexRow(r);
-    }
-    if (rows_ > from) {
-        rebuildUpperLevels(from / F);
-        lastRow_ = QByteArray(file_.row(rows_ - 1), file_.recordLength());
-    }
-}
-
-void TLineIndex::indexRow(qint64 r) {
-    const TWallMs t = file_.time(r);
-    bool zeros = true;
-    if (r % F == 0) {
-        samples_.push_back(t);
-        Summary s;
-        for (int k = 0; k < 9; ++k) {
-            s.lo[size_t(k)] = s.hi[size_t(k)] = quint16(file_.volts(r, k));
-            zeros = zeros && s.lo[size_t(k)] == 0;
-        }
-        levels_[0].push_back(s);
-    } else {
-        Summary& s = levels_[0].back();
-        for (int k = 0; k < 9; ++k) {
-            const auto v = quint16(file_.volts(r, k));
-            s.lo[size_t(k)] = std::min(s.lo[size_t(k)], v);
-            s.hi[size_t(k)] = std::max(s.hi[size_t(k)], v);
-            zeros = zeros && v == 0;
-        }
-    }
-    if (zeros)
-        zeroRows_.push_back(r);
-    const bool valid = t != kNoTime;
-    if (!runs_.empty() && runs_.back().valid == valid && (!valid || t >= runs_.back().tmax)) {
-        runs_.back().end = r + 1;
-        runs_.back().tmax = valid ? t : kNoTime;
-    } else {
-        runs_.push_back({r, r + 1, t, t, valid});
-    }
-    rows_ = r + 1;
-}
-
-void TLineIndex::rebuildUpperLevels(qint64 fromBlock) {
-    qint64 from = fromBlock / F;
-    for (size_t level = 1; levels_[level - 1].size() > 1; ++level) {
-        if (levels_.size() <= level)
-            levels_.emplace_back();
-        const auto& below = levels_[level - 1];
-        auto& here = levels_[level];
-        const qint64 n = (qint64(below.size()) + F - 1) / F;
-        here.resize(size_t(n));
-        for (qint64 k = from; k < n; ++k) {
-            Summary s = below[size_t(k * F)];
-            const qint64 end = std::min<qint64>(qint64(below.size()), (k + 1) * F);
-            for (qint64 c = k * F + 1; c < end; ++c)
-                for (size_t i = 0; i < 9; ++i) {
-                    s.lo[i] = std::min(s.lo[i], below[size_t(c)].lo[i]);
-                    s.hi[i] = std::max(s.hi[i], below[size_t(c)].hi[i]);
-                }
-            here[size_t(k)] = s;
-        }
-        from /= F;
-    }
 }
 
 template <class Pred> qint64 TLineIndex::lowerBound(const Run& run, qint64 from, Pred pred) const {
@@ -171,6 +70,8 @@ void TLineIndex::rangeMinMax(qint64 a, qint64 b, const std::array<int, N>& field
     const auto row = [&](qint64 r) {
         for (size_t p = 0; p < N; ++p) {
             const int v = file_.volts(r, fields[p]);
+            if (v == kNoVolts)
+                continue;
             lo[p] = std::min(lo[p], v);
             hi[p] = std::max(hi[p], v);
         }
@@ -204,6 +105,97 @@ void TLineIndex::rangeMinMax(qint64 a, qint64 b, const std::array<int, N>& field
     }
 }
 
+bool TLineIndex::holds(qint64 row, unsigned fields) const {
+    for (int k = 0; k < 9; ++k)
+        if ((fields >> k & 1) && file_.volts(row, k) != kNoVolts)
+            return true;
+    return false;
+}
+
+qint64 TLineIndex::firstBlock(size_t level, qint64 A, qint64 B, unsigned fields) const {
+    const auto& blocks = levels_[level];
+    const bool top = level + 1 == levels_.size();
+    for (; A < B && (A % F != 0 || top); ++A)
+        if (blocks[size_t(A)].holds(fields))
+            return A;
+    if (A >= B)
+        return -1;
+    // Whole blocks of the level above, then the rest one by one.
+    const qint64 Bu = B / F;
+    if (A / F < Bu) {
+        const qint64 k = firstBlock(level + 1, A / F, Bu, fields);
+        if (k >= 0)
+            for (qint64 c = k * F; c < (k + 1) * F; ++c)
+                if (blocks[size_t(c)].holds(fields))
+                    return c;
+        A = Bu * F;
+    }
+    for (; A < B; ++A)
+        if (blocks[size_t(A)].holds(fields))
+            return A;
+    return -1;
+}
+
+qint64 TLineIndex::lastBlock(size_t level, qint64 A, qint64 B, unsigned fields) const {
+    const auto& blocks = levels_[level];
+    const bool top = level + 1 == levels_.size();
+    while (A < B && (B % F != 0 || top))
+        if (blocks[size_t(--B)].holds(fields))
+            return B;
+    if (A >= B)
+        return -1;
+    const qint64 Au = (A + F - 1) / F;
+    if (Au < B / F) {
+        const qint64 k = lastBlock(level + 1, Au, B / F, fields);
+        if (k >= 0)
+            for (qint64 c = (k + 1) * F - 1; c >= k * F; --c)
+                if (blocks[size_t(c)].holds(fields))
+                    return c;
+        B = Au * F;
+    }
+    while (A < B)
+        if (blocks[size_t(--B)].holds(fields))
+            return B;
+    return -1;
+}
+
+qint64 TLineIndex::firstHolding(qint64 a, qint64 b, unsigned fields) const {
+    for (; a < b && a % F != 0; ++a)
+        if (holds(a, fields))
+            return a;
+    if (a / F < b / F) {
+        const qint64 k = firstBlock(0, a / F, b / F, fields);
+        if (k >= 0)
+            for (qint64 r = k * F; r < (k + 1) * F; ++r)
+                if (holds(r, fields))
+                    return r;
+        a = b / F * F;
+    }
+    for (; a < b; ++a)
+        if (holds(a, fields))
+            return a;
+    return b;
+}
+
+qint64 TLineIndex::lastHolding(qint64 a, qint64 b, unsigned fields) const {
+    while (a < b && b % F != 0)
+        if (holds(--b, fields))
+            return b;
+    const qint64 A = (a + F - 1) / F;
+    if (A < b / F) {
+        const qint64 k = lastBlock(0, A, b / F, fields);
+        if (k >= 0)
+            for (qint64 r = (k + 1) * F - 1; r >= k * F; --r)
+                if (holds(r, fields))
+                    return r;
+        b = A * F;
+    }
+    while (a < b)
+        if (holds(--b, fields))
+            return b;
+    return -1;
+}
+
 TChartSeries TLineIndex::query(int line, const TColumns& cols) const {
     TChartSeries out;
     if (cols.width <= 0 || cols.t1 <= cols.t0 || line < 1 || line > 3)
@@ -211,24 +203,30 @@ TChartSeries TLineIndex::query(int line, const TColumns& cols) const {
     const qint64 W = cols.width;
     const std::array<int, 3> fields{3 * (line - 1), 3 * (line - 1) + 1, 3 * (line - 1) + 2};
     std::vector<Aggregate> agg(static_cast<size_t>(W));
-    qint64 leftRow = -1, rightRow = -1;
-    TWallMs leftT = 0, rightT = 0;
+    // Per phase, the nearest point beyond each edge.
+    std::array<qint64, 3> leftRow{-1, -1, -1}, rightRow{-1, -1, -1};
+    std::array<TWallMs, 3> leftT{}, rightT{};
 
     for (const Run& run : runs_) {
         if (!run.valid)
             continue;
         const qint64 b0 =
             lowerBound(run, run.begin, [&](TWallMs t) { return cols.column(t) >= 0; });
-        if (b0 > run.begin) {
-            const TWallMs t = file_.time(b0 - 1);
-            if (leftRow < 0 || t > leftT || (t == leftT && b0 - 1 > leftRow))
-                leftRow = b0 - 1, leftT = t;
-        }
         const qint64 bW = lowerBound(run, b0, [&](TWallMs t) { return cols.column(t) >= W; });
-        if (bW < run.end) {
-            const TWallMs t = file_.time(bW);
-            if (rightRow < 0 || t < rightT)
-                rightRow = bW, rightT = t;
+        for (size_t p = 0; p < 3; ++p) {
+            const unsigned field = 1u << fields[p];
+            const qint64 l = lastHolding(run.begin, b0, field);
+            if (l >= 0) {
+                const TWallMs t = file_.time(l);
+                if (leftRow[p] < 0 || t > leftT[p] || (t == leftT[p] && l > leftRow[p]))
+                    leftRow[p] = l, leftT[p] = t;
+            }
+            const qint64 r = firstHolding(bW, run.end, field);
+            if (r < run.end) {
+                const TWallMs t = file_.time(r);
+                if (rightRow[p] < 0 || t < rightT[p])
+                    rightRow[p] = r, rightT[p] = t;
+            }
         }
         for (qint64 b = b0; b < bW;) {
             const TWallMs tb = file_.time(b);
@@ -240,22 +238,32 @@ TChartSeries TLineIndex::query(int line, const TColumns& cols) const {
             for (qint64 r = b; r < e && g.count + (r - b) < kFew; ++r)
                 g.few[size_t(g.count + (r - b))] = r;
             g.count += e - b;
-            if (g.rf < 0 || tb < g.tf)
-                g.rf = b, g.tf = tb;
-            const TWallMs te = file_.time(e - 1);
-            if (g.rl < 0 || te >= g.tl)
-                g.rl = e - 1, g.tl = te;
+            for (size_t p = 0; p < 3; ++p) {
+                const unsigned field = 1u << fields[p];
+                const qint64 f = firstHolding(b, e, field);
+                if (f == e)
+                    continue; // no value of this phase here
+                const TWallMs tf = file_.time(f);
+                if (g.rf[p] < 0 || tf < g.tf[p])
+                    g.rf[p] = f, g.tf[p] = tf;
+                const qint64 l = lastHolding(f, e, field);
+                const TWallMs tl = file_.time(l);
+                if (g.rl[p] < 0 || tl >= g.tl[p])
+                    g.rl[p] = l, g.tl[p] = tl;
+            }
             rangeMinMax(b, e, fields, g.lo, g.hi);
             b = e;
         }
     }
 
-    const auto push = [&](TWallMs t, qint64 r) {
-        for (size_t p = 0; p < 3; ++p)
-            out[p].push_back({t, file_.volts(r, fields[p])});
+    const auto push = [&](size_t p, TWallMs t, qint64 r) {
+        const int v = file_.volts(r, fields[p]);
+        if (v != kNoVolts)
+            out[p].push_back({t, v});
     };
-    if (leftRow >= 0)
-        push(leftT, leftRow);
+    for (size_t p = 0; p < 3; ++p)
+        if (leftRow[p] >= 0)
+            push(p, leftT[p], leftRow[p]);
     for (Aggregate& g : agg) {
         if (g.count == 0)
             continue;
@@ -266,15 +274,18 @@ TChartSeries TLineIndex::query(int line, const TColumns& cols) const {
                 return tx != ty ? tx < ty : x < y;
             });
             for (size_t i = 0; i < n; ++i)
-                push(file_.time(g.few[i]), g.few[i]);
+                for (size_t p = 0; p < 3; ++p)
+                    push(p, file_.time(g.few[i]), g.few[i]);
             continue;
         }
         // First, the extremes in the middle, last: the line passes through
         // every pixel between the lowest and the highest point of the column.
-        const TWallMs tm = g.tf + (g.tl - g.tf) / 2;
         for (size_t p = 0; p < 3; ++p) {
-            const int vf = file_.volts(g.rf, fields[p]);
-            out[p].push_back({g.tf, vf});
+            if (g.rf[p] < 0)
+                continue;
+            const TWallMs tm = g.tf[p] + (g.tl[p] - g.tf[p]) / 2;
+            const int vf = file_.volts(g.rf[p], fields[p]);
+            out[p].push_back({g.tf[p], vf});
             if (std::abs(vf - g.lo[p]) <= std::abs(vf - g.hi[p])) {
                 out[p].push_back({tm, g.lo[p]});
                 out[p].push_back({tm, g.hi[p]});
@@ -282,11 +293,12 @@ TChartSeries TLineIndex::query(int line, const TColumns& cols) const {
                 out[p].push_back({tm, g.hi[p]});
                 out[p].push_back({tm, g.lo[p]});
             }
-            out[p].push_back({g.tl, file_.volts(g.rl, fields[p])});
+            out[p].push_back({g.tl[p], file_.volts(g.rl[p], fields[p])});
         }
     }
-    if (rightRow >= 0)
-        push(rightT, rightRow);
+    for (size_t p = 0; p < 3; ++p)
+        if (rightRow[p] >= 0)
+            push(p, rightT[p], rightRow[p]);
     return out;
 }
 
@@ -337,14 +349,17 @@ void TLineIndex::forEachInOrder(TWallMs t0, TWallMs t1,
     });
 }
 
-qint64 TLineIndex::nearest(TWallMs t) const {
+qint64 TLineIndex::nearest(TWallMs t, int line) const {
+    const unsigned fields = line >= 1 && line <= 3 ? 7u << (3 * (line - 1)) : 0;
     qint64 best = -1;
     TWallMs bestD = 0;
     for (const Run& run : runs_) {
         if (!run.valid)
             continue;
         const qint64 b = lowerBound(run, run.begin, [&](TWallMs x) { return x >= t; });
-        for (qint64 r : {b - 1, b}) {
+        const qint64 before = fields ? lastHolding(run.begin, b, fields) : b - 1;
+        const qint64 after = fields ? firstHolding(b, run.end, fields) : b;
+        for (qint64 r : {before, after}) {
             if (r < run.begin || r >= run.end)
                 continue;
             const TWallMs d = std::abs(file_.time(r) - t);
@@ -388,8 +403,11 @@ TVoltExtremes TLineIndex::extremes(TWallMs t0, TWallMs t1) const {
                     continue;
                 }
                 for (size_t k = 0; k < 9; ++k) {
-                    lo[k] = std::min(lo[k], file_.volts(r, int(k)));
-                    hi[k] = std::max(hi[k], file_.volts(r, int(k)));
+                    const int v = file_.volts(r, int(k));
+                    if (v == kNoVolts)
+                        continue;
+                    lo[k] = std::min(lo[k], v);
+                    hi[k] = std::max(hi[k], v);
                 }
             }
             at = blockEnd;

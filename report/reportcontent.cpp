@@ -254,9 +254,13 @@ void TBuilder::summary() {
     for (int line : d_.lines)
         for (int p = 0; p < 3; ++p) {
             const auto k = size_t(3 * (line - 1) + p);
+            // A phase whose field held no number in any row of the period.
+            const bool none = s.volts.lo[k] > s.volts.hi[k];
+            const auto volts = [none](int v) {
+                return none ? QStringLiteral("brak") : QStringLiteral("%1 V").arg(v);
+            };
             rows.push_back({d_.lineTitle(line), QStringLiteral("L%1").arg(p + 1),
-                            QStringLiteral("%1 V").arg(s.volts.lo[k]),
-                            QStringLiteral("%1 V").arg(s.volts.hi[k])});
+                            volts(s.volts.lo[k]), volts(s.volts.hi[k])});
         }
     add(table({QStringLiteral("Linia"), QStringLiteral("Faza"), QStringLiteral("Najniższe"),
                QStringLiteral("Najwyższe")},

@@ -55,8 +55,8 @@ public:
     QString fileName() const { return fileName_; }
 
     // Raises ETable when the file is missing, unreadable or not a dBase table.
-    // A table whose header count disagrees with its length (a torn append)
-    // opens with its complete rows.
+    // A table whose header count disagrees with its length (rows not yet
+    // committed, or a crash) opens with its whole rows.
     void Open();
     // Opens the file for reading only: every write raises ETable, and
     // Refresh picks up the rows another program has appended meanwhile.
@@ -70,15 +70,18 @@ public:
     // setRecNo, Close) posts it first; one without values is dropped.
     void Last();   // the last row becomes current (none when empty)
     void Append(); // starts a new row at the end; it becomes current
-    // Writes the new row and the header's record count through to the file,
-    // and with syncEveryPost on (the default) on to the disk. A failure
-    // raises ETable and leaves the file as it was and the row pending: the
-    // next Append or Post tries it again.
+    // Writes the new row through to the file, and with syncEveryPost on (the
+    // default) commits it on the disk before returning (the order of writes
+    // and syncs is in tables/tableimpl.h). A failure raises ETable and leaves
+    // the file as it was and the row pending: the next Append or Post tries
+    // it again.
     void Post();
-    // Off: posted rows reach the disk at Sync or Close rather than at every
-    // Post (the voltage table, written every second, syncs on a timer).
+    // Off: posted rows are committed at Sync or Close rather than at every
+    // Post (the voltage table, written every second, commits on a timer).
     void setSyncEveryPost(bool on);
-    void Sync(); // rows posted since the last sync reach the disk
+    // Commits the rows this table posted since the last commit; a table only
+    // read writes nothing.
+    void Sync();
     // Drops the row being appended, whatever was set in it.
     void Cancel();
     void Refresh(); // re-reads the row count from the file

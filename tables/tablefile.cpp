@@ -1,11 +1,14 @@
 #include "tables/tablefile.h"
+#include "tables/tableio.h"
 
 #include "tables/table.h"
 
+#include <QCoreApplication>
 #include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 #include <shapefil.h>
 
@@ -27,17 +30,6 @@
 namespace qta::dbf {
 
 namespace {
-
-WriteFaultHook& faultHook() {
-    static WriteFaultHook hook;
-    return hook;
-}
-
-// The fault a test asks for at this write, or none.
-WriteFault faultAt(qint64 offset, qint64 length) {
-    const WriteFaultHook& hook = faultHook();
-    return hook ? hook(offset, length) : WriteFault{};
-}
 
 // ---------------------------------------------------------------------------
 // File access for shapelib
@@ -62,12 +54,22 @@ bool isDbfName(const char* name) {
 SAFile hookOpen(const char* name, const char* access) {
     const QString path =
         (isDbfName(name) && !tPath.isEmpty()) ? tPath : QFile::decodeName(QByteArray(name));
+    const bool truncates = std::strchr(access, 'w') != nullptr;
+    const bool existed = tracing() && truncates && QFileInfo::exists(path);
 #ifdef _WIN32
     FILE* f = _wfopen(reinterpret_cast<const wchar_t*>(path.utf16()),
                       reinterpret_cast<const wchar_t*>(QString::fromLatin1(access).utf16()));
 #else
     FILE* f = std::fopen(QFile::encodeName(path).constData(), access);
 #endif
+    if (f && tracing()) {
+        if (!truncates)
+            trace(IoOp::Open, path);
+        else if (existed)
+            trace(IoOp::Truncate, path, 0);
+        else
+            trace(IoOp::Create, path);
+    }
     return reinterpret_cast<SAFile>(f);
 }
 
@@ -77,6 +79,14 @@ SAOffset hookRead(void* p, SAOffset size, SAOffset n, SAFile f) {
     return std::fread(p, size, n, F(f));
 }
 
+SAOffset hookTell(SAFile f) {
+#ifdef _WIN32
+    return static_cast<SAOffset>(_ftelli64(F(f)));
+#else
+    return static_cast<SAOffset>(ftello(F(f)));
+#endif
+}
+
 SAOffset hookWrite(void* p, SAOffset size, SAOffset n, SAFile f) {
     const WriteFault fault = faultAt(-1, qint64(size * n));
     if (fault.error) {
@@ -84,9 +94,14 @@ SAOffset hookWrite(void* p, SAOffset size, SAOffset n, SAFile f) {
         tIoFailed = true;
         return 0;
     }
+    const qint64 at = tracing() ? qint64(hookTell(f)) : 0;
     const SAOffset done = std::fwrite(p, size, n, F(f));
     if (done != n)
         tIoFailed = true;
+    // Written at once as far as a power loss is concerned: nothing of a new
+    // table is relied on before its data sync.
+    if (done > 0 && tracing())
+        trace(IoOp::Write, tPath, at, static_cast<const char*>(p), qint64(done * size));
     return done;
 }
 
@@ -99,14 +114,6 @@ SAOffset hookSeek(SAFile f, SAOffset offset, int whence) {
     if (r != 0)
         tIoFailed = true;
     return r == 0 ? 0 : 1;
-}
-
-SAOffset hookTell(SAFile f) {
-#ifdef _WIN32
-    return static_cast<SAOffset>(_ftelli64(F(f)));
-#else
-    return static_cast<SAOffset>(ftello(F(f)));
-#endif
 }
 
 int hookFlush(SAFile f) {
@@ -123,7 +130,12 @@ int hookClose(SAFile f) {
     return r;
 }
 
-int hookRemove(const char* name) { return std::remove(name); }
+int hookRemove(const char* name) {
+    const int r = std::remove(name);
+    if (r == 0)
+        trace(IoOp::Remove, QFile::decodeName(QByteArray(name)));
+    return r;
+}
 
 void hookError(const char* message) { tShpError = QString::fromLocal8Bit(message); }
 
@@ -156,128 +168,6 @@ QString ioFailure() {
 }
 
 } // namespace
-
-void setWriteFaultHook(WriteFaultHook hook) { faultHook() = std::move(hook); }
-
-// ---------------------------------------------------------------------------
-// Positional file I/O
-
-File::~File() { close(); }
-
-bool File::fail(int err) {
-    error_ = QString::fromLocal8Bit(std::strerror(err));
-    return false;
-}
-
-bool File::open(const QString& path, bool writable) {
-    close();
-    const QByteArray name = QFile::encodeName(path);
-#ifdef _WIN32
-    fd_ = _open(name.constData(), (writable ? _O_RDWR : _O_RDONLY) | _O_BINARY);
-#else
-    fd_ = ::open(name.constData(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-#endif
-    if (fd_ < 0)
-        return fail(errno);
-    writable_ = writable;
-    return true;
-}
-
-void File::close() {
-    if (fd_ >= 0) {
-#ifdef _WIN32
-        _close(fd_);
-#else
-        ::close(fd_);
-#endif
-    }
-    fd_ = -1;
-    writable_ = false;
-}
-
-bool File::readAt(qint64 offset, char* data, qint64 length) {
-    while (length > 0) {
-#ifdef _WIN32
-        const qint64 n = _lseeki64(fd_, offset, SEEK_SET) < 0
-                             ? -1
-                             : _read(fd_, data, unsigned(std::min<qint64>(length, 1 << 30)));
-#else
-        const qint64 n = ::pread(fd_, data, size_t(length), off_t(offset));
-#endif
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return fail(errno);
-        if (n == 0)
-            return fail(EIO); // the file ends before the bytes asked for
-        data += n;
-        offset += n;
-        length -= n;
-    }
-    return true;
-}
-
-bool File::writeAt(qint64 offset, const char* data, qint64 length) {
-    const WriteFault fault = faultAt(offset, length);
-    qint64 todo = length;
-    if (fault.error)
-        todo = std::clamp<qint64>(fault.partial, 0, length);
-    while (todo > 0) {
-#ifdef _WIN32
-        const qint64 n = _lseeki64(fd_, offset, SEEK_SET) < 0
-                             ? -1
-                             : _write(fd_, data, unsigned(std::min<qint64>(todo, 1 << 30)));
-#else
-        const qint64 n = ::pwrite(fd_, data, size_t(todo), off_t(offset));
-#endif
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return fail(errno);
-        if (n == 0)
-            return fail(EIO);
-        data += n;
-        offset += n;
-        todo -= n;
-    }
-    return fault.error ? fail(fault.error) : true;
-}
-
-bool File::truncate(qint64 size) {
-#ifdef _WIN32
-    const int r = _chsize_s(fd_, size);
-#else
-    int r;
-    do
-        r = ::ftruncate(fd_, off_t(size));
-    while (r < 0 && errno == EINTR);
-#endif
-    return r == 0 ? true : fail(errno);
-}
-
-bool File::sync() {
-    const WriteFault fault = faultAt(-1, 0);
-    if (fault.error)
-        return fail(fault.error);
-#ifdef _WIN32
-    const int r = _commit(fd_);
-#elif defined(__APPLE__)
-    const int r = ::fsync(fd_);
-#else
-    const int r = ::fdatasync(fd_);
-#endif
-    return r == 0 ? true : fail(errno);
-}
-
-qint64 File::size() const {
-#ifdef _WIN32
-    const qint64 here = _lseeki64(fd_, 0, SEEK_END);
-    return here;
-#else
-    struct stat st {};
-    return ::fstat(fd_, &st) == 0 ? qint64(st.st_size) : -1;
-#endif
-}
 
 // ---------------------------------------------------------------------------
 // Layout of a table file as found on disk.
@@ -312,14 +202,10 @@ void checkExists(const QString& path) {
 
 } // namespace
 
-// Reads the header and works out how many complete rows the file holds.
-//
-// The rows are those that fit whole into the file length; the header count is
-// not trusted, since an append torn by a crash leaves it one behind (row
-// written, count not) or, after a power loss, a count ahead of the rows that
-// reached the disk. Rows beyond the header count are taken only if their
-// first byte is a valid row mark (' ' or '*'): a file that the file system
-// extended with zeros, or the end mark followed by leftovers, does not count.
+// Reads the header and the file length. The rows within the header count are
+// taken as the file holds them whole: the count is written only after the
+// rows it counts reached the disk (see table.cpp), but after a power loss the
+// file may be shorter than the count says.
 Layout scanLayout(const QString& path) {
     checkExists(path);
     QFile f(path);
@@ -340,16 +226,53 @@ Layout scanLayout(const QString& path) {
     l.recordLength = u[10] | u[11] << 8;
     if (l.headerLength < 64 || l.recordLength < 2 || l.headerLength > l.fileSize)
         throw ETable(notDbase(path, QStringLiteral("niespójny nagłówek")));
-
-    const qint64 data = l.fileSize - l.headerLength;
-    const qint64 complete = data / l.recordLength;
+    const qint64 complete = (l.fileSize - l.headerLength) / l.recordLength;
     if (complete > std::numeric_limits<int>::max())
         throw ETable(notDbase(path, QStringLiteral("za duży plik")));
-    qint64 rows = std::min(l.headerCount, complete);
+    l.rows = l.counted = int(std::min(l.headerCount, complete));
+    return l;
+}
+
+bool rowWhole(const char* rec, const std::vector<Field>& fields) {
+    if (rec[0] != ' ' && rec[0] != '*' && rec[0] != kUncommitted)
+        return false;
+    for (const Field& f : fields) {
+        const char* p = rec + f.offset;
+        if (f.type == 'T' && f.width == 8) {
+            // Empty, or a date and time: Julian day of years 1..9999, ms of a day.
+            const quint32 day = le32(p);
+            const quint32 ms = le32(p + 4);
+            if ((day != 0 || ms != 0) && (day < 1721426 || day > 5373484 || ms >= 86400000))
+                return false;
+        } else if (f.type == 'C' || isNumberType(f.type) || f.type == 'D' || f.type == 'L') {
+            // Text, numbers, dates and logicals are written as characters and
+            // blanks; a zero byte is a part of the row that never reached the disk.
+            if (std::memchr(p, 0, size_t(f.width)) != nullptr)
+                return false;
+        }
+    }
+    return true;
+}
+
+// Rows past the header count: after a crash or a power loss the count may be
+// behind the rows that reached the disk, and rows posted since the last sync
+// are there with the mark kUncommitted until the next one commits them. Such
+// a row is taken when it is whole: a row mark (or kUncommitted) and fields as
+// the table layer writes them (rowWhole). The first that is not ends the
+// rows: what follows it, like a row torn by a power loss (zeros where its
+// sectors never reached the disk) or a file the file system extended with
+// zeros, is cut before the next append.
+void findRows(const QString& path, Layout& l, const std::vector<Field>& fields) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        throw ETable(QStringLiteral("Nie można otworzyć tabeli %1: %2").arg(path, f.errorString()));
+    const qint64 complete = (l.fileSize - l.headerLength) / l.recordLength;
+    qint64 rows = l.counted;
+    QByteArray rec(l.recordLength, '\0');
     while (rows < complete) {
-        char mark = 0;
-        if (!f.seek(l.headerLength + rows * l.recordLength) || f.read(&mark, 1) != 1 ||
-            (mark != ' ' && mark != '*'))
+        if (!f.seek(l.headerLength + rows * l.recordLength) ||
+            f.read(rec.data(), l.recordLength) != l.recordLength ||
+            !rowWhole(rec.constData(), fields))
             break;
         ++rows;
     }
@@ -362,7 +285,6 @@ Layout scanLayout(const QString& path) {
         l.tornTail = l.fileSize > end + 1 || !f.seek(end) || f.read(&mark, 1) != 1 || mark != 0x1A;
         l.endMark = !l.tornTail;
     }
-    return l;
 }
 
 namespace {
@@ -409,7 +331,22 @@ Description describe(const QString& path, const Layout& layout) {
     return d;
 }
 
-void createTable(const QString& fileName, const std::vector<FieldDef>& fields) {
+namespace {
+
+// Temporary copies of a table being made, newest first.
+QStringList temporaries(const QString& fileName) {
+    const QFileInfo fi(fileName);
+    const QDir dir = fi.absoluteDir();
+    QStringList out;
+    for (const QString& name : dir.entryList({QStringLiteral(".%1.*.tmp").arg(fi.fileName())},
+                                             QDir::Files | QDir::Hidden | QDir::System, QDir::Time))
+        out << dir.filePath(name);
+    return out;
+}
+
+} // namespace
+
+QString prepareTable(const QString& fileName, const std::vector<FieldDef>& fields) {
     const QFileInfo fi(fileName);
     if (!fi.absoluteDir().exists())
         throw ETable(QStringLiteral("Brak folderu %1 na tabelę %2")
@@ -417,21 +354,31 @@ void createTable(const QString& fileName, const std::vector<FieldDef>& fields) {
     if (fi.exists())
         throw ETable(
             QStringLiteral("Tabela %1 już istnieje; nie zostanie zastąpiona").arg(fileName));
+    // Leftovers of an attempt a crash cut short go first.
+    for (const QString& old : temporaries(fileName))
+        removeFile(old);
+    // Made whole under a name of its own first (hidden, never taken for a
+    // table): its real name appears only for a complete, synced table.
+    static int serial = 0;
+    const QString temporary = fi.absoluteDir().filePath(QStringLiteral(".%1.%2-%3.tmp")
+                                                            .arg(fi.fileName())
+                                                            .arg(QCoreApplication::applicationPid())
+                                                            .arg(++serial));
     {
-        // Claim the name first: the library's own create truncates whatever
-        // is there, and two tools started at once must not both succeed.
-        QFile claim(fileName);
+        // The library's own create truncates whatever is there: the name is
+        // claimed first.
+        QFile claim(temporary);
         if (!claim.open(QIODevice::WriteOnly | QIODevice::NewOnly))
             throw ETable(QStringLiteral("Nie można utworzyć tabeli %1: %2")
                              .arg(fileName, claim.errorString()));
+        trace(IoOp::Create, temporary);
     }
     SAHooks hooks = makeHooks();
     resetIo();
-    tPath = fileName;
+    tPath = temporary;
     // Language driver 0xC8 (200) marks Eastern European Windows, i.e.
     // Windows-1250, in the header itself; no .cpg file is written.
     DBFHandle h = DBFCreateLL(QFile::encodeName(fileName).constData(), "LDID/200", &hooks);
-    tPath.clear();
     bool ok = h != nullptr;
     if (h) {
         for (const FieldDef& s : fields)
@@ -440,16 +387,66 @@ void createTable(const QString& fileName, const std::vector<FieldDef>& fields) {
         DBFSetLastModifiedDate(h, today.year() - 1900, today.month(), today.day());
         DBFClose(h);
     }
+    tPath.clear();
     QString why = (!ok || tIoFailed) ? ioFailure() : QString();
     if (why.isEmpty()) {
-        // A new table reaches the disk before anyone is told it exists.
+        // The table reaches the disk before it gets its name.
         File f;
-        if (!f.open(fileName, true) || !f.sync())
+        if (!f.open(temporary, true) || !f.sync())
             why = f.errorString();
     }
     if (!why.isEmpty()) {
-        QFile::remove(fileName);
+        removeFile(temporary);
         throw ETable(QStringLiteral("Nie można utworzyć tabeli %1: %2").arg(fileName, why));
+    }
+    return temporary;
+}
+
+void commitTable(const QString& temporary, const QString& fileName) {
+    // Never over an existing file (another tool may have made the table meanwhile).
+    if (!QFile::rename(temporary, fileName)) {
+        removeFile(temporary);
+        throw ETable(
+            QFileInfo::exists(fileName)
+                ? QStringLiteral("Tabela %1 już istnieje; nie zostanie zastąpiona").arg(fileName)
+                : QStringLiteral("Nie można utworzyć tabeli %1").arg(fileName));
+    }
+    trace(IoOp::Rename, temporary, 0, nullptr, 0, fileName);
+}
+
+bool finishCreate(const QString& fileName) {
+    if (QFileInfo::exists(fileName))
+        return true;
+    bool done = false;
+    for (const QString& temporary : temporaries(fileName)) {
+        if (!done) {
+            try {
+                Layout l = scanLayout(temporary);
+                const Description d = describe(temporary, l);
+                findRows(temporary, l, d.fields);
+                if (l.rows == 0 && !l.tornTail) {
+                    commitTable(temporary, fileName);
+                    syncFolder(QFileInfo(fileName).absolutePath());
+                    done = true;
+                    continue;
+                }
+            } catch (const ETable&) {
+                // Not complete: a leftover like the others.
+            }
+        }
+        removeFile(temporary);
+    }
+    return done;
+}
+
+void createTable(const QString& fileName, const std::vector<FieldDef>& fields) {
+    const QString temporary = prepareTable(fileName, fields);
+    commitTable(temporary, fileName);
+    try {
+        syncFolder(QFileInfo(fileName).absolutePath());
+    } catch (const ETable&) {
+        removeFile(fileName);
+        throw;
     }
 }
 

@@ -31,6 +31,25 @@ struct WriteFault {
 using WriteFaultHook = std::function<WriteFault(qint64 offset, qint64 length)>;
 void setWriteFaultHook(WriteFaultHook hook);
 
+// ---------------------------------------------------------------- tracing
+
+// One file operation of the table layer as it reaches the system, for the
+// tests that rebuild what a power loss at any moment may leave on the disk.
+struct IoOp {
+    enum Kind { Create, Open, Write, Truncate, Sync, Rename, Remove, SyncDir };
+    Kind kind = Write;
+    QString path;      // absolute; the old name of a Rename, the folder of a SyncDir
+    QString target;    // Rename: the new name
+    qint64 offset = 0; // Write: where; Truncate: the new size
+    QByteArray data;   // Write: the bytes
+};
+// Called after every file operation of the table layer that succeeded:
+// creating, opening, writing (also the library's writes while a table is
+// made), truncating, data syncs, renames, removals and folder syncs. Tests
+// only; nullptr (the default) costs one test of a function per operation.
+using IoTraceHook = std::function<void(const IoOp&)>;
+void setIoTraceHook(IoTraceHook hook);
+
 // One open table file, unbuffered: every read and write goes straight to the
 // system at the given offset, so a failure leaves nothing behind in a buffer
 // to be written later (the cause of headers garbled after a full disk when
@@ -47,6 +66,7 @@ public:
             close();
             std::swap(fd_, o.fd_);
             std::swap(writable_, o.writable_);
+            std::swap(path_, o.path_);
             error_ = o.error_;
         }
         return *this;
@@ -69,6 +89,7 @@ public:
 private:
     bool fail(int err);
     int fd_ = -1;
+    QString path_; // for the trace
     bool writable_ = false;
     QString error_;
 };
@@ -83,14 +104,19 @@ struct Layout {
     qint64 headerCount = 0;
     qint64 fileSize = 0;
     int rows = 0;          // complete rows the table opens with
+    int counted = 0;       // of them, those within the header count
     bool endMark = false;  // exactly one 0x1A after the last row
     bool tornTail = false; // bytes after the last complete row other than the end mark
 };
 
+// The mark of a row written and synced but not yet committed (see table.cpp):
+// the end mark, so that a reader that stops there sees only committed rows.
+constexpr char kUncommitted = 0x1A;
+
 QString notDbase(const QString& path, const QString& why);
 
-// Reads the header and works out how many complete rows the file holds (see
-// the comment at its definition). Raises ETable.
+// Reads the header and the file length; `rows` are those within the header
+// count that the file holds whole. Raises ETable.
 Layout scanLayout(const QString& path);
 
 // The field list and code page of a table, read by the library.
@@ -100,12 +126,36 @@ struct Description {
 };
 Description describe(const QString& path, const Layout& layout);
 
+// Adds the rows past the header count that were written whole (see the
+// comment at its definition) and works out what follows the last row.
+void findRows(const QString& path, Layout& layout, const std::vector<Field>& fields);
+// Whether a row past the header count holds what the table layer writes
+// (see findRows).
+bool rowWhole(const char* rec, const std::vector<Field>& fields);
+
 struct FieldDef {
     const char* name;
     char type;
     int width;
 };
-// Creates an empty table; refuses to overwrite. A failed create leaves no file.
+// Removes a file of the table layer (a table that could not be completed).
+bool removeFile(const QString& path);
+
+// Creates an empty table; refuses to overwrite. A failed create leaves no
+// file; a power loss leaves either none or the whole empty table (made under
+// a temporary name, synced, renamed, the folder synced).
 void createTable(const QString& fileName, const std::vector<FieldDef>& fields);
+
+// The steps of createTable, for tables made together: the whole table under a
+// temporary name in the same folder (returned), synced; then its name, which
+// refuses to replace a file and is durable once the folder is synced.
+QString prepareTable(const QString& fileName, const std::vector<FieldDef>& fields);
+void commitTable(const QString& temporary, const QString& fileName);
+// A table whose making a crash cut short after its temporary copy was
+// complete and synced: that copy gets the name (other leftovers of the name
+// are removed). True when the table is there now.
+bool finishCreate(const QString& fileName);
+// Syncs a folder, so that files made, renamed or removed in it stay so.
+void syncFolder(const QString& folder);
 
 } // namespace qta::dbf

@@ -3,20 +3,17 @@
 // chart, and the picture: drawn from the index it matches the one drawn from
 // every row of the table.
 #include "history/chartwindow.h"
-#include "history/lineexport.h"
 #include "history/linegen.h"
 #include "history/linehistory.h"
-#include "tables/table.h"
 #include "linereference.h"
 #include "link/controller.h"
 #include "recordingview.h"
+#include "tables/table.h"
 #include "testbytes.h"
 
 #include <QDir>
 #include <QMdiArea>
 #include <QMdiSubWindow>
-#include <QProgressDialog>
-#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QToolTip>
@@ -82,42 +79,6 @@ int differing(const Lit& a, const Lit& b) {
     return n;
 }
 
-// Table-order row where the clock went back an hour or so.
-qint64 clockSetBack(const QString& file) {
-    TLineIndex index;
-    index.open(file);
-    for (qint64 r = 1; r < index.rows(); ++r)
-        if (index.file().time(r) < index.file().time(r - 1) - kMin)
-            return r;
-    return -1;
-}
-
-// What the export must hold: every row of [t0, t1] sorted by time (equal times
-// in table order), the wall time formatted independently of the export's own.
-QByteArray expectedCsv(const std::vector<TRefRow>& rows, int line, TWallMs t0, TWallMs t1) {
-    QByteArray csv =
-        "\xEF\xBB\xBF" + QStringLiteral("CZAS;N%1L1;N%1L2;N%1L3\r\n").arg(line).toUtf8();
-    for (const TRefRow& r : rows) {
-        if (r.t < t0 || r.t > t1)
-            continue;
-        const int k = 3 * (line - 1);
-        csv += QDateTime::fromMSecsSinceEpoch(r.t, Qt::UTC)
-                   .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
-                   .toLatin1() +
-               QStringLiteral(";%1;%2;%3\r\n")
-                   .arg(r.v[size_t(k)])
-                   .arg(r.v[size_t(k + 1)])
-                   .arg(r.v[size_t(k + 2)])
-                   .toLatin1();
-    }
-    return csv;
-}
-
-QByteArray readAll(const QString& file) {
-    QFile f(file);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 class TstChart : public QObject {
@@ -155,9 +116,6 @@ private Q_SLOTS:
     void tableNotOpen();
     void statusReplyShowsWithinOneRefresh();
     void backgroundBuild();
-    void exportVisiblePeriod();
-    void exportStoppedOrFailedLeavesNoFile();
-    void exportOfAReplacedTable();
     void savePicture();
     void tooltipShowsNearestRow();
 };
@@ -430,119 +388,6 @@ void TstChart::backgroundBuild() {
     QVERIFY(w->Chart->graph(0)->dataCount() > 100);
     QVERIFY(w->rowText(now_ + 29000).contains(QStringLiteral("L1: 199 V")));
     QVERIFY(errors_.isEmpty());
-}
-
-void TstChart::exportVisiblePeriod() {
-    // Line 2 over the hour the clock was set back: the rows of both passes
-    // through that hour come out merged in time order. The folder's name has
-    // Polish letters.
-    const qint64 back = clockSetBack(file_);
-    QVERIFY(back > 0);
-    auto w = window(2);
-    {
-        TLineIndex index;
-        index.open(file_);
-        w->state.Max = index.file().time(back) + 30 * kMin;
-    }
-    w->Skaluj();
-    QDir(dir_.path()).mkpath(QStringLiteral("wykresy źdźbło"));
-    const QString csv = dir_.path() + QStringLiteral("/wykresy źdźbło/N2 żółć.csv");
-    QSignalSpy finished(w.get(), &TWykres::exportFinished);
-    QString error;
-    QVERIFY2(w->exportVisible(csv, &error), qPrintable(error));
-    QVERIFY(w->exporting());
-    QVERIFY(finished.wait(20000));
-    QCOMPARE(finished[0][1].toBool(), true);
-    QCOMPARE(finished[0][2].toString(), QString());
-    QVERIFY(!w->exporting());
-    const QByteArray want = expectedCsv(sorted(), 2, w->state.from(), w->state.Max);
-    QVERIFY(want.count('\n') > 1000);
-    const QByteArray got = readAll(csv);
-    QCOMPARE(got.size(), want.size());
-    QVERIFY(got == want);
-    QVERIFY(errors_.isEmpty());
-}
-
-void TstChart::exportStoppedOrFailedLeavesNoFile() {
-    // A year at scale 6: every row of the table. A file of that name from
-    // before stays as it was; nothing else appears in the folder.
-    QTemporaryDir out;
-    const QString csv = QDir(out.path()).filePath(QStringLiteral("eksport.csv"));
-    {
-        QFile old(csv);
-        QVERIFY(old.open(QIODevice::WriteOnly));
-        old.write("poprzedni eksport\r\n");
-    }
-    const auto untouched = [&] {
-        return readAll(csv) == "poprzedni eksport\r\n" &&
-               QDir(out.path()).entryList(QDir::Files | QDir::Hidden) ==
-                   QStringList{QStringLiteral("eksport.csv")};
-    };
-    TLineIndex index;
-    index.open(file_);
-    const TLineExport year(index, 1, wallMs(end_) - 365 * kDay, wallMs(end_));
-    QVERIFY(year.rowCount() > 150000);
-
-    // Stopped at the first progress report.
-    QString error;
-    QList<qint64> reports;
-    QCOMPARE(year.write(csv, &error,
-                        [&](qint64 done) {
-                            reports << done;
-                            return false;
-                        }),
-             TLineExport::Outcome::Stopped);
-    QCOMPARE(reports.size(), 1);
-    QVERIFY(reports[0] > 0 && reports[0] < year.rowCount());
-    QVERIFY(untouched());
-
-    // The same on a worker, stopped by the dialog's button before it got far.
-    TLineExportJob job(year, csv);
-    QSignalSpy finished(&job, &TLineExportJob::finished);
-    job.stop();
-    job.start();
-    QVERIFY(finished.wait(20000));
-    QCOMPARE(finished[0][0].toBool(), false);
-    QCOMPARE(finished[0][1].toString(), QString());
-    QVERIFY(!job.running());
-    QVERIFY(untouched());
-
-    // The window: a folder that is not there. The box names the file.
-    auto w = window(1);
-    for (int i = 0; i < 4; ++i)
-        w->ZwiekszSkaleClick();
-    errors_.clear();
-    const QString missing = QDir(out.path()).filePath(QStringLiteral("brak/eksport.csv"));
-    QSignalSpy done(w.get(), &TWykres::exportFinished);
-    QVERIFY2(w->exportVisible(missing, &error), qPrintable(error));
-    QVERIFY(!w->exportVisible(missing, &error)); // one export at a time per window
-    QVERIFY2(error.contains(QStringLiteral("trwa")), qPrintable(error));
-    QVERIFY(done.wait(20000));
-    QCOMPARE(done[0][1].toBool(), false);
-    const QString reported = done[0][2].toString();
-    QVERIFY2(reported.contains(missing), qPrintable(reported));
-    QCOMPARE(errors_, QStringList{reported});
-    QVERIFY(!QFileInfo::exists(QFileInfo(missing).path()));
-    errors_.clear();
-}
-
-void TstChart::exportOfAReplacedTable() {
-    // The rows are chosen, then the table is replaced by a shorter one before
-    // the worker reads them: the export fails instead of reading past the file.
-    QTemporaryDir dir;
-    const QString file = QDir(dir.path()).filePath(QStringLiteral("linia.dbf"));
-    generateLinia(file, {5000, end_, 3});
-    TLineIndex index;
-    index.open(file);
-    const TLineExport what(index, 1, wallMs(end_) - kDay, wallMs(end_));
-    QVERIFY(what.rowCount() > 100);
-    QFile::remove(file);
-    generateLinia(file, {50, end_, 4});
-    const QString csv = QDir(dir.path()).filePath(QStringLiteral("n1.csv"));
-    QString error;
-    QCOMPARE(what.write(csv, &error), TLineExport::Outcome::Failed);
-    QVERIFY2(error.contains(QStringLiteral("zastąpiona")), qPrintable(error));
-    QVERIFY(!QFile::exists(csv));
 }
 
 void TstChart::savePicture() {

@@ -1,9 +1,11 @@
 // The chart index against the literal reading of every row: per pixel column
 // the same first, last, lowest and highest point of each phase and the same
 // neighbours beyond the edges, on generated tables with program stops, clock
-// jumps both ways, appends, torn tails and a replaced file.
+// jumps both ways, appends, torn tails, a replaced file and fields without a
+// number.
 #include "history/linegen.h"
 #include "history/lineindex.h"
+#include "history/lineindexfile.h"
 #include "linereference.h"
 #include "tables/table.h"
 
@@ -16,6 +18,8 @@ using namespace qta;
 using namespace qta::test;
 
 namespace {
+
+constexpr TWallMs kMin = 60000, kHour = 3600000, kDay = 24 * kHour;
 
 struct Col {
     TWallMs tf, tl;
@@ -52,7 +56,8 @@ template <class Points> Picture summarise(const Points& pts, const TColumns& c) 
 Picture reference(const std::vector<TRefRow>& rows, int line, int phase, const TColumns& c) {
     std::vector<std::pair<TWallMs, int>> pts;
     for (const TRefRow& r : rows)
-        pts.emplace_back(r.t, r.v[size_t(3 * (line - 1) + phase)]);
+        if (r.v[size_t(3 * (line - 1) + phase)] != kNoVolts)
+            pts.emplace_back(r.t, r.v[size_t(3 * (line - 1) + phase)]);
     return summarise(pts, c);
 }
 
@@ -120,7 +125,37 @@ qint64 backJump(const TLineFile& f, qint64 rows) {
     return -1;
 }
 
-constexpr TWallMs kMin = 60000, kHour = 3600000, kDay = 24 * kHour;
+// Fields as another program might leave them, and how the charts read them
+// (as the table layer does: anything but a number is a missing value).
+struct Odd {
+    qint64 row;
+    int field;
+    const char* text;
+    int volts;
+};
+const Odd kOdd[] = {
+    {16000, 0, "2x0  ", kNoVolts}, {16001, 0, "*****", kNoVolts}, {4100, 2, "00007", 7},
+    {4200, 5, "230.7", 230},       {4300, 1, "99999", 65535},     {4400, 4, "  -5 ", 0},
+    {4500, 7, "7    ", 7},         {4600, 8, " 2 3 ", kNoVolts},  {4700, 0, "   00", 0},
+    {4800, 3, "+ 231", kNoVolts},  {4900, 6, "23\0\0\0", 23},
+};
+
+// A generated table of 20 000 rows with blank fields: N1L2 over a few blocks,
+// line 3 over more than a block of blocks, ten rows without any voltage, N2L1
+// on every 7th row; and the odd fields above.
+bool writeOddTable(const QString& file) {
+    generateLinia(file, {20000, QDateTime(QDate(2026, 1, 12), QTime(6, 0)), 9});
+    bool ok = overwriteVolts(file, 3000, 3300, 1, "     ");
+    for (int k = 6; k < 9; ++k)
+        ok = ok && overwriteVolts(file, 8000, 12196, k, "     ");
+    for (int k = 0; k < 9; ++k)
+        ok = ok && overwriteVolts(file, 15000, 15010, k, "     ");
+    for (qint64 r = 0; r < 20000; r += 7)
+        ok = ok && overwriteVolts(file, r, r + 1, 3, "     ");
+    for (const Odd& o : kOdd)
+        ok = ok && overwriteVolts(file, o.row, o.row + 1, o.field, o.text);
+    return ok;
+}
 
 } // namespace
 
@@ -135,6 +170,8 @@ private Q_SLOTS:
     void appendsAndClockSetBack();
     void tornTableAndReplacedFile();
     void emptyTable();
+    void missingValues();
+    void buildInPieces();
     void extremesMatchAllRows();
 };
 
@@ -325,12 +362,145 @@ void TstLineIndex::emptyTable() {
     }
 }
 
-// The lowest and highest voltages of a period from the block summaries equal
-// those of every row of the period, the rows of nine zeros left out.
+void TstLineIndex::missingValues() {
+    // Blank fields (and fields that hold no number) are missing values: each
+    // phase's line runs through the points it has. Stored zeros stay 0 V.
+    const QString file = path("missing.dbf");
+    QVERIFY(writeOddTable(file));
+    const std::vector<TRefRow> rows = readSorted(file);
+    TLineIndex index;
+    index.open(file);
+    const TLineFile& f = index.file();
+    const auto at = [&](qint64 r) { return f.time(r); };
+    const TWallMs first = rows.front().t, last = rows.back().t;
+    struct Case {
+        const char* what;
+        TWallMs t0, t1;
+        int width;
+    };
+    const Case cases[] = {
+        {"around the N1L2 gap, a row a column", at(3000) - 10 * kMin, at(3300) + 10 * kMin, 754},
+        {"inside the N1L2 gap, neighbours beyond both edges", at(3100), at(3200), 754},
+        {"inside the line 3 gap", at(9000), at(11000), 754},
+        {"the line 3 gap in few columns", at(7000), at(13000), 5},
+        {"the rows without voltages, bad fields", at(14990), at(16010), 754},
+        {"the odd fields, a row or two a column", at(4000), at(5000), 754},
+        {"the odd fields, many rows a column", at(4000), at(5000), 16},
+        {"every row, many per column", first - kMin, last + kMin, 50},
+        {"every row, odd width", first, last, 997},
+    };
+    for (const Case& c : cases)
+        compareAll(index, rows, c.t0, c.t1, c.width, c.what);
+    QCOMPARE(f.volts(3000, 1), kNoVolts);
+    QCOMPARE(f.volts(0, 0), 0); // the start row: a real 0
+    for (const Odd& o : kOdd)
+        QVERIFY2(f.volts(o.row, o.field) == o.volts, o.text);
+
+    // The tooltip's row: nearest in time among the rows holding a voltage of the line.
+    for (const auto& [t, line] : {std::pair{at(10000), 3}, std::pair{at(15005), 1},
+                                  std::pair{at(8001), 3}, std::pair{at(12194), 3}}) {
+        TWallMs want = -1;
+        for (const TRefRow& r : rows) {
+            const auto* v = &r.v[size_t(3 * (line - 1))];
+            if (v[0] != kNoVolts || v[1] != kNoVolts || v[2] != kNoVolts)
+                want = want < 0 ? std::abs(r.t - t) : std::min(want, std::abs(r.t - t));
+        }
+        const qint64 r = index.nearest(t, line);
+        QVERIFY(r >= 0);
+        QCOMPARE(std::abs(f.time(r) - t), want);
+    }
+    QCOMPARE(f.time(index.nearest(at(15005))), at(15005)); // any row, with or without voltages
+}
+
+void TstLineIndex::buildInPieces() {
+    // Pieces on several threads give what reading one row after another
+    // gives, odd fields and all; stopped early, the index holds the first
+    // pieces and goes on from there.
+    const QString file = path("pieces.dbf");
+    QVERIFY(writeOddTable(file));
+    TLineIndex rowByRow;
+    rowByRow.setBuild(1, 0, true);
+    rowByRow.open(file);
+    QCOMPARE(rowByRow.rows(), 20000);
+    for (const auto& [threads, piece] : {std::pair{3, 64 * 7}, std::pair{1, 64}, std::pair{2, 0}}) {
+        TLineIndex pieces;
+        pieces.setBuild(threads, piece);
+        pieces.open(file, 0);
+        pieces.extendTo(5); // a few rows on their own, then the rest from mid-block
+        pieces.extendTo();
+        const QString d = differences(pieces, rowByRow);
+        QVERIFY2(d.isEmpty(), qPrintable(QStringLiteral("%1 threads: %2").arg(threads).arg(d)));
+    }
+
+    TLineIndex stopped; // one thread: stopped after its first piece, whatever the scheduling
+    stopped.setBuild(1, 64 * 10);
+    stopped.open(file, 0);
+    QList<qint64> reports;
+    stopped.extendTo(-1, [&](qint64 done) {
+        reports << done;
+        return false;
+    });
+    QCOMPARE(reports.size(), 1);
+    QCOMPARE(stopped.rows(), 64 * 10);
+    stopped.extendTo();
+    QCOMPARE(differences(stopped, rowByRow), QString());
+}
+
 void TstLineIndex::extremesMatchAllRows() {
+    // The report's lowest and highest per voltage leave out the start and end
+    // rows of zeros and the fields without a number, whichever way the index
+    // was made: built in pieces, row by row, or read back from its kept file.
     const QString file = path("x.dbf");
     const QDateTime endWall(QDate(2026, 1, 25), QTime(12, 0, 0));
     generateLinia(file, {100000, endWall, 5});
+    const QString odd = path("x-odd.dbf");
+    QVERIFY(writeOddTable(odd));
+
+    struct Case {
+        const char* what;
+        TWallMs t0, t1;
+    };
+    const auto check = [](const TLineIndex& index, const std::vector<TRefRow>& rows,
+                          const std::vector<Case>& cases, const char* how) {
+        for (const Case& c : cases) {
+            TVoltExtremes want;
+            want.lo.fill(65535);
+            for (const TRefRow& r : rows) {
+                if (r.t < c.t0 || r.t > c.t1 || r.v == std::array<int, 9>{})
+                    continue;
+                ++want.rows;
+                for (size_t k = 0; k < 9; ++k) {
+                    if (r.v[k] == kNoVolts)
+                        continue;
+                    want.lo[k] = std::min(want.lo[k], r.v[k]);
+                    want.hi[k] = std::max(want.hi[k], r.v[k]);
+                }
+            }
+            if (want.rows == 0)
+                want.lo.fill(0);
+            const TVoltExtremes got = index.extremes(c.t0, c.t1);
+            const QByteArray what = QByteArray(c.what) + " (" + how + ")";
+            QVERIFY2(got.rows == want.rows, what);
+            QVERIFY2(got.lo == want.lo, what);
+            QVERIFY2(got.hi == want.hi, what);
+        }
+    };
+    const auto everyWay = [&](const QString& table, const std::vector<TRefRow>& rows,
+                              const std::vector<Case>& cases) {
+        TLineIndex pieces, rowByRow, kept;
+        pieces.setBuild(2, 4096);
+        pieces.open(table);
+        rowByRow.setBuild(1, 0, true);
+        rowByRow.open(table);
+        QString error;
+        const QString keptFile = TLineIndexFile::pathFor(table);
+        QVERIFY2(TLineIndexFile::save(pieces, keptFile, &error), qPrintable(error));
+        QVERIFY(kept.openKept(table, keptFile).loaded == pieces.rows());
+        check(pieces, rows, cases, "pieces");
+        check(rowByRow, rows, cases, "row by row");
+        check(kept, rows, cases, "kept file");
+    };
+
     const std::vector<TRefRow> rows = readSorted(file);
     TLineIndex index;
     index.open(file);
@@ -348,39 +518,28 @@ void TstLineIndex::extremesMatchAllRows() {
     QVERIFY(index.timeRange(t0, t1));
     QCOMPARE(t0, first);
     QCOMPARE(t1, rows.back().t);
+    everyWay(file, rows,
+             {
+                 {"whole table", first - kMin, end + kMin},
+                 {"a day to the end", end - kDay, end},
+                 {"the hour set back and around it", j - 90 * kMin, j + 90 * kMin},
+                 {"around a stop", stop - 37 * kMin, stop + 41 * kMin},
+                 {"a stop's zero row alone", stop, stop},
+                 {"one second", end - 1000, end - 1000},
+                 {"before the first row", first - 2 * kHour, first - kHour},
+             });
 
-    struct Case {
-        const char* what;
-        TWallMs t0, t1;
-    };
-    const Case cases[] = {
-        {"whole table", first - kMin, end + kMin},
-        {"a day to the end", end - kDay, end},
-        {"the hour set back and around it", j - 90 * kMin, j + 90 * kMin},
-        {"around a stop", stop - 37 * kMin, stop + 41 * kMin},
-        {"a stop's zero row alone", stop, stop},
-        {"one second", end - 1000, end - 1000},
-        {"before the first row", first - 2 * kHour, first - kHour},
-    };
-    for (const Case& c : cases) {
-        TVoltExtremes want;
-        want.lo.fill(65535);
-        for (const TRefRow& r : rows) {
-            if (r.t < c.t0 || r.t > c.t1 || r.v == std::array<int, 9>{})
-                continue;
-            ++want.rows;
-            for (size_t k = 0; k < 9; ++k) {
-                want.lo[k] = std::min(want.lo[k], r.v[k]);
-                want.hi[k] = std::max(want.hi[k], r.v[k]);
-            }
-        }
-        if (want.rows == 0)
-            want.lo.fill(0);
-        const TVoltExtremes got = index.extremes(c.t0, c.t1);
-        QVERIFY2(got.rows == want.rows, c.what);
-        QVERIFY2(got.lo == want.lo, c.what);
-        QVERIFY2(got.hi == want.hi, c.what);
-    }
+    const std::vector<TRefRow> oddRows = readSorted(odd);
+    TLineIndex oddIndex;
+    oddIndex.open(odd);
+    const auto at = [&](qint64 r) { return oddIndex.file().time(r); };
+    everyWay(odd, oddRows,
+             {
+                 {"odd table whole", oddRows.front().t - kMin, oddRows.back().t + kMin},
+                 {"inside the N1L2 gap", at(3100), at(3200)},
+                 {"inside the line 3 gap", at(9000), at(11000)},
+                 {"the rows without voltages", at(14990), at(16010)},
+             });
 }
 
 QTEST_GUILESS_MAIN(TstLineIndex)

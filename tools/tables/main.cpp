@@ -4,6 +4,7 @@
 #include "history/csvexport.h"
 #include "history/linegen.h"
 #include "tables/table.h"
+#include "tables/tablecheck.h"
 
 #include <QDir>
 #include <QFile>
@@ -95,43 +96,10 @@ int dump(const QString& file) {
     return 0;
 }
 
-quint32 le(const QByteArray& b, int at, int n) {
-    quint32 v = 0;
-    for (int i = n - 1; i >= 0; --i)
-        v = v << 8 | static_cast<unsigned char>(b[at + i]);
-    return v;
-}
-
 int check(const QString& file) {
-    {
-        TTable t(file); // refuses what is not a dBase table at all
-        t.Open();
-    }
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly)) {
-        err() << "qta504-tables: " << file << ": " << f.errorString() << "\n";
-        return 2;
-    }
-    const QByteArray h = f.read(32);
-    const qint64 size = f.size();
-    const qint64 count = le(h, 4, 4) & 0x7FFFFFFF;
-    const qint64 headerLength = le(h, 8, 2);
-    const qint64 recordLength = le(h, 10, 2);
-    const qint64 complete = (size - headerLength) / recordLength;
-    const qint64 rest = size - headerLength - complete * recordLength;
-    // The end mark 0x1A may follow the last row.
-    char last = 0;
-    const bool endMark = rest == 1 && f.seek(size - 1) && f.read(&last, 1) == 1 && last == 0x1A;
-    const bool agree = count == complete && (rest == 0 || endMark);
-    out() << file << ": header count " << count << ", file length " << size << " bytes = header "
-          << headerLength << " + " << complete << " complete rows of " << recordLength
-          << (endMark    ? QStringLiteral(" + end mark")
-              : rest > 0 ? QStringLiteral(" + %1 bytes of a partial row").arg(rest)
-                         : QString())
-          << "\n"
-          << (agree ? "OK: header count and file length agree\n"
-                    : "TORN: header count and file length disagree\n");
-    return agree ? 0 : 1;
+    const dbf::TableCheck c = dbf::checkTable(file);
+    out() << c.report;
+    return c.agree ? 0 : 1;
 }
 
 // export FILE [--from YYYY-MM-DD] [--to YYYY-MM-DD]
