@@ -25,6 +25,12 @@ constexpr std::array<const char*, 9> kLiniaFields = {"N1L1", "N1L2", "N1L3", "N2
 
 TQTA504Core::TQTA504Core(TMainView* view, QObject* parent) : QObject(parent), view_(view) {
     ComPort.OnRxChar = [this](QObject* sender, int count) { ComPortRxChar(sender, count); };
+    // A network port says why it was lost (refused, dropped by the server ...)
+    // at once; the watchdog then retries as for a serial port.
+    connect(&ComPort, &TComPort::lost, this, [this] {
+        if (Flaga_Kom.OK && !ComPort.failureText().isEmpty())
+            view_->setStatusPanel(0, kLost + u' ' + ComPort.failureText());
+    });
 
     Timer1.setInterval(2000);
     Timer2.setInterval(3000);
@@ -453,8 +459,10 @@ void TQTA504Core::Timer2Timer() {
     linkLost_ = true;
     Relink.cancel();
     if (Port) {
+        if (ComPort.Connecting())
+            return; // a network port gets its connect time (it then is up or fails)
         ComPort.Close();
-        view_->setStatusPanel(0, kLost);
+        view_->setStatusPanel(0, lostText(kLost));
         Timer2.setInterval(1000);
         Timer2.start();
         Port = false;
@@ -468,9 +476,14 @@ void TQTA504Core::Timer2Timer() {
         Port = true;
     } catch (const std::exception&) {
         ComPort.Close();
-        view_->setStatusPanel(0, kLostRetry);
+        view_->setStatusPanel(0, lostText(kLostRetry));
         UART_Connect = false;
     }
+}
+
+QString TQTA504Core::lostText(const QString& text) const {
+    const QString why = ComPort.failureText(); // a network port's reason; none for a serial one
+    return why.isEmpty() ? text : text + u' ' + why;
 }
 
 void TQTA504Core::Timer3Timer() { Tykacz = !Tykacz; }

@@ -202,6 +202,8 @@ private:
     // Writes sterownik.ini once identifier, configuration and customisation
     // are all known from this read.
     void storeController();
+    // The watchdog's text, with why a network port was lost when it says.
+    QString lostText(const QString& text) const;
 
     TMainView* view_;
     QString dataFolder_; // absolute; empty: the current directory

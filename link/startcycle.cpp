@@ -15,7 +15,12 @@ TStartCycle::TStartCycle(TQTA504Core& main, TStartView* view, QObject* parent)
 
 namespace {
 const QString kSearching = QStringLiteral("Szukam sterownika");
-}
+const QString kIdentifier = QStringLiteral("Odbiór identyfikatora urządzenia");
+const QString kConnecting = QStringLiteral("Łączenie z ");
+// A network port that failed is tried again this often (the scan's pace
+// without a saved port), not at every tick of the stages.
+constexpr int kNetworkRetryMs = 1000;
+} // namespace
 
 void TStartCycle::FormCreate() {
     if (onlyPort_.isEmpty())
@@ -29,6 +34,19 @@ void TStartCycle::FormCreate() {
         port.LoadSettings(stIniFile, main_.settingsPath()); // line settings only
         view_->setStatusText(kSearching);
         Etap = 0;
+        Timer.start();
+        return;
+    }
+    const QString saved =
+        onlyPort_.isEmpty() ? TComPort::savedPort(main_.settingsPath()) : onlyPort_;
+    if (TComPort::isNetworkPort(saved)) {
+        // Not in the system's list: the scan comes back to it at every turn
+        // (the configuration's one port is the whole list already).
+        if (onlyPort_.isEmpty())
+            ComComboBox.prepend(saved);
+        port.LoadSettings(stIniFile, main_.settingsPath());
+        Timer.setInterval(250);
+        tryNetworkPort(saved);
         Timer.start();
         return;
     }
@@ -49,7 +67,7 @@ void TStartCycle::FormCreate() {
         Licznik = 0;
         Etap = 1;
         Timer.start();
-        view_->setStatusText(QStringLiteral("Odbiór identyfikatora urządzenia"));
+        view_->setStatusText(kIdentifier);
     } else {
         if (refused)
             view_->setStatusText(QStringLiteral("Brak uprawnień do portu ") + port.Port());
@@ -92,11 +110,83 @@ bool TStartCycle::accessRefused(const std::exception& e, const QString& port) {
 
 void TStartCycle::appendDot() { view_->setStatusText(view_->statusText() + QLatin1Char('.')); }
 
+bool TStartCycle::tryNetworkPort(const QString& name) {
+    TComPort& port = main_.ComPort;
+    COM_String = name;
+    portNamed_ = true;
+    // After a failure its text stays up while the port is tried again, so
+    // that the window does not flicker between the attempt and the failure.
+    const bool failedBefore = port.Port() == name && !port.failureText().isEmpty();
+    if (!failedBefore)
+        view_->setStatusText(kConnecting + name);
+    try {
+        port.setPort(name);
+        port.Open();
+    } catch (const std::exception&) {
+        port.Close();
+    }
+    if (!port.Connected()) {
+        networkFailed();
+        return false;
+    }
+    // The request waits in the port's queue until the connection is up.
+    main_.Flaga_Kom.Id = false;
+    main_.RS_Identyfikator();
+    Licznik = 0;
+    Etap = 1;
+    awaitingConnection_ = port.Connecting();
+    if (!awaitingConnection_)
+        view_->setStatusText(kIdentifier);
+    return true;
+}
+
+void TStartCycle::networkFailed() {
+    TComPort& port = main_.ComPort;
+    const QString why = port.failureText();
+    port.Close();
+    main_.Flaga_Kom.OK = false;
+    awaitingConnection_ = false;
+    view_->setStatusText(why.isEmpty() ? QStringLiteral("Port ") + port.Port() +
+                                             QStringLiteral(" niedostępny")
+                                       : why);
+    ++Indeks;
+    Licznik = 0;
+    Etap = 0;
+    Timer.setInterval(kNetworkRetryMs);
+}
+
+bool TStartCycle::networkPending() {
+    TComPort& port = main_.ComPort;
+    if (!TComPort::isNetworkPort(port.Port()))
+        return false;
+    if (!port.Connected()) {
+        networkFailed();
+        return true;
+    }
+    if (port.Connecting()) {
+        if (view_->statusText().startsWith(kConnecting))
+            appendDot(); // a failure named before stays as it is while it is tried again
+        return true;
+    }
+    if (awaitingConnection_) {
+        // Up: the identifier request has gone out; its ticks count from now.
+        awaitingConnection_ = false;
+        Licznik = 0;
+        view_->setStatusText(kIdentifier);
+        return true;
+    }
+    return false;
+}
+
 void TStartCycle::stageScan() {
     TComPort& port = main_.ComPort;
     Ile = int(ComComboBox.size());
     if (Indeks > Ile - 1 && Ile > 0)
         Indeks = 0;
+    if (Indeks >= 0 && Indeks < Ile && TComPort::isNetworkPort(ComComboBox.at(Indeks))) {
+        tryNetworkPort(ComComboBox.at(Indeks));
+        return;
+    }
     bool refused = false;
     if (Indeks >= 0 && Indeks < Ile) {
         COM_String = ComComboBox.at(Indeks);
@@ -136,6 +226,9 @@ void TStartCycle::stageScan() {
 }
 
 void TStartCycle::stageIdentifier() {
+    if (!main_.Flaga_Kom.Id && networkPending())
+        return;
+    awaitingConnection_ = false;
     if (main_.Flaga_Kom.Id) {
         Licznik = 0;
         main_.Flaga_Kom.OK = true;
@@ -156,6 +249,8 @@ void TStartCycle::stageIdentifier() {
 }
 
 void TStartCycle::stageConfig() {
+    if (!main_.Flaga_Kom.Konfig && networkPending())
+        return;
     if (main_.Flaga_Kom.Konfig) {
         Licznik = 0;
         main_.Flaga_Kom.Ustawienia = false;
@@ -172,6 +267,10 @@ void TStartCycle::stageConfig() {
 }
 
 void TStartCycle::stageCustom() {
+    if (!main_.Flaga_Kom.Ustawienia && networkPending()) {
+        Timer.start();
+        return;
+    }
     if (main_.Flaga_Kom.Ustawienia) {
         try {
             main_.ComPort.StoreSettings(stIniFile, main_.settingsPath());

@@ -1,12 +1,15 @@
 // The collector qta504d as a process against simulated controllers: three
 // data folders filled at once, SIGHUP adding and removing a controller while
 // the others run on, a rejected configuration, SIGTERM, the configuration
-// errors, and the desktop program opening a folder the collector writes.
+// errors, controllers behind ser2net (stopped for 10 s and started again,
+// beside a port that refuses), and the desktop program opening a folder the
+// collector writes.
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "app/wiring.h"
 #include "history/rejestrwindow.h"
 #include "programprocess.h"
+#include "ser2net.h"
 #include "simprocess.h"
 #include "tables/table.h"
 
@@ -239,6 +242,64 @@ private Q_SLOTS:
             QVERIFY(QFileInfo::exists(path("n1/rejestr/alarmy.dbf")));
             QVERIFY(!QFileInfo::exists(path("n2")));
         }
+    }
+
+    // One controller on its serial line, one behind ser2net (RFC 2217), one
+    // whose server refuses. ser2net stops for 10 s while the controller logs
+    // two events: the others run on; when it is back the controller is read
+    // again, rows resume and the two events are copied, each once.
+    void controllersOverTheNetwork() {
+        auto n = sim(QStringLiteral("n"), {"--id", "NNNNNN", "--events", "3"});
+        auto r = sim(QStringLiteral("r"), {"--id", "RRRRRR", "--events", "4"});
+        QVERIFY(n->ready() && r->ready());
+        qta::test::Ser2net server(dir_->path(), QFileInfo(r->link()).symLinkTarget(), true,
+                                  QStringLiteral("38400n81"));
+        QVERIFY2(server.start(), qPrintable(server.output()));
+        const quint16 closed = qta::test::freePort();
+        const QString config = path(QStringLiteral("collector.ini"));
+        writeFile(config, "[collector]\nDataRoot=" + path("data").toUtf8() + "\n[N]\nPort=" +
+                              n->link().toUtf8() + "\n[R]\nPort=" + server.url().toUtf8() +
+                              "\n[W]\nPort=tcp://127.0.0.1:" + QByteArray::number(closed) + "\n");
+        Collector coll(config);
+        const QString fn = path("data/N"), fr = path("data/R"), fw = path("data/W");
+        const auto filled = [](const QString& folder, int events) {
+            const Tables t = tables(folder);
+            return t.rejestr.size() == events && t.voltageRows() >= 3;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(filled(fn, 3) && filled(fr, 4), 30000);
+        QVERIFY2(coll.said(QStringLiteral("R: połączono z ") + server.url()), qPrintable(coll.log));
+        QTRY_VERIFY_WITH_TIMEOUT(coll.saidPart(QStringLiteral("W: połączenie z 127.0.0.1:%1 "
+                                                              "odrzucone")
+                                                   .arg(closed)),
+                                 10000);
+        QVERIFY(QFileInfo::exists(fw + QStringLiteral("/rejestr/linia.dbf")));
+
+        server.stop();
+        QVERIFY(r->commandTaken("add-event 5 1 2 3 4"));
+        QVERIFY(r->commandTaken("add-event 9 192 0 0 33"));
+        const int nRows = tables(fn).voltageRows();
+        QTest::qWait(10000);
+        QVERIFY(tables(fn).voltageRows() >= nRows + 10); // N ran on: a row every 500 ms
+        QCOMPARE(tables(fr).rejestr.size(), 4);
+        const int rRows = tables(fr).voltageRows();
+        const qsizetype backFrom = r->logLines().size();
+        QVERIFY2(server.start(), qPrintable(server.output()));
+        QTRY_VERIFY_WITH_TIMEOUT(filled(fr, 6) && tables(fr).voltageRows() >= rRows + 3, 30000);
+        QStringList reads;
+        for (const QString& l : r->logLines().mid(backFrom))
+            if (l == QStringLiteral("rx 7") || l == QStringLiteral("rx 1") ||
+                l == QStringLiteral("rx 4"))
+                reads << l;
+        QCOMPARE(reads.mid(0, 3), (QStringList{"rx 7", "rx 1", "rx 4"}));
+        QStringList indices;
+        for (const QStringList& row : tables(fr).rejestr)
+            indices << row.at(0).trimmed();
+        QCOMPARE(indices, (QStringList{"0", "1", "2", "3", "4", "5"}));
+
+        coll.signal(SIGTERM);
+        QCOMPARE(coll.finished(), 0);
+        for (const QString& f : {fn, fr, fw})
+            QVERIFY(allZero(tables(f).linia.constLast()));
     }
 
     // The desktop program on a folder the collector writes: history shown,
