@@ -194,6 +194,8 @@ void TAlarmEngine::tick() {
 // ---------------------------------------------------------------- operator
 
 QString TAlarmEngine::acknowledge(const QString& key, const QString& remark) {
+    if (readOnly())
+        return QStringLiteral("Tylko do odczytu: dziennik alarmów prowadzi inny program.");
     auto it = entries_.find(key);
     if (it == entries_.end() || !it->second.alarm.unacknowledged())
         return QStringLiteral("Ten alarm nie czeka na potwierdzenie.");
@@ -219,6 +221,8 @@ int TAlarmEngine::acknowledgeAll() {
 }
 
 QString TAlarmEngine::shelve(const QString& key) {
+    if (readOnly())
+        return QStringLiteral("Tylko do odczytu: dziennik alarmów prowadzi inny program.");
     auto it = entries_.find(key);
     if (it == entries_.end() || !it->second.alarm.listed())
         return QStringLiteral("Tego alarmu nie ma na liście.");
@@ -256,6 +260,8 @@ void TAlarmEngine::journal(Entry& e, AlarmTransition t, const QDateTime& when, c
     Q_EMIT transition(e.alarm, t);
     Q_EMIT changed();
 }
+
+bool TAlarmEngine::readOnly() const { return journal_ && journal_->readOnly(); }
 
 void TAlarmEngine::restore() {
     if (!journal_)

@@ -52,6 +52,9 @@ public:
     // The journal the transitions go to (none: alarms live in memory only).
     // Not owned.
     void setJournal(TAlarmJournal* journal) { journal_ = journal; }
+    // The journal is another program's (opened read-only): the alarms are
+    // shown as it records them, and nobody acknowledges or shelves them here.
+    bool readOnly() const;
     // Brings back from the journal every alarm that was not back to normal,
     // or still shelved, when the journal was last written.
     void restore();

@@ -66,7 +66,18 @@ std::vector<TAlarmJournalRow> TAlarmJournal::readAll() const {
     return rows;
 }
 
+void TAlarmJournal::openReadOnly() {
+    close();
+    auto t = std::make_unique<TTable>(fileName_);
+    t->OpenReadOnly();
+    table_ = std::move(t);
+}
+
+bool TAlarmJournal::readOnly() const { return table_ && table_->ReadOnly(); }
+
 void TAlarmJournal::append(const TAlarmJournalRow& row) {
+    if (readOnly())
+        return; // the program that writes the journal writes its own rows
     queue_.push_back(row);
     flush();
 }

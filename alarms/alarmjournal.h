@@ -33,8 +33,12 @@ public:
     // Opens the table, creating an empty one when the file is missing.
     // Raises ETable.
     void open();
+    // Opens an existing table for reading only (another program writes it):
+    // readAll works, append takes nothing. Raises ETable.
+    void openReadOnly();
     void close();
     bool isOpen() const;
+    bool readOnly() const;
 
     // Every row of the table, in file order. Raises ETable.
     std::vector<TAlarmJournalRow> readAll() const;

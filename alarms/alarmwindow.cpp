@@ -111,12 +111,14 @@ void TAlarmWindow::select(const QString& key) {
 
 void TAlarmWindow::updateButtons() {
     const TAlarm* a = engine_.alarm(selectedKey());
-    ack_->setEnabled(a && a->unacknowledged());
-    shelve_->setEnabled(a && !a->shelved());
+    // Acknowledging is journaled: not where another program keeps the journal.
+    const bool writable = !engine_.readOnly();
+    ack_->setEnabled(writable && a && a->unacknowledged());
+    shelve_->setEnabled(writable && a && !a->shelved());
     bool waiting = false; // shelved ones can be acknowledged too
     for (const TAlarm& x : engine_.listed())
         waiting = waiting || x.unacknowledged();
-    ackAll_->setEnabled(waiting);
+    ackAll_->setEnabled(writable && waiting);
     list_->setAccessibleName(model_->rowCount() == 0
                                  ? QStringLiteral("Lista alarmów: brak alarmów")
                                  : QStringLiteral("Lista alarmów: %1, w tym %2")

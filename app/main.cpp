@@ -84,7 +84,8 @@ int main(int argc, char** argv) {
     // The tables allow one writer: one copy of the program per working directory.
     QLockFile lock(QDir::current().absoluteFilePath(QStringLiteral(".qta504.lock")));
     lock.setStaleLockTime(0);
-    if (!lock.tryLock(0)) {
+    const qta::TFolderAccess access = qta::lockWorkFolder(lock);
+    if (access.mode == qta::TFolderAccess::Mode::Refused) {
         const QString text =
             QStringLiteral("Program QTA-504 jest już uruchomiony w tym katalogu roboczym (%1). "
                            "Drugiej kopii nie uruchomiono, bo tabele rejestru przyjmują tylko "
@@ -128,7 +129,14 @@ int main(int argc, char** argv) {
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         main.setGeometry(screen->availableGeometry());
     main.showMaximized();
-    main.FormCreate();
+    if (access.mode == qta::TFolderAccess::Mode::ReadOnly) {
+        // The collector writes this folder: its history is shown, never written.
+        const QString notice = qta::readOnlyNotice(access);
+        std::fprintf(stderr, "qta504: %s\n", qPrintable(notice));
+        main.FormCreateReadOnly(notice);
+    } else {
+        main.FormCreate();
+    }
     if (!folder.notice.isEmpty()) {
         // Said once, on the run that made the folder; the panels come back after it.
         std::fprintf(stderr, "qta504: %s\n", qPrintable(folder.notice));

@@ -240,7 +240,7 @@ void TQTA504::AlarmSettingsExecute() {
         return;
     const TAlarmSettings s = dialog.settings();
     try {
-        s.save(TQTA504Core::settingsPath());
+        s.save(core.settingsPath());
     } catch (const std::exception& e) {
         reportError(QString::fromUtf8(e.what()));
     }
@@ -250,7 +250,7 @@ void TQTA504::AlarmSettingsExecute() {
 void TQTA504::RaportExecute() {
     // The program works in its data folder: the report describes that one.
     TRaportDialog dialog(
-        QDir::currentPath(), [this](const QString& m) { reportError(m); }, QDate::currentDate(),
+        core.dataFolder(), [this](const QString& m) { reportError(m); }, QDate::currentDate(),
         this);
     dialog.exec();
 }
@@ -286,6 +286,25 @@ void TQTA504::FormCreate() {
     }
     showStartWindow();
     core.Timer1.start();
+}
+
+void TQTA504::FormCreateReadOnly(const QString& notice) {
+    setWindowTitle(QStringLiteral("QTA-504 v. 1.2 – tylko do odczytu"));
+    for (QAction* a :
+         {Polaczenie_Polacz, Widok_Program, Ustawienia_Konfiguracja, Ustawienia_Dostosuj,
+          Ustawienia_Zegar, Ustawienia_Zabezpieczenia, Ustawienia_Demo, Ustawienia_Alarmy})
+        a->setEnabled(false);
+    readOnly_ = new QLabel(notice, statusBar());
+    readOnly_->setObjectName(QStringLiteral("StatusBar_TylkoDoOdczytu"));
+    readOnly_->setAccessibleName(notice);
+    readOnly_->setAccessibleDescription(QStringLiteral("StatusBar_TylkoDoOdczytu"));
+    statusBar()->addPermanentWidget(readOnly_);
+    setStatusPanel(0, QStringLiteral("Tylko do odczytu"));
+    try {
+        core.openTablesReadOnly();
+    } catch (const std::exception& e) {
+        reportError(QString::fromUtf8(e.what()));
+    }
 }
 
 void TQTA504::closeEvent(QCloseEvent* event) {

@@ -28,6 +28,11 @@ public:
     // Opens the tables, appends the start row, shows the start window and
     // enables Timer1. A table that cannot be opened stops it there.
     void FormCreate();
+    // Instead of FormCreate when the collector writes the folder: the tables
+    // read-only, everything that writes to the controller or the tables
+    // disabled, and `notice` in the status bar.
+    void FormCreateReadOnly(const QString& notice);
+    QLabel* readOnlyLabel() const { return readOnly_; }
 
     // Opens the mimic window of the current program (nothing when it has none).
     void ShowMain();
@@ -116,6 +121,7 @@ private:
     QMdiArea* mdi_ = nullptr;
     std::array<QLabel*, 3> panels_{};
     QPushButton* alarmCount_ = nullptr;
+    QLabel* readOnly_ = nullptr;
     void updateAlarmCount();
     std::vector<TWindowItem*> items_;
     TWindowItem* program_ = nullptr;

@@ -8,7 +8,10 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QSysInfo>
 
+#include <cerrno>
+#include <csignal>
 #include <stdexcept>
 
 #ifndef QTA_VERSION
@@ -201,6 +204,34 @@ QStringList prepareWorkFolder(const QString& folder) {
         made << QStringLiteral("rejestr/ustawienia.ini");
     }
     return made;
+}
+
+TFolderAccess lockWorkFolder(QLockFile& lock) {
+    TFolderAccess a;
+    if (lock.tryLock(0)) {
+        a.mode = TFolderAccess::Mode::Write;
+        return a;
+    }
+    QString host;
+    if (!lock.getLockInfo(&a.pid, &host, &a.app) || a.app != QLatin1String("qta504d"))
+        return a;
+    if (lock.error() == QLockFile::LockFailedError) {
+        a.mode = TFolderAccess::Mode::ReadOnly;
+        return a;
+    }
+    // A folder of the collector's service user is not writable for others,
+    // so the lock cannot even be tried: its file tells whether the collector
+    // that wrote it still runs here (a signal to another user's process is
+    // refused, to a process that is gone it finds none).
+    if (host == QSysInfo::machineHostName() && a.pid > 0 &&
+        (::kill(pid_t(a.pid), 0) == 0 || errno == EPERM))
+        a.mode = TFolderAccess::Mode::ReadOnly;
+    return a;
+}
+
+QString readOnlyNotice(const TFolderAccess& access) {
+    return QStringLiteral("Tylko do odczytu: folder obsługuje kolektor qta504d (PID %1)")
+        .arg(access.pid);
 }
 
 } // namespace qta

@@ -3,6 +3,7 @@
 // time the program runs from the desktop menu).
 #pragma once
 
+#include <QLockFile>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -53,5 +54,21 @@ TWorkFolder chooseWorkFolder(const QString& explicitDir, const QString& currentD
 // Returns what was created, as file names relative to `folder`; raises ETable
 // (or std::runtime_error) with a Polish message when something cannot be made.
 QStringList prepareWorkFolder(const QString& folder);
+
+// How the program may use a working folder, from its lock (.qta504.lock).
+struct TFolderAccess {
+    enum class Mode { Write, ReadOnly, Refused };
+    Mode mode = Mode::Refused;
+    qint64 pid = 0; // the lock's holder, when another program holds it
+    QString app;    // its application name ("qta504d" for the collector)
+};
+
+// Takes `lock`. When the collector holds it, the folder is opened read-only
+// (the collector writes its tables; this program shows them); when another
+// copy of this program holds it, the program does not start.
+TFolderAccess lockWorkFolder(QLockFile& lock);
+
+// The status-bar line of a read-only start.
+QString readOnlyNotice(const TFolderAccess& access);
 
 } // namespace qta

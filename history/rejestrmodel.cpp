@@ -129,7 +129,8 @@ Qt::ItemFlags TRejestrModel::flags(const QModelIndex& index) const {
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
-    if (index.column() == ColUwagi)
+    // Remarks go into the table: not into one this program only reads.
+    if (index.column() == ColUwagi && !(table_ && table_->ReadOnly()))
         f |= Qt::ItemIsEditable;
     return f;
 }

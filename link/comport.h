@@ -1,6 +1,9 @@
-// The program's one serial port: open/close with fixed line settings, delivery
-// of received bytes on the user-interface thread, single-byte transmit, the
-// settings file and the list of ports present.
+// The program's one port to the controller: open/close with fixed line
+// settings, delivery of received bytes on the user-interface thread, transmit,
+// the settings file and the list of ports present. The port name decides what
+// carries the bytes: a serial port of this computer, or a serial device server
+// on the network (tcp://HOST:PORT raw, rfc2217://HOST:PORT telnet with RFC 2217;
+// see link/bytestream.h).
 #pragma once
 
 #include <QObject>
@@ -10,9 +13,10 @@
 #include <functional>
 #include <stdexcept>
 
-class QSerialPort;
-
 namespace qta {
+
+class TByteStream;
+struct TLineSettings;
 
 // Error of the serial port service. Message: "COM Port Error: " + text
 // [+ " on " + port name, for codes that carry a platform error number].
@@ -107,9 +111,16 @@ public:
     TDataBits DataBits = dbEight;
     TComFlowControl FlowControl;
 
+    // Open. A network port counts as open from Open() on, while it connects
+    // in the background, until the connection fails or is closed.
     bool Connected() const;
+    // Open, but the connection to the network port is not up yet (at most a
+    // few seconds; then it is up or has failed with lost()).
+    bool Connecting() const;
     // true opens (raises EComPort code 1 on failure, stays closed), false closes;
-    // writing the current value does nothing.
+    // writing the current value does nothing. A network port never waits: it
+    // raises only for what is known at once (a malformed name, a refusal the
+    // system gives at once); a failure to connect comes as lost().
     void setConnected(bool value);
     void Open() { setConnected(true); }
     void Close() { setConnected(false); }
@@ -117,12 +128,23 @@ public:
     QString Port() const { return port_; }
     // A new name is stored; an open port is closed and reopened under it
     // (an open failure is raised, the port left closed). The same name: nothing.
-    // Accepts the names the system lists (ttyUSB0, ttyS0) and full device paths.
+    // Accepts the names the system lists (ttyUSB0, ttyS0), full device paths,
+    // and tcp://HOST:PORT or rfc2217://HOST:PORT for a serial device server.
     void setPort(const QString& name);
+    // Whether `name` is a network port (tcp:// or rfc2217://).
+    static bool isNetworkPort(const QString& name);
+    // Why the network port failed last, in Polish, for the user ("Połączenie
+    // z 10.0.0.5:4001 odrzucone ..."): connection refused, host not answering,
+    // a name that does not resolve, the connection dropped by the server, a
+    // malformed name. Empty for a serial port, and once a connection is up.
+    QString failureText() const;
 
     // Sends one byte before returning. Raises code 13 on a closed port or a failed write.
+    // A network port takes bytes while it connects and sends them, in order,
+    // once the connection is up (up to 4 KiB; more is refused with code 13).
     void TransmitChar(std::uint8_t ch);
-    // Convenience: every byte of `bytes` through TransmitChar, in order.
+    // Every byte of `bytes` in order, as TransmitChar would (a network port
+    // sends them together).
     void TransmitBytes(const QByteArray& bytes);
 
     // Reads up to `count` waiting bytes without waiting; returns how many.
@@ -147,30 +169,34 @@ public:
     static void setPortListProvider(std::function<QStringList()> provider);
 
 Q_SIGNALS:
-    // The port was closed by the service itself (device vanished).
+    // The port was closed by the service itself: device vanished, or the
+    // network connection refused, not made in time, or dropped
+    // (failureText() says which).
     void lost();
 
 private:
     // Pushes the line settings to the device (kept for the next open when
     // closed); does nothing while a settings load is under way.
     void applySettings();
+    TLineSettings lineSettings() const;
+    // A stream of the kind the port name asks for, replacing the present one.
+    void makeStream();
     void onReadyRead();
-    void onError(int error);
     void openPort();
     void closePort();
+    void transmit(const QByteArray& bytes);
     void queueDelivery();
     void deliver();
     void handleLoss();
     void markLost();
 
-    QSerialPort* serial_ = nullptr;
+    TByteStream* stream_ = nullptr; // a child of the port service
     QString port_ = QStringLiteral("COM1");
     int updating_ = 0;            // settings update depth (LoadSettings)
     bool lossPending_ = false;    // the device failed; the close is queued
     bool rxPending_ = false;      // bytes came since the last OnRxChar call began
     bool deliveryQueued_ = false; // an OnRxChar call is queued
     bool delivering_ = false;     // OnRxChar is running
-    bool sending_ = false;        // TransmitChar judges its own failures
 };
 
 // Where every settings-file path of the program points: rejestr/ under the

@@ -5,6 +5,8 @@
 #include "tables/table.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <algorithm>
 
@@ -23,6 +25,12 @@ constexpr std::array<const char*, 9> kLiniaFields = {"N1L1", "N1L2", "N1L3", "N2
 
 TQTA504Core::TQTA504Core(TMainView* view, QObject* parent) : QObject(parent), view_(view) {
     ComPort.OnRxChar = [this](QObject* sender, int count) { ComPortRxChar(sender, count); };
+    // A network port says why it was lost (refused, dropped by the server ...)
+    // at once; the watchdog then retries as for a serial port.
+    connect(&ComPort, &TComPort::lost, this, [this] {
+        if (Flaga_Kom.OK && !ComPort.failureText().isEmpty())
+            view_->setStatusPanel(0, kLost + u' ' + ComPort.failureText());
+    });
 
     Timer1.setInterval(2000);
     Timer2.setInterval(3000);
@@ -56,19 +64,33 @@ TQTA504Core::TQTA504Core(TMainView* view, QObject* parent) : QObject(parent), vi
 
 TQTA504Core::~TQTA504Core() = default;
 
-QString TQTA504Core::settingsPath() { return rejestrPath(QStringLiteral("ustawienia.ini")); }
+void TQTA504Core::setDataFolder(const QString& folder) {
+    dataFolder_ = folder.isEmpty() ? QString() : QDir(folder).absolutePath();
+}
 
-QString TQTA504Core::controllerFilePath() { return rejestrPath(kControllerFileName); }
+QString TQTA504Core::dataFolder() const {
+    return dataFolder_.isEmpty() ? QDir::currentPath() : dataFolder_;
+}
+
+QString TQTA504Core::dataPath(const QString& name) const {
+    if (dataFolder_.isEmpty())
+        return rejestrPath(name);
+    return QDir::cleanPath(dataFolder_ + QLatin1String("/rejestr/") + name);
+}
+
+QString TQTA504Core::settingsPath() const { return dataPath(QStringLiteral("ustawienia.ini")); }
+
+QString TQTA504Core::controllerFilePath() const { return dataPath(kControllerFileName); }
 
 // ---------------------------------------------------------------- tables
 
 void TQTA504Core::openTables() {
-    rejestr_ = std::make_unique<TTable>(rejestrPath(QStringLiteral("rejestr.dbf")));
+    rejestr_ = std::make_unique<TTable>(dataPath(QStringLiteral("rejestr.dbf")));
     rejestr_->Open();
     const int last = lastStoredIndex(); // moves to the last row and reads its INDEKS
     Konfig.Baza_Last_Rekord = last < 0 ? 0 : last;
 
-    linia_ = std::make_unique<TTable>(rejestrPath(QStringLiteral("linia.dbf")));
+    linia_ = std::make_unique<TTable>(dataPath(QStringLiteral("linia.dbf")));
     linia_->Open();
     // A row a second: synced every few seconds rather than at every row.
     linia_->setSyncEveryPost(false);
@@ -82,7 +104,7 @@ void TQTA504Core::openTables() {
         view_->reportError(QStringLiteral("Ustawienia alarmów w %1: %2")
                                .arg(settingsPath(), problems.join(QStringLiteral("; "))));
     try {
-        auto journal = std::make_unique<TAlarmJournal>(rejestrPath(QStringLiteral("alarmy.dbf")));
+        auto journal = std::make_unique<TAlarmJournal>(dataPath(QStringLiteral("alarmy.dbf")));
         journal->open();
         Alarmy.setJournal(journal.get());
         alarmJournal_ = std::move(journal);
@@ -94,7 +116,62 @@ void TQTA504Core::openTables() {
     }
 }
 
+void TQTA504Core::openTablesReadOnly() {
+    readOnly_ = true;
+    Timer2.stop(); // no watchdog: this program never opens the port
+    rejestr_ = std::make_unique<TTable>(dataPath(QStringLiteral("rejestr.dbf")));
+    rejestr_->OpenReadOnly();
+    const int last = lastStoredIndex();
+    Konfig.Baza_Last_Rekord = last < 0 ? 0 : last;
+    linia_ = std::make_unique<TTable>(dataPath(QStringLiteral("linia.dbf")));
+    linia_->OpenReadOnly();
+    linia_->Last();
+
+    Alarmy.setSettings(TAlarmSettings::load(settingsPath()));
+    const QString journal = dataPath(QStringLiteral("alarmy.dbf"));
+    if (QFileInfo::exists(journal)) {
+        try {
+            auto j = std::make_unique<TAlarmJournal>(journal);
+            j->openReadOnly();
+            Alarmy.setJournal(j.get());
+            alarmJournal_ = std::move(j);
+            Alarmy.restore();
+        } catch (const std::exception& e) {
+            Alarmy.setJournal(nullptr);
+            alarmJournal_.reset();
+            view_->reportError(QString::fromUtf8(e.what()));
+        }
+    }
+    ReadOnlyFollow.setInterval(kReadOnlyFollowMs);
+    connect(&ReadOnlyFollow, &QTimer::timeout, this, &TQTA504Core::followReadOnly,
+            Qt::UniqueConnection);
+    ReadOnlyFollow.start();
+}
+
+void TQTA504Core::followReadOnly() {
+    // The rows the writer has appended since: the windows learn of them as
+    // they would of rows this program wrote.
+    try {
+        const int events = rejestr_ ? rejestr_->RecordCount() : 0;
+        const int rows = linia_ ? linia_->RecordCount() : 0;
+        if (rejestr_ && rejestr_->Active())
+            rejestr_->Refresh();
+        if (linia_ && linia_->Active())
+            linia_->Refresh();
+        if (rejestr_ && rejestr_->RecordCount() > events) {
+            const int last = lastStoredIndex();
+            Konfig.Baza_Last_Rekord = last < 0 ? 0 : last;
+            Q_EMIT eventRowAppended(Konfig.Baza_Last_Rekord);
+        }
+        if (linia_ && linia_->RecordCount() > rows)
+            Q_EMIT statusRowAppended();
+    } catch (const std::exception& e) {
+        reportTableFailure(liniaFailReported_, QString::fromUtf8(e.what()));
+    }
+}
+
 void TQTA504Core::closeAll() {
+    ReadOnlyFollow.stop();
     Timer1.stop();
     Timer2.stop();
     Timer4.stop();
@@ -108,14 +185,15 @@ void TQTA504Core::closeAll() {
         alarmJournal_->close();
     if (rejestr_)
         rejestr_->Close();
-    if (linia_ && linia_->Active()) {
+    if (linia_ && linia_->Active() && !readOnly_) {
         try {
             appendLiniaRow({});
         } catch (const std::exception& e) {
             error = QString::fromUtf8(e.what());
         }
-        linia_->Close();
     }
+    if (linia_)
+        linia_->Close();
     ComPort.Close();
     if (!error.isEmpty())
         view_->reportError(error);
@@ -362,153 +440,6 @@ void TQTA504Core::decodeNewest() {
         armDownload(downloadIntervalMs);
 }
 
-// ---------------------------------------------------------------- event-log download
-//
-// The copy runs one record per tick of the one-shot Timer5. It starts after
-// the last local row (on an empty table at the oldest record of the ring,
-// QTA_Last_Rekord + 1) and ends once record QTA_Last_Rekord has been handled.
-// An empty record is skipped: past QTA_Last_Rekord lies the part of the ring
-// never written, so the copy goes on at 0; otherwise at the next record.
-
-bool TQTA504Core::downloadNeeded() const {
-    const int last = lastStoredIndex();
-    return last < 0 || last != Konfig.QTA_Last_Rekord;
-}
-
-void TQTA504Core::armDownload() {
-    if (!Timer5.isActive())
-        Timer5.start();
-}
-
-void TQTA504Core::armDownload(int intervalMs) {
-    if (Timer5.isActive())
-        return; // arming an armed timer adds no tick
-    Timer5.setInterval(intervalMs);
-    Timer5.start();
-}
-
-void TQTA504Core::Timer5Timer() {
-    Timer5.stop();
-    requestNext();
-}
-
-void TQTA504Core::requestNext() {
-    const int newest = Konfig.QTA_Last_Rekord;
-    int next;
-    if (Konfig.Pusty_Rekord) {
-        Konfig.Pusty_Rekord = false;
-        const int empty = requested_;
-        if (empty < 0 || empty == newest) {
-            requested_ = -1;
-            return; // the newest record was handled: the copy is complete
-        }
-        next = empty > newest ? 0 : (empty + 1) % kEventRingSize;
-    } else {
-        const int last = lastStoredIndex();
-        if (last < 0) {
-            next = newest >= kEventRingSize - 1 ? 0 : newest + 1;
-        } else {
-            Konfig.Baza_Last_Rekord = last;
-            if (last == newest) {
-                requested_ = -1;
-                return;
-            }
-            next = last >= kEventRingSize - 1 ? 0 : last + 1;
-        }
-    }
-    requested_ = next;
-    retries_ = 0;
-    if (!Flaga_Kom.OK || !ComPort.Connected()) {
-        requested_ = -1; // nothing is sent; the next arming resumes
-        return;
-    }
-    RS_RequestRecord(next);
-    RecordTimeout.start();
-}
-
-void TQTA504Core::onRecordTimeout() {
-    if (requested_ < 0)
-        return;
-    if (retries_ < kRecordRetries && UART_Connect && Flaga_Kom.OK && ComPort.Connected()) {
-        ++retries_;
-        RS_RequestRecord(requested_);
-        RecordTimeout.start();
-        return;
-    }
-    // Give up until the next arming (a newest-index reply or the next connection).
-    requested_ = -1;
-}
-
-void TQTA504Core::decodeRecord() {
-    EventRecordBytes r{};
-    for (int i = 0; i < 12; ++i)
-        r[size_t(i)] = Rx.payload(i);
-    const int nr = Rx.word(10);
-
-    // Only the record the copy waits for is stored. Any other one (a late or
-    // repeated reply, also after the copy has ended) would add a row out of
-    // order or a second time, and the copy would then start over after it.
-    // Nothing is lost: the copy itself asks for every record it still lacks.
-    if (nr != requested_ && !isEmptyRecord(r))
-        return;
-    RecordTimeout.stop();
-
-    if (isEmptyRecord(r)) {
-        if (requested_ < 0)
-            return;
-        Konfig.Pusty_Rekord = true;
-        armDownload(downloadIntervalMs);
-        return;
-    }
-    Konfig.Nr_Rekordu = nr;
-    requested_ = -1;
-    if (nr == lastStoredIndex()) {
-        armDownload(downloadIntervalMs); // already stored: a duplicate reply adds no second row
-        return;
-    }
-
-    const EventRow row = decodeEventRecord(r, Konfig.Progr, QLocale::system());
-    try {
-        if (!rejestr_)
-            throw ETable(QStringLiteral("Tabela rejestr.dbf nie jest otwarta"));
-        TTable& t = *rejestr_;
-        Q_EMIT eventRowAboutToAppend();
-        t.Append();
-        t.FieldByName(QStringLiteral("DATA")).setAsString(row.DATA);
-        t.FieldByName(QStringLiteral("CZAS")).setAsString(row.CZAS);
-        t.FieldByName(QStringLiteral("ZDARZENIE")).setAsString(row.ZDARZENIE);
-        t.FieldByName(QStringLiteral("UWAGI")).setAsString(QString());
-        t.FieldByName(QStringLiteral("INDEKS")).setAsInteger(row.INDEKS);
-        for (int n = 0; n < 3; ++n) {
-            const QString p = QStringLiteral("N%1").arg(n + 1);
-            const EventLineFields& f = row.N[size_t(n)];
-            t.FieldByName(p + QStringLiteral("_STATUS")).setAsString(f.Status);
-            for (int k = 0; k < 3; ++k)
-                t.FieldByName(p + QStringLiteral("L%1_UMIN").arg(k + 1))
-                    .setAsString(f.Umin[size_t(k)]);
-            for (int k = 0; k < 3; ++k)
-                t.FieldByName(p + QStringLiteral("L%1_UMAX").arg(k + 1))
-                    .setAsString(f.Umax[size_t(k)]);
-        }
-        if (row.Aktywna)
-            t.FieldByName(QStringLiteral("AKTYWNA")).setAsString(*row.Aktywna);
-        if (row.Program)
-            t.FieldByName(QStringLiteral("PROGRAM")).setAsString(*row.Program);
-        t.Post();
-        rejestrFailReported_ = false;
-        Konfig.Baza_Last_Rekord = row.INDEKS;
-        Q_EMIT eventRowAppended(row.INDEKS);
-    } catch (const std::exception& e) {
-        // A half-filled row must never reach the file later (moving off a new
-        // row posts it); the record stays in the controller for the next arming.
-        if (rejestr_ && rejestr_->Active())
-            rejestr_->Cancel();
-        reportTableFailure(rejestrFailReported_, QString::fromUtf8(e.what()));
-        return; // not stored: the copy pauses rather than skip the record
-    }
-    armDownload(downloadIntervalMs);
-}
-
 // ---------------------------------------------------------------- timers
 
 void TQTA504Core::Timer1Timer() {
@@ -528,8 +459,10 @@ void TQTA504Core::Timer2Timer() {
     linkLost_ = true;
     Relink.cancel();
     if (Port) {
+        if (ComPort.Connecting())
+            return; // a network port gets its connect time (it then is up or fails)
         ComPort.Close();
-        view_->setStatusPanel(0, kLost);
+        view_->setStatusPanel(0, lostText(kLost));
         Timer2.setInterval(1000);
         Timer2.start();
         Port = false;
@@ -543,9 +476,14 @@ void TQTA504Core::Timer2Timer() {
         Port = true;
     } catch (const std::exception&) {
         ComPort.Close();
-        view_->setStatusPanel(0, kLostRetry);
+        view_->setStatusPanel(0, lostText(kLostRetry));
         UART_Connect = false;
     }
+}
+
+QString TQTA504Core::lostText(const QString& text) const {
+    const QString why = ComPort.failureText(); // a network port's reason; none for a serial one
+    return why.isEmpty() ? text : text + u' ' + why;
 }
 
 void TQTA504Core::Timer3Timer() { Tykacz = !Tykacz; }
@@ -579,6 +517,8 @@ void TQTA504Core::Timer4Timer() {
 }
 
 void TQTA504Core::Polaczenie_PolaczClick() {
+    if (readOnly_)
+        return; // the port belongs to the program that writes the folder
     if (UART_Connect) {
         ComPort.Close();
         Timer2.stop();

@@ -93,6 +93,14 @@ public:
     // unfinished alarms restored; a failure there is reported, not raised:
     // the alarms then run without their journal.
     void openTables();
+    // The history of a data folder that another program (the collector)
+    // writes: the three tables opened for reading only and followed every
+    // few seconds, the alarms as the journal has them. Nothing is written,
+    // no start or end row, and the port is never opened. Raises like openTables.
+    void openTablesReadOnly();
+    bool readOnly() const { return readOnly_; }
+    static constexpr int kReadOnlyFollowMs = 5000;
+    QTimer ReadOnlyFollow;
     // Shut-down: closes the event log, appends the end row of zeros to the
     // voltage table and closes it, closes the port.
     void closeAll();
@@ -150,12 +158,21 @@ public:
     // The application's error box, for the child windows.
     void reportError(const QString& message) { view_->reportError(message); }
 
-    // Settings file path (rejestr/ustawienia.ini under the working directory).
-    static QString settingsPath();
+    // The data folder this core works in: its rejestr/ holds the tables and
+    // settings files. Empty (the default) means the current directory at the
+    // moment a file is named, as the desktop program has always worked; the
+    // collector gives each of its cores a folder of its own. Set it before
+    // openTables.
+    void setDataFolder(const QString& folder);
+    QString dataFolder() const;
+    // `name` inside the data folder's rejestr/ ("linia.dbf").
+    QString dataPath(const QString& name) const;
+    // Settings file path (rejestr/ustawienia.ini in the data folder).
+    QString settingsPath() const;
     // What the data folder knows of its controller (rejestr/sterownik.ini):
     // rewritten after every complete read of identifier, configuration and
     // customisation while the tables are open.
-    static QString controllerFilePath();
+    QString controllerFilePath() const;
 
 Q_SIGNALS:
     // A frame has been handled (tests and views follow the link with it).
@@ -185,12 +202,17 @@ private:
     // Writes sterownik.ini once identifier, configuration and customisation
     // are all known from this read.
     void storeController();
+    // The watchdog's text, with why a network port was lost when it says.
+    QString lostText(const QString& text) const;
 
     TMainView* view_;
+    QString dataFolder_; // absolute; empty: the current directory
     std::unique_ptr<TTable> rejestr_;
     std::unique_ptr<TTable> linia_;
     std::unique_ptr<TAlarmJournal> alarmJournal_;
     bool posted_ = false;
+    bool readOnly_ = false;
+    void followReadOnly();
     bool linkLost_ = false; // the watchdog has dropped the link since it was last read
     bool liniaFailReported_ = false;
     bool rejestrFailReported_ = false;

@@ -54,6 +54,17 @@ TTable::~TTable() {
 void TTable::Open() {
     if (d->isOpen())
         return;
+    d->readOnly = false;
+    d->attach();
+    d->cur = d->rows > 0 ? 0 : -1;
+    d->pending = false;
+    d->pendingModified = false;
+}
+
+void TTable::OpenReadOnly() {
+    if (d->isOpen())
+        return;
+    d->readOnly = true;
     d->attach();
     d->cur = d->rows > 0 ? 0 : -1;
     d->pending = false;
@@ -87,6 +98,8 @@ void TTable::Close() {
 }
 
 bool TTable::Active() const { return d->isOpen(); }
+
+bool TTable::ReadOnly() const { return d->isOpen() && !d->file.writable(); }
 
 void TTable::Last() {
     d->requireOpen();

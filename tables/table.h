@@ -58,8 +58,13 @@ public:
     // A table whose header count disagrees with its length (rows not yet
     // committed, or a crash) opens with its whole rows.
     void Open();
+    // Opens the file for reading only: every write raises ETable, and
+    // Refresh picks up the rows another program has appended meanwhile.
+    void OpenReadOnly();
     void Close();
     bool Active() const;
+    // Open, and the file cannot be written through this table.
+    bool ReadOnly() const;
 
     // Moving on from an appended row that was given values (Last, Append,
     // setRecNo, Close) posts it first; one without values is dropped.

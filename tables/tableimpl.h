@@ -45,6 +45,9 @@ struct TTable::Impl {
     mutable int blockRows = 0;
 
     bool isOpen() const { return file.isOpen(); }
+    // Opened by OpenReadOnly: the file is never opened for writing, so no
+    // call can change it (another program writes it meanwhile).
+    bool readOnly = false;
 
     void requireOpen() const {
         if (!isOpen())
@@ -70,7 +73,7 @@ struct TTable::Impl {
         Description desc = describe(path, l);
         findRows(path, l, desc.fields);
         File nf;
-        if (!nf.open(path, true) && !nf.open(path, false))
+        if ((readOnly || !nf.open(path, true)) && !nf.open(path, false))
             throw ETable(
                 QStringLiteral("Nie można otworzyć tabeli %1: %2").arg(path, nf.errorString()));
         file = std::move(nf);

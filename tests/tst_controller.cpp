@@ -231,7 +231,7 @@ private Q_SLOTS:
     }
 
     void controllerFileFollowsCompleteReads() {
-        const QString path = TQTA504Core::controllerFilePath();
+        const QString path = core->controllerFilePath();
         const auto config = [](int umin1, int prog) {
             QByteArray p;
             for (int v : {umin1, 260, 5, 181, 261, 6, 182, 262, 7, 10, 20, 30, 25, 15, 12})

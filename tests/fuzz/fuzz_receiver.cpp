@@ -1,7 +1,10 @@
 // Arbitrary bytes into the receiver and the reply decoding: no crash, no read
-// past a buffer, and after any garbage the next valid frame is received.
+// past a buffer, and after any garbage the next valid frame is received. The
+// same bytes from a telnet (RFC 2217) server: no crash, never more data out
+// than came in, and any data escaped for sending is received as it was.
 #include "link/controller.h"
 #include "link/frame.h"
+#include "link/telnet.h"
 #include "tests/recordingview.h"
 
 #include <QCoreApplication>
@@ -67,5 +70,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
         if (goodSeen != 1)
             std::abort();
     }
+
+    qta::TTelnetCodec telnet;
+    telnet.start(true);
+    QByteArray fromServer;
+    telnet.receive(QByteArray::fromRawData(p, qsizetype(cut)), fromServer);
+    telnet.receive(QByteArray::fromRawData(p + cut, qsizetype(size - cut)), fromServer);
+    if (fromServer.size() > qsizetype(size))
+        std::abort();
+    qta::TTelnetCodec fresh;
+    fresh.start(true);
+    const QByteArray raw(p, qsizetype(size));
+    QByteArray back;
+    if (!fresh.receive(qta::TTelnetCodec::escape(raw), back).isEmpty() || back != raw)
+        std::abort();
     return 0;
 }

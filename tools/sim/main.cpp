@@ -4,6 +4,7 @@
 #include "tools/sim/script.h"
 #include "tools/sim/simulator.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
@@ -62,6 +63,8 @@ Options:
   --at MS:COMMAND      one timed step (repeatable), e.g. --at "3000:awaria 128"
   --log FILE           log every frame received ("rx CODE bytes...") and sent
                        ("tx CODE bytes..."), payload bytes in decimal
+  --log-times          start every log line with the wall-clock time in
+                       milliseconds since 1970 and a space (benchmarks)
   --verbose            log to standard error as well
   --help               this text
 
@@ -116,6 +119,7 @@ struct Options {
     std::uint32_t seed = 504;
     QString logPath;
     bool verbose = false;
+    bool logTimes = false;
     QString scriptFile;
     QStringList at;
 };
@@ -210,6 +214,8 @@ Options parseOptions(int argc, char** argv) {
             o.seed = std::uint32_t(number(opt, value(), 0, INT_MAX));
         } else if (opt == u"--log") {
             o.logPath = value();
+        } else if (opt == u"--log-times") {
+            o.logTimes = true;
         } else if (opt == u"--script") {
             o.scriptFile = value();
         } else if (opt == u"--at") {
@@ -277,7 +283,10 @@ int main(int argc, char** argv) {
     }
     // Tests read the log while the simulator runs: every line goes out at once.
     const auto log = [&](const QString& line) {
-        const QByteArray l = line.toLocal8Bit();
+        const QByteArray l =
+            (opt.logTimes ? QByteArray::number(QDateTime::currentMSecsSinceEpoch()) + ' '
+                          : QByteArray()) +
+            line.toLocal8Bit();
         if (logFile) {
             std::fprintf(logFile, "%s\n", l.constData());
             std::fflush(logFile);

@@ -1,0 +1,66 @@
+#include "collector/collector.h"
+
+#include "collector/collectorlog.h"
+
+#include <algorithm>
+
+namespace qta {
+
+TCollector::TCollector(QObject* parent) : QObject(parent) {}
+
+TCollector::~TCollector() { stopAll(); }
+
+int TCollector::start(const TCollectorConfig& config) {
+    for (const QString& e : config.errors)
+        collectorLog(LogLevel::Error, {}, e);
+    apply(config.controllers);
+    return runningCount();
+}
+
+void TCollector::reload(const TCollectorConfig& config) {
+    if (!config.errors.isEmpty()) {
+        for (const QString& e : config.errors)
+            collectorLog(LogLevel::Error, {}, e);
+        collectorLog(LogLevel::Error, {},
+                     QStringLiteral("konfiguracja odrzucona, sterowniki pracują bez zmian"));
+        return;
+    }
+    collectorLog(LogLevel::Notice, {}, QStringLiteral("wczytano konfigurację ponownie"));
+    apply(config.controllers);
+}
+
+void TCollector::apply(const QList<TControllerEntry>& wanted) {
+    // Stopped first: a folder may pass from a removed section to a new one.
+    for (auto it = units_.begin(); it != units_.end();) {
+        const auto same = std::find_if(wanted.begin(), wanted.end(),
+                                       [&](const auto& e) { return e.name == it->first; });
+        if (same == wanted.end() || !(*same == it->second->entry()) || !it->second->running()) {
+            it->second->stop();
+            it = units_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const TControllerEntry& e : wanted) {
+        if (units_.count(e.name))
+            continue;
+        auto unit = std::make_unique<TControllerUnit>(e);
+        if (unit->start())
+            units_.emplace(e.name, std::move(unit));
+    }
+}
+
+void TCollector::stopAll() {
+    for (auto& [name, unit] : units_)
+        unit->stop();
+    units_.clear();
+}
+
+int TCollector::runningCount() const { return int(units_.size()); }
+
+TControllerUnit* TCollector::unit(const QString& name) const {
+    const auto it = units_.find(name);
+    return it == units_.end() ? nullptr : it->second.get();
+}
+
+} // namespace qta

@@ -1,0 +1,40 @@
+// The set of controllers one collector process runs, all on one event loop,
+// and how a new configuration changes it: a controller whose section is gone
+// is stopped (its end rows written), a new one started, one whose port or
+// folder changed restarted; the others are not touched.
+#pragma once
+
+#include "collector/collectorconfig.h"
+#include "collector/controllerunit.h"
+
+#include <QObject>
+#include <map>
+#include <memory>
+
+namespace qta {
+
+class TCollector : public QObject {
+    Q_OBJECT
+public:
+    explicit TCollector(QObject* parent = nullptr);
+    ~TCollector() override;
+
+    // The first reading: the configuration's errors are logged, every usable
+    // controller is started. Returns how many run.
+    int start(const TCollectorConfig& config);
+    // A reading on SIGHUP. With any error in the file nothing changes (the
+    // errors are logged); otherwise the running set becomes the file's.
+    void reload(const TCollectorConfig& config);
+    // Stops every controller (SIGTERM, SIGINT).
+    void stopAll();
+
+    int runningCount() const;
+    TControllerUnit* unit(const QString& name) const;
+
+private:
+    void apply(const QList<TControllerEntry>& wanted);
+
+    std::map<QString, std::unique_ptr<TControllerUnit>> units_;
+};
+
+} // namespace qta

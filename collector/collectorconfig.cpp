@@ -1,0 +1,112 @@
+#include "collector/collectorconfig.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
+
+// As everywhere in the program: narrow characters, UTF-8 passed through.
+#define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
+#include <SimpleIni.h>
+
+namespace qta {
+
+namespace {
+
+bool reserved(const QString& section) {
+    return section.compare(QLatin1String("collector"), Qt::CaseInsensitive) == 0 ||
+           section.compare(QLatin1String("mqtt"), Qt::CaseInsensitive) == 0;
+}
+
+QString value(const CSimpleIniA& ini, const QString& section, const char* key) {
+    const char* v = ini.GetValue(section.toUtf8().constData(), key, nullptr);
+    return v ? QString::fromUtf8(v).trimmed() : QString();
+}
+
+// The same folder however it is written: through its real path once it exists.
+QString folderKey(const QString& folder) {
+    const QFileInfo info(folder);
+    const QString canonical = info.canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(info.absoluteFilePath()) : canonical;
+}
+
+} // namespace
+
+TCollectorConfig readCollectorConfig(const QString& path) {
+    TCollectorConfig c;
+    QFile f(path);
+    if (!f.exists()) {
+        c.errors << QStringLiteral("brak pliku konfiguracji %1").arg(path);
+        return c;
+    }
+    if (!f.open(QIODevice::ReadOnly)) {
+        c.errors << QStringLiteral("nie można czytać pliku konfiguracji %1: %2")
+                        .arg(path, f.errorString());
+        return c;
+    }
+    const QByteArray text = f.readAll();
+    CSimpleIniA ini(true, false, false);
+    if (ini.LoadData(text.constData(), size_t(text.size())) < 0) {
+        c.errors << QStringLiteral("plik konfiguracji %1 nie jest plikiem INI").arg(path);
+        return c;
+    }
+    c.readable = true;
+
+    const QDir base = QFileInfo(path).absoluteDir();
+    QString dataRoot = value(ini, QStringLiteral("collector"), "DataRoot");
+    if (!dataRoot.isEmpty())
+        dataRoot = QDir::cleanPath(base.absoluteFilePath(dataRoot));
+
+    CSimpleIniA::TNamesDepend sections;
+    ini.GetAllSections(sections);
+    sections.sort(CSimpleIniA::Entry::LoadOrder());
+    QList<TControllerEntry> candidates;
+    for (const auto& s : sections) {
+        const QString name = QString::fromUtf8(s.pItem).trimmed();
+        if (reserved(name))
+            continue;
+        if (name.isEmpty() || name.contains(QLatin1Char(':')) || name.contains(QLatin1Char('\n'))) {
+            c.errors << QStringLiteral("[%1]: nazwa sekcji nie nadaje się na nazwę sterownika")
+                            .arg(name);
+            continue;
+        }
+        TControllerEntry e;
+        e.name = name;
+        e.port = value(ini, name, "Port");
+        QString folder = value(ini, name, "Folder");
+        if (e.port.isEmpty()) {
+            c.errors << QStringLiteral("[%1]: brak Port=").arg(name);
+            continue;
+        }
+        if (folder.isEmpty() && dataRoot.isEmpty()) {
+            c.errors
+                << QStringLiteral("[%1]: brak Folder= (i brak DataRoot= w [collector])").arg(name);
+            continue;
+        }
+        if (folder.isEmpty())
+            folder = name;
+        e.folder =
+            QDir::cleanPath((dataRoot.isEmpty() ? base : QDir(dataRoot)).absoluteFilePath(folder));
+        candidates << e;
+    }
+
+    // Two controllers writing one folder would fight over its tables: neither runs.
+    QMap<QString, QStringList> byFolder;
+    for (const TControllerEntry& e : candidates)
+        byFolder[folderKey(e.folder)] << e.name;
+    for (const TControllerEntry& e : candidates) {
+        const QStringList& sharing = byFolder[folderKey(e.folder)];
+        if (sharing.size() > 1) {
+            if (sharing.constFirst() == e.name)
+                c.errors << QStringLiteral("sekcje [%1] mają ten sam folder %2: żadna nie "
+                                           "zostanie uruchomiona")
+                                .arg(sharing.join(QStringLiteral("], [")), e.folder);
+            continue;
+        }
+        c.controllers << e;
+    }
+    return c;
+}
+
+} // namespace qta

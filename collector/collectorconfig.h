@@ -1,0 +1,33 @@
+// The collector's configuration file: one section per controller, [NAME]
+// with Port= (the line: a serial device or a network name) and Folder= (its
+// data folder). [collector] holds settings of the whole collector (DataRoot=,
+// the folder relative Folder= names and sections without Folder= go under);
+// [mqtt] is reserved for the publishing of states and read by nobody yet.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+namespace qta {
+
+struct TControllerEntry {
+    QString name;   // the section name, first word of every log line about it
+    QString port;   // passed to TComPort::setPort as written
+    QString folder; // absolute and clean
+    bool operator==(const TControllerEntry&) const = default;
+};
+
+struct TCollectorConfig {
+    // False when the file itself could not be used (missing, unreadable, not INI).
+    bool readable = false;
+    QList<TControllerEntry> controllers; // the usable sections, in file order
+    QStringList errors;                  // Polish, one per problem, naming the section
+};
+
+// Reads `path`. A section without Port=, without Folder= (and no DataRoot=),
+// or sharing its folder with another section is named in `errors` and left
+// out of `controllers`; the others are kept.
+TCollectorConfig readCollectorConfig(const QString& path);
+
+} // namespace qta

@@ -1,0 +1,71 @@
+// One controller of the collector: its data folder (prepared and locked), its
+// core with the link, tables, watchdog, re-read and alarms exactly as the
+// desktop program runs them, and the start cycle that finds and reads the
+// controller on its configured port. What the windows would show goes to the
+// log instead.
+#pragma once
+
+#include "collector/collectorconfig.h"
+#include "collector/collectorlog.h"
+#include "link/controller.h"
+#include "link/startcycle.h"
+
+#include <QLockFile>
+#include <QObject>
+#include <memory>
+
+namespace qta {
+
+class TControllerUnit : public QObject, private TMainView, private TStartView {
+    Q_OBJECT
+public:
+    explicit TControllerUnit(const TControllerEntry& entry, QObject* parent = nullptr);
+    ~TControllerUnit() override;
+
+    const TControllerEntry& entry() const { return entry_; }
+    TQTA504Core& core() { return core_; }
+
+    // Prepares the folder (created with empty tables when missing), takes its
+    // lock, opens the tables and starts looking for the controller. False,
+    // with the reason logged, when the folder cannot be used.
+    bool start();
+    // Ends the run: the end row of every table, the port closed, the folder
+    // unlocked. Also done by the destructor.
+    void stop();
+    bool running() const { return running_; }
+
+    // The name the collector gives its lock files (QLockFile's application name).
+    static QString lockAppName() { return QStringLiteral("qta504d"); }
+
+private:
+    void log(LogLevel level, const QString& text);
+
+    // TMainView: panels and errors become log lines.
+    void setStatusPanel(int panel, const QString& text) override;
+    QString statusPanel(int panel) const override;
+    void setConnectCaption(const QString&) override {}
+    bool mimicWindowOpen() const override { return false; }
+    void closeMimicWindow() override {}
+    void showMain() override {}
+    void enableSettingsItems() override {}
+    void showStartWindow() override {}
+    void reportError(const QString& message) override;
+
+    // TStartView: the start cycle's texts, each said once per search.
+    void setStatusText(const QString& text) override;
+    QString statusText() const override { return startText_; }
+    void closeWindow() override;
+
+    TControllerEntry entry_;
+    TQTA504Core core_;
+    TStartCycle start_;
+    std::unique_ptr<QLockFile> lock_;
+    bool running_ = false;
+    bool connected_ = false;
+    QString faults_;
+    QString lastError_;
+    QString startText_;
+    QStringList startSaid_;
+};
+
+} // namespace qta
