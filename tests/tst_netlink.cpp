@@ -368,6 +368,44 @@ private Q_SLOTS:
                  QStringLiteral("Serwer 127.0.0.1:%1 zerwał połączenie").arg(server.serverPort()));
     }
 
+    // The server resets the connection (RST) halfway through a status frame;
+    // the watchdog connects again and the next whole frame reads as sent:
+    // the half frame of the old connection spoils nothing.
+    void resetInTheMiddleOfAFrame() {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
+        PanelView view;
+        TQTA504Core core(&view);
+        QSignalSpy frames(&core, &TQTA504Core::frameHandled);
+        core.Flaga_Kom.OK = true; // read before: the watchdog keeps the link
+        core.ComPort.setPort(QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort()));
+        core.ComPort.Open();
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 3000);
+        QTcpSocket* peer = server.nextPendingConnection();
+        QTRY_VERIFY(!core.ComPort.Connecting());
+        const auto frame = [](int u) {
+            return buildFrame(
+                RxStatus, statusBytes({u, u + 1, u + 2, 0, 0, 0, 0, 0, 0}, 0, 0, 0, 0x11, 0, 0));
+        };
+        const QByteArray first = frame(231);
+        peer->write(first.left(first.size() / 2));
+        peer->flush();
+        QTest::qWait(300);
+        const linger reset{1, 0}; // closing now sends RST, not FIN
+        QVERIFY(::setsockopt(int(peer->socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset,
+                             sizeof reset) == 0);
+        peer->close();
+        QTRY_VERIFY_WITH_TIMEOUT(server.hasPendingConnections(), 15000);
+        QVERIFY(frames.isEmpty());
+        peer = server.nextPendingConnection();
+        QTRY_VERIFY(!core.ComPort.Connecting());
+        peer->write(frame(240));
+        peer->flush();
+        QTRY_VERIFY_WITH_TIMEOUT(!frames.isEmpty(), 5000);
+        QCOMPARE(frames.first().at(0).toInt(), int(RxStatus));
+        QCOMPARE(core.Linia_1.U, (std::array<int, 4>{0, 240, 241, 242}));
+    }
+
     // A host that takes no connection (its queue of connections is full, so
     // the kernel drops the requests): "nie odpowiada" after the connect time.
     void hostNotAnswering() {
