@@ -1,0 +1,351 @@
+#include "mqtt/mqttpublisher.h"
+
+#include "link/controller.h"
+#include "mqtt/mqttpayload.h"
+#include "tables/table.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <cmath>
+
+namespace qta::mqtt {
+
+namespace {
+constexpr int kError = 3, kWarning = 4;
+} // namespace
+
+// ---------------------------------------------------------------- replay position
+
+TReplayPosition readReplayPosition(const QString& path) {
+    TReplayPosition p;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return p;
+    for (const QByteArray& raw : f.readAll().split('\n')) {
+        const QByteArray line = raw.trimmed();
+        const qsizetype eq = line.indexOf('=');
+        if (line.startsWith(';') || eq < 0)
+            continue;
+        const QByteArray key = line.left(eq).trimmed();
+        const QString value = QString::fromUtf8(line.mid(eq + 1).trimmed());
+        bool ok = false;
+        const int n = value.toInt(&ok);
+        if (key == "Identyfikator")
+            p.identifier = value;
+        else if (key == "ZdarzeniaWiersze" && ok && n >= 0)
+            p.eventRows = n;
+        else if (key == "ZdarzenieIndeks" && ok)
+            p.lastIndeks = n;
+        else if (key == "AlarmyWiersze" && ok && n >= 0)
+            p.alarmRows = n;
+    }
+    return p;
+}
+
+bool writeReplayPosition(const QString& path, const TReplayPosition& p) {
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    f.write(QStringLiteral("; qta504d: how far the MQTT broker has acknowledged the tables\n"
+                           "Identyfikator=%1\nZdarzeniaWiersze=%2\nZdarzenieIndeks=%3\n"
+                           "AlarmyWiersze=%4\n")
+                .arg(p.identifier)
+                .arg(p.eventRows)
+                .arg(p.lastIndeks)
+                .arg(p.alarmRows)
+                .toUtf8());
+    return f.commit();
+}
+
+// ---------------------------------------------------------------- publisher
+
+TControllerPublisher::TControllerPublisher(TQTA504Core& core, const QString& name,
+                                           const TMqttSettings& settings, TMqttClient::Log log,
+                                           QObject* parent)
+    : QObject(parent), core_(core), name_(name), settings_(settings), log_(std::move(log)) {
+    positionFile_ = core_.dataPath(QStringLiteral("mqtt.ini"));
+    stateTimer_.setSingleShot(true);
+    connect(&stateTimer_, &QTimer::timeout, this, &TControllerPublisher::publishState);
+    tick_.setInterval(1000);
+    connect(&tick_, &QTimer::timeout, this, &TControllerPublisher::tick);
+    saveTimer_.setSingleShot(true);
+    saveTimer_.setInterval(200);
+    connect(&saveTimer_, &QTimer::timeout, this, &TControllerPublisher::save);
+    connect(&core_, &TQTA504Core::statusRowAppended, this, &TControllerPublisher::onStatus);
+    connect(&core_, &TQTA504Core::eventRowAppended, this, &TControllerPublisher::schedulePump);
+    connect(&core_.Alarmy, &TAlarmEngine::transition, this, &TControllerPublisher::schedulePump);
+    connect(&core_.Alarmy, &TAlarmEngine::changed, this, [this] {
+        if (alarmListQueued_)
+            return;
+        alarmListQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            alarmListQueued_ = false;
+            publishAlarmList();
+        });
+    });
+}
+
+TControllerPublisher::~TControllerPublisher() { stop(); }
+
+QString TControllerPublisher::topicOf(const char* leaf) const {
+    return topic(settings_.prefix, name_, leaf);
+}
+
+QString TControllerPublisher::identifier() const {
+    const QString id = core_.Konfig.Id.trimmed();
+    return id.isEmpty() ? acked_.identifier : id;
+}
+
+void TControllerPublisher::start() {
+    acked_ = saved_ = readReplayPosition(positionFile_);
+    checkPosition();
+    nextEventRow_ = acked_.eventRows;
+    nextAlarmRow_ = acked_.alarmRows;
+    client_ = std::make_unique<TMqttClient>(
+        settings_, settings_.clientId + u'-' + topicLevel(name_), topicOf("availability"), log_);
+    connect(client_.get(), &TMqttClient::connectedChanged, this,
+            &TControllerPublisher::onConnected);
+    connect(client_.get(), &TMqttClient::published, this, &TControllerPublisher::onPublished);
+    tick_.start();
+    client_->start();
+}
+
+void TControllerPublisher::stop() {
+    tick_.stop();
+    stateTimer_.stop();
+    if (client_) {
+        client_->stop();
+        client_.reset();
+    }
+    save();
+}
+
+// A table that is shorter than the position, or whose row there is not the
+// one acknowledged, is not the table the position was taken from (replaced
+// by hand, restored from a backup): everything in it is published again.
+void TControllerPublisher::checkPosition() {
+    TTable* r = core_.Rejestr();
+    const int rows = r && r->Active() ? r->RecordCount() : 0;
+    bool same = acked_.eventRows <= rows;
+    if (same && acked_.eventRows > 0) {
+        const double v =
+            r->numberValue(acked_.eventRows - 1, r->fieldIndex(QStringLiteral("INDEKS")));
+        same = !std::isnan(v) && int(v) == acked_.lastIndeks;
+    }
+    if (!same) {
+        log_(kWarning, QStringLiteral("MQTT: rejestr.dbf nie zgadza się z %1 (wierszy %2, "
+                                      "potwierdzonych %3); zdarzenia publikuję od początku")
+                           .arg(positionFile_)
+                           .arg(rows)
+                           .arg(acked_.eventRows));
+        acked_.eventRows = 0;
+        acked_.lastIndeks = -1;
+    }
+    const TAlarmJournal* j = core_.alarmJournal();
+    if (acked_.alarmRows > (j ? j->rowCount() : 0)) {
+        log_(kWarning, QStringLiteral("MQTT: alarmy.dbf jest krótszy niż %1; przejścia alarmów "
+                                      "publikuję od początku")
+                           .arg(positionFile_));
+        acked_.alarmRows = 0;
+    }
+}
+
+void TControllerPublisher::onConnected(bool up) {
+    // Whatever was in flight on a lost connection is sent again from the
+    // acknowledged rows on.
+    events_.clear();
+    alarms_.clear();
+    nextEventRow_ = acked_.eventRows;
+    nextAlarmRow_ = acked_.alarmRows;
+    if (!up)
+        return;
+    discoveredFor_.clear();
+    publishDiscovery();
+    publishAlarmList();
+    if (haveStatus_)
+        publishState();
+    pump();
+}
+
+void TControllerPublisher::publishDiscovery() {
+    const QString id = identifier();
+    if (id.isEmpty() || id == discoveredFor_ || !client_ || !client_->connected())
+        return;
+    for (const TMessage& m : discoveryMessages(settings_.prefix, name_, id))
+        client_->publish(m.topic, m.payload, 1, true);
+    discoveredFor_ = id;
+}
+
+void TControllerPublisher::onStatus() {
+    haveStatus_ = true;
+    stateDirty_ = true;
+    if (!sinceState_.isValid() || sinceState_.elapsed() >= kStateMinGapMs)
+        publishState();
+    else if (!stateTimer_.isActive())
+        stateTimer_.start(int(kStateMinGapMs - sinceState_.elapsed()));
+}
+
+void TControllerPublisher::publishState() {
+    if (!client_ || !client_->connected() || !haveStatus_)
+        return;
+    publishDiscovery(); // the identifier may have come with this read
+    TStateSnapshot s;
+    s.identifier = identifier();
+    s.program = core_.Aktywny_Program;
+    s.activeLine = core_.Aktywna_Linia;
+    for (int n = 1; n <= 3; ++n) {
+        const TLinia1& l = core_.linia(n);
+        for (int k = 1; k <= 3; ++k)
+            s.voltages[size_t((n - 1) * 3 + k - 1)] = l.U[size_t(k)];
+        s.lineStates[size_t(n - 1)] = l.Status;
+    }
+    s.faults = core_.Konfig.Awaria;
+    s.link = core_.UART_Connect;
+    s.time = QDateTime::currentDateTime();
+    lastLink_ = s.link;
+    client_->publish(topicOf("state"), stateJson(s), 0, true);
+    stateDirty_ = false;
+    sinceState_.start();
+}
+
+void TControllerPublisher::publishAlarmList() {
+    if (!client_ || !client_->connected())
+        return;
+    client_->publish(topicOf("alarms"),
+                     alarmsJson(identifier(), core_.Alarmy.listed(), QDateTime::currentDateTime()),
+                     1, true);
+}
+
+void TControllerPublisher::tick() {
+    // A lost link shows in the state without a status reply to carry it; a
+    // journal row written late (after a failed write) is found here.
+    if (haveStatus_ && core_.UART_Connect != lastLink_ && !stateTimer_.isActive())
+        publishState();
+    pump();
+}
+
+void TControllerPublisher::schedulePump() {
+    if (pumpQueued_)
+        return;
+    pumpQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        pumpQueued_ = false;
+        pump();
+    });
+}
+
+void TControllerPublisher::pump() {
+    if (!client_ || !client_->connected() || identifier().isEmpty())
+        return;
+    pumpEvents();
+    pumpAlarms();
+}
+
+void TControllerPublisher::pumpEvents() {
+    TTable* t = core_.Rejestr();
+    if (!t || !t->Active())
+        return;
+    const int rows = t->RecordCount();
+    if (nextEventRow_ >= rows || int(events_.size()) >= kWindow)
+        return;
+    const int fIndeks = t->fieldIndex(QStringLiteral("INDEKS"));
+    const int fData = t->fieldIndex(QStringLiteral("DATA"));
+    const int fCzas = t->fieldIndex(QStringLiteral("CZAS"));
+    const int fText = t->fieldIndex(QStringLiteral("ZDARZENIE"));
+    const int fAkt = t->fieldIndex(QStringLiteral("AKTYWNA"));
+    const int fProg = t->fieldIndex(QStringLiteral("PROGRAM"));
+    const QString id = identifier();
+    const QString where = topicOf("event");
+    while (nextEventRow_ < rows && int(events_.size()) < kWindow) {
+        const int r = nextEventRow_;
+        TEventSnapshot e;
+        e.row = r;
+        const double ix = t->numberValue(r, fIndeks);
+        e.indeks = std::isnan(ix) ? -1 : int(ix);
+        e.date = t->stringValue(r, fData);
+        e.time = t->stringValue(r, fCzas);
+        e.text = t->stringValue(r, fText).trimmed();
+        for (int n = 0; n < 3; ++n)
+            e.lineStates[size_t(n)] =
+                t->stringValue(r, t->fieldIndex(QStringLiteral("N%1_STATUS").arg(n + 1))).trimmed();
+        if (fAkt >= 0)
+            e.active = t->stringValue(r, fAkt).trimmed();
+        if (fProg >= 0)
+            e.program = t->stringValue(r, fProg).trimmed();
+        const int mid = client_->publish(where, eventJson(id, e), 1, false);
+        if (mid < 0)
+            return; // tried again at the next tick or connection
+        events_.push_back({mid, r, e.indeks});
+        ++nextEventRow_;
+    }
+}
+
+void TControllerPublisher::pumpAlarms() {
+    const TAlarmJournal* j = core_.alarmJournal();
+    if (!j || !j->isOpen())
+        return;
+    const int room = kWindow - int(alarms_.size());
+    if (room <= 0 || nextAlarmRow_ >= j->rowCount())
+        return;
+    const QString id = identifier();
+    const QString where = topicOf("alarm");
+    std::vector<TAlarmJournalRow> rows;
+    try {
+        rows = j->readRows(nextAlarmRow_, room);
+    } catch (const std::exception& e) {
+        log_(kError, QStringLiteral("MQTT: %1").arg(QString::fromUtf8(e.what())));
+        return;
+    }
+    for (const TAlarmJournalRow& row : rows) {
+        const int mid = client_->publish(where, alarmJson(id, nextAlarmRow_, row), 1, false);
+        if (mid < 0)
+            return;
+        alarms_.push_back({mid, nextAlarmRow_});
+        ++nextAlarmRow_;
+    }
+}
+
+void TControllerPublisher::onPublished(int mid) {
+    // Acknowledgements may come out of order; the position moves over the
+    // acknowledged rows at the front only.
+    bool moved = false;
+    for (auto* q : {&events_, &alarms_}) {
+        for (Pending& p : *q)
+            if (p.mid == mid)
+                p.acked = true;
+        while (!q->empty() && q->front().acked) {
+            const Pending p = q->front();
+            q->pop_front();
+            moved = true;
+            if (q == &events_) {
+                acked_.eventRows = p.row + 1;
+                acked_.lastIndeks = p.indeks;
+            } else {
+                acked_.alarmRows = p.row + 1;
+            }
+        }
+    }
+    if (!moved)
+        return;
+    acked_.identifier = identifier();
+    scheduleSave();
+    schedulePump();
+}
+
+void TControllerPublisher::scheduleSave() {
+    if (!saveTimer_.isActive())
+        saveTimer_.start();
+}
+
+void TControllerPublisher::save() {
+    saveTimer_.stop();
+    if (acked_ == saved_)
+        return;
+    if (!writeReplayPosition(positionFile_, acked_)) {
+        log_(kError, QStringLiteral("MQTT: nie można zapisać %1").arg(positionFile_));
+        return;
+    }
+    saved_ = acked_;
+}
+
+} // namespace qta::mqtt
