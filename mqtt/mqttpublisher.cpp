@@ -162,8 +162,8 @@ void TControllerPublisher::onConnected(bool up) {
     discoveredFor_.clear();
     publishDiscovery();
     publishAlarmList();
-    if (haveStatus_)
-        publishState();
+    stateDirty_ = haveStatus_; // the retained state again, as it is now
+    publishState();
     pump();
 }
 
@@ -182,11 +182,14 @@ void TControllerPublisher::onStatus() {
     if (!sinceState_.isValid() || sinceState_.elapsed() >= kStateMinGapMs)
         publishState();
     else if (!stateTimer_.isActive())
-        stateTimer_.start(int(kStateMinGapMs - sinceState_.elapsed()));
+        // A reply due about when the second is up is published at once on
+        // arrival; this one waits a little past the second for it, and goes
+        // out itself only when no reply comes.
+        stateTimer_.start(int(kStateMinGapMs - sinceState_.elapsed()) + kStateSlackMs);
 }
 
 void TControllerPublisher::publishState() {
-    if (!client_ || !client_->connected() || !haveStatus_)
+    if (!client_ || !client_->connected() || !haveStatus_ || !stateDirty_)
         return;
     publishDiscovery(); // the identifier may have come with this read
     TStateSnapshot s;
@@ -204,6 +207,7 @@ void TControllerPublisher::publishState() {
     s.time = QDateTime::currentDateTime();
     lastLink_ = s.link;
     client_->publish(topicOf("state"), stateJson(s), 0, true);
+    stateTimer_.stop();
     stateDirty_ = false;
     sinceState_.start();
 }
@@ -219,8 +223,10 @@ void TControllerPublisher::publishAlarmList() {
 void TControllerPublisher::tick() {
     // A lost link shows in the state without a status reply to carry it; a
     // journal row written late (after a failed write) is found here.
-    if (haveStatus_ && core_.UART_Connect != lastLink_ && !stateTimer_.isActive())
+    if (haveStatus_ && core_.UART_Connect != lastLink_ && !stateTimer_.isActive()) {
+        stateDirty_ = true;
         publishState();
+    }
     pump();
 }
 

@@ -53,6 +53,7 @@ public:
     const TReplayPosition& position() const { return acked_; }
     static constexpr int kWindow = 64;          // unacknowledged messages per table
     static constexpr int kStateMinGapMs = 1000; // at most one state a second
+    static constexpr int kStateSlackMs = 250;
 
 private:
     struct Pending {
