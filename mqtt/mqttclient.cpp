@@ -29,6 +29,19 @@ QString connackText(int rc) {
             .arg(QString::fromUtf8(mosquitto_connack_string(rc)));
     }
 }
+// Why a library call failed, as the log says it.
+QString failText(int rc) {
+    switch (rc) {
+    case MOSQ_ERR_TLS:
+        return QStringLiteral("połączenie TLS odrzucone (certyfikat brokera niezaufany lub nie "
+                              "pasuje do nazwy)");
+    case MOSQ_ERR_ERRNO: return QString::fromLocal8Bit(strerror(errno));
+    case MOSQ_ERR_NO_CONN:
+    case MOSQ_ERR_CONN_LOST:
+    case MOSQ_ERR_KEEPALIVE: return QStringLiteral("połączenie z brokerem przerwane");
+    default: return QString::fromUtf8(mosquitto_strerror(rc));
+    }
+}
 } // namespace
 
 TMqttClient::TMqttClient(const TMqttSettings& settings, const QString& clientId,
@@ -90,8 +103,8 @@ void TMqttClient::attempt() {
     const int rc = mosquitto_connect_async(mosq_, settings_.host.toUtf8().constData(),
                                            settings_.port, settings_.keepAlive);
     if (rc != MOSQ_ERR_SUCCESS || mosquitto_socket(mosq_) < 0) {
-        fail(rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno))
-                                  : QString::fromUtf8(mosquitto_strerror(rc)));
+        fail(rc == MOSQ_ERR_SUCCESS ? QStringLiteral("brak gniazda") : failText(rc),
+             rc == MOSQ_ERR_TLS ? kError : kWarning);
         return;
     }
     watch();
@@ -121,15 +134,14 @@ void TMqttClient::teardown() {
     }
 }
 
-void TMqttClient::fail(const QString& why) {
+void TMqttClient::fail(const QString& why, int level) {
     const QString where = QStringLiteral("%1:%2").arg(settings_.host).arg(settings_.port);
     // The same trouble again is no news; the retries go on quietly.
     if (why != lastSaid_) {
         lastSaid_ = why;
-        say(connackRc_ > 0 ? kError : kWarning,
-            QStringLiteral("MQTT %1: %2; ponawiam co %3 s do 60 s")
-                .arg(where, why)
-                .arg(retryMs_ / 1000));
+        say(level, QStringLiteral("MQTT %1: %2; ponawiam co %3 s do 60 s")
+                       .arg(where, why)
+                       .arg(retryMs_ / 1000));
     }
     teardown();
     if (stopping_)
@@ -145,14 +157,11 @@ void TMqttClient::onRead() {
     if (!mosq_)
         return;
     if (connackRc_ > 0) {
-        fail(connackText(connackRc_));
+        fail(connackText(connackRc_), kError);
         return;
     }
     if (rc != MOSQ_ERR_SUCCESS) {
-        fail(rc == MOSQ_ERR_TLS ? QStringLiteral("połączenie TLS odrzucone (certyfikat brokera "
-                                                 "niezaufany lub nie pasuje do nazwy)")
-             : rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno))
-                                    : QString::fromUtf8(mosquitto_strerror(rc)));
+        fail(failText(rc), rc == MOSQ_ERR_TLS ? kError : kWarning);
         return;
     }
     updateWrite();
@@ -163,10 +172,7 @@ void TMqttClient::onWrite() {
         return;
     const int rc = mosquitto_loop_write(mosq_, 16);
     if (rc != MOSQ_ERR_SUCCESS) {
-        fail(rc == MOSQ_ERR_TLS ? QStringLiteral("połączenie TLS odrzucone (certyfikat brokera "
-                                                 "niezaufany lub nie pasuje do nazwy)")
-             : rc == MOSQ_ERR_ERRNO ? QString::fromLocal8Bit(strerror(errno))
-                                    : QString::fromUtf8(mosquitto_strerror(rc)));
+        fail(failText(rc), rc == MOSQ_ERR_TLS ? kError : kWarning);
         return;
     }
     updateWrite();
@@ -176,12 +182,8 @@ void TMqttClient::onMisc() {
     if (!mosq_)
         return;
     const int rc = mosquitto_loop_misc(mosq_);
-    if (rc != MOSQ_ERR_SUCCESS && rc != MOSQ_ERR_NO_CONN) {
-        fail(QString::fromUtf8(mosquitto_strerror(rc)));
-        return;
-    }
-    if (rc == MOSQ_ERR_NO_CONN) {
-        fail(QStringLiteral("połączenie z brokerem przerwane"));
+    if (rc != MOSQ_ERR_SUCCESS) {
+        fail(failText(rc), rc == MOSQ_ERR_TLS ? kError : kWarning);
         return;
     }
     updateWrite();

@@ -52,7 +52,8 @@ Q_SIGNALS:
 
 private:
     void attempt();
-    void fail(const QString& why);
+    // `level` 3 for what only a change of settings mends (login, certificate).
+    void fail(const QString& why, int level = 4);
     void teardown();
     void watch();
     void onRead();
