@@ -111,6 +111,7 @@ void TControllerPublisher::start() {
 }
 
 void TControllerPublisher::stop() {
+    live_ = false;
     tick_.stop();
     stateTimer_.stop();
     if (client_) {
@@ -157,7 +158,8 @@ void TControllerPublisher::onConnected(bool up) {
     alarms_.clear();
     nextEventRow_ = acked_.eventRows;
     nextAlarmRow_ = acked_.alarmRows;
-    if (!up)
+    live_ = up && client_;
+    if (!live_)
         return;
     discoveredFor_.clear();
     publishDiscovery();
@@ -169,7 +171,7 @@ void TControllerPublisher::onConnected(bool up) {
 
 void TControllerPublisher::publishDiscovery() {
     const QString id = identifier();
-    if (id.isEmpty() || id == discoveredFor_ || !client_ || !client_->connected())
+    if (id.isEmpty() || id == discoveredFor_ || !live_)
         return;
     for (const TMessage& m : discoveryMessages(settings_.prefix, name_, id))
         client_->publish(m.topic, m.payload, 1, true);
@@ -189,7 +191,7 @@ void TControllerPublisher::onStatus() {
 }
 
 void TControllerPublisher::publishState() {
-    if (!client_ || !client_->connected() || !haveStatus_ || !stateDirty_)
+    if (!live_ || !haveStatus_ || !stateDirty_)
         return;
     publishDiscovery(); // the identifier may have come with this read
     TStateSnapshot s;
@@ -213,7 +215,7 @@ void TControllerPublisher::publishState() {
 }
 
 void TControllerPublisher::publishAlarmList() {
-    if (!client_ || !client_->connected())
+    if (!live_)
         return;
     client_->publish(topicOf("alarms"),
                      alarmsJson(identifier(), core_.Alarmy.listed(), QDateTime::currentDateTime()),
@@ -241,7 +243,7 @@ void TControllerPublisher::schedulePump() {
 }
 
 void TControllerPublisher::pump() {
-    if (!client_ || !client_->connected() || identifier().isEmpty())
+    if (!live_ || identifier().isEmpty())
         return;
     pumpEvents();
     pumpAlarms();

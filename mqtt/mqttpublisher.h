@@ -90,6 +90,8 @@ private:
     int nextEventRow_ = 0, nextAlarmRow_ = 0;
     std::deque<Pending> events_, alarms_;
     QString discoveredFor_;
+    // Connected, and the connection's first messages (discovery, lists) sent.
+    bool live_ = false;
     bool haveStatus_ = false;
     bool stateDirty_ = false;
     bool lastLink_ = false;
