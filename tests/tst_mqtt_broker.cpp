@@ -3,12 +3,13 @@
 // availability, state, events, alarms), a broker stopped for 20 s while events
 // and an alarm come, the collector killed (the will says offline; after the
 // restart nothing is missing and nothing acknowledged is sent again), a
-// refused login and an untrusted certificate (said once, retried, no crash),
+// network path gone dead and back, a refused login and an untrusted certificate (said once, retried, no crash),
 // and the right certificate taken on SIGHUP.
 #include "alarms/alarmjournal.h"
 #include "mosquittoproc.h"
 #include "simprocess.h"
 #include "tables/table.h"
+#include "tcprelay.h"
 
 #include <QElapsedTimer>
 #include <QJsonArray>
@@ -114,15 +115,16 @@ class TestMqttBroker : public QObject {
     // The collector's configuration: one controller A on `link`, the broker
     // on `port`, the password from a 0600 file.
     QString config(const QString& link, quint16 port, const QByteArray& password,
-                   const QByteArray& extra = {}) {
+                   const QByteArray& extra = {}, int keepAlive = 10) {
         writeSecret(path("collector.pw"), password + '\n');
         const QString file = path("collector.ini");
         QFile f(file);
         if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
             f.write("[collector]\nDataRoot=" + path("data").toUtf8() +
                     "\n[mqtt]\nHost=127.0.0.1\nPort=" + QByteArray::number(port) +
-                    "\nClientId=tst\nUser=coll\nPasswordFile=collector.pw\nKeepAlive=10\n" + extra +
-                    "[A]\nPort=" + link.toUtf8() + "\n");
+                    "\nClientId=tst\nUser=coll\nPasswordFile=collector.pw\nKeepAlive=" +
+                    QByteArray::number(keepAlive) + "\n" + extra + "[A]\nPort=" + link.toUtf8() +
+                    "\n");
         return file;
     }
 
@@ -217,6 +219,34 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(sub.payloads("qta504/A/availability").constLast() == "offline",
                                  kLong);
         QVERIFY(!(killedLog + coll->log()).contains("Haslo-kolektora"));
+    }
+
+    // The path to the broker goes dead without a word (nothing closed): the
+    // keepalive finds it on both sides, the broker says offline through the
+    // will, and once the path is back the events of the cut arrive.
+    void networkCut() {
+        Mosquitto broker(dir_->path(), {"coll:Haslo-kolektora", "sub:Haslo-odbiorcy"});
+        QVERIFY(broker.start());
+        TcpRelay relay(broker.port());
+        Subscriber sub(dir_->path(), broker.port(), "sub", "Haslo-odbiorcy", {"qta504/#"});
+        SimProcess sim(path("qta"), path("sim.log"),
+                       {"--period", "500", "--id", "MQTT02", "--events", "2"});
+        QVERIFY(sim.ready());
+        Collector coll(config(sim.link(), relay.port(), "Haslo-kolektora", {}, 5));
+        QTRY_VERIFY_WITH_TIMEOUT(allInOrder(field(sub.payloads("qta504/A/event"), "indeks"), 2),
+                                 kLong);
+        relay.cut();
+        QVERIFY(sim.commandTaken("add-event 5 1 2 3 4"));
+        QVERIFY(sim.commandTaken("add-event 5 1 2 3 4"));
+        QTRY_VERIFY_WITH_TIMEOUT(sub.payloads("qta504/A/availability").constLast() == "offline",
+                                 kLong);
+        QTRY_VERIFY_WITH_TIMEOUT(coll.linesWith("połączenie z brokerem przerwane") == 1, kLong);
+        QCOMPARE(eventRows(path("data/A")), 4);
+        relay.mend();
+        QTRY_VERIFY_WITH_TIMEOUT(allInOrder(field(sub.payloads("qta504/A/event"), "indeks"), 4),
+                                 kLong);
+        QTRY_VERIFY_WITH_TIMEOUT(sub.payloads("qta504/A/availability").constLast() == "online",
+                                 kLong);
     }
 
     // A wrong password: refused, said once, tried again and again, and the
