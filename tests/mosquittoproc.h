@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QString>
 #include <QStringList>
 #include <QTest>
@@ -66,6 +67,16 @@ inline bool makeCertificates(const QString& dir, const QString& name) {
            QFile::setPermissions(dir + "/" + srv + ".key", QFile::ReadOwner | QFile::WriteOwner);
 }
 
+// The broker is in /usr/sbin, which a user's PATH may lack.
+inline QString mosquittoProgram() {
+    QString p = QStandardPaths::findExecutable(QStringLiteral("mosquitto"));
+    if (p.isEmpty())
+        p = QStandardPaths::findExecutable(QStringLiteral("mosquitto"),
+                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"),
+                                            QStringLiteral("/usr/local/sbin")});
+    return p;
+}
+
 class Mosquitto {
 public:
     // Users as "user:password" lines; `tlsName` non-empty: a TLS listener with
@@ -104,7 +115,7 @@ public:
         stop();
         if (!ok_)
             return false;
-        proc_.start(QStringLiteral("mosquitto"),
+        proc_.start(mosquittoProgram(),
                     {QStringLiteral("-c"), dir_ + QStringLiteral("/mosquitto.conf")});
         if (!proc_.waitForStarted(5000))
             return false;
