@@ -59,16 +59,28 @@ void TStart::setStatusText(const QString& text) {
     statusText_ = text;
     // A port named with its adapter's description and serial number does not
     // fit one line: the description goes to a second line, the status line
-    // growing upwards into the free space under the button. What still does
-    // not fit (a long device path) is shortened in the middle, so that the
-    // progress dots at the end stay visible. The whole text is in the tooltip
-    // and the accessible name.
+    // growing upwards into the free space under the button. Another long text
+    // (a network server's answer) breaks at the last space that still lets the
+    // first line fit. What still does not fit (a long device path) is
+    // shortened in the middle, so that the progress dots at the end stay
+    // visible. The whole text is in the tooltip and the accessible name.
     const QFontMetrics fm = StatusBar->fontMetrics();
     const int room = StatusBar->width() - 2 * StatusBar->frameWidth() - 6;
     QStringList lines{text};
     const qsizetype split = text.indexOf(QStringLiteral(" ("));
-    if (fm.horizontalAdvance(text) > room && split > 0)
-        lines = QStringList{text.left(split), text.mid(split + 1)};
+    if (fm.horizontalAdvance(text) > room) {
+        qsizetype at = split > 0 && fm.horizontalAdvance(text.left(split)) <= room ? split : -1;
+        for (qsizetype i = text.indexOf(u' '); at < 0 && i > 0; i = text.indexOf(u' ', i + 1)) {
+            const qsizetype next = text.indexOf(u' ', i + 1);
+            if (fm.horizontalAdvance(text.left(i)) <= room &&
+                (next < 0 || fm.horizontalAdvance(text.left(next)) > room))
+                at = i;
+        }
+        if (at < 0)
+            at = split;
+        if (at > 0)
+            lines = QStringList{text.left(at), text.mid(at + 1)};
+    }
     for (QString& l : lines)
         l = fm.elidedText(l, Qt::ElideMiddle, room);
     const int h = lines.size() == 1 ? kStatusHeight : fm.lineSpacing() * 2 + 6;

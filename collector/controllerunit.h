@@ -17,7 +17,7 @@
 
 namespace qta {
 
-class TControllerUnit : public QObject, private TMainView, private TStartView {
+class TControllerUnit : public QObject, private TNullView, private TStartView {
     Q_OBJECT
 public:
     explicit TControllerUnit(const TControllerEntry& entry, QObject* parent = nullptr);
@@ -47,15 +47,10 @@ public:
 private:
     void log(LogLevel level, const QString& text);
 
-    // TMainView: panels and errors become log lines.
+    // Of the main window's part, panels and errors become log lines; there
+    // are no windows to open or close.
     void setStatusPanel(int panel, const QString& text) override;
     QString statusPanel(int panel) const override;
-    void setConnectCaption(const QString&) override {}
-    bool mimicWindowOpen() const override { return false; }
-    void closeMimicWindow() override {}
-    void showMain() override {}
-    void enableSettingsItems() override {}
-    void showStartWindow() override {}
     void reportError(const QString& message) override;
 
     // TStartView: the start cycle's texts, each said once per search.

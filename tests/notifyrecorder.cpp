@@ -39,10 +39,12 @@ public Q_SLOTS:
         write({{"method", "CloseNotification"}, {"id", qint64(id)}});
     }
     QStringList GetCapabilities() { return {QStringLiteral("body")}; }
-    QString GetServerInformation(QString& vendor, QString& version, QString& spec) {
+    // The bus method's fourth answer: the version of the notification
+    // protocol this service speaks.
+    QString GetServerInformation(QString& vendor, QString& version, QString& protocolVersion) {
         vendor = QStringLiteral("tests");
         version = QStringLiteral("1");
-        spec = QStringLiteral("1.2");
+        protocolVersion = QStringLiteral("1.2");
         return QStringLiteral("notifyrecorder");
     }
 

@@ -4,6 +4,7 @@
 // link watchdog against the controller simulator on a pseudo-terminal.
 #include "app/errors.h"
 #include "app/mainwindow.h"
+#include "app/startwindow.h"
 #include "app/wiring.h"
 #include "link/frame.h"
 #include "mimic/mimicwindow.h"
@@ -706,6 +707,51 @@ private Q_SLOTS:
 
     // A first start: no port saved and none present. The window names no
     // port (the port service's default name belongs to no device here).
+    // Texts longer than the start window: every line fits, and what matters
+    // stays readable (the port on the first line, the server's answer whole
+    // where it can break between words).
+    void startWindowLongTexts() {
+        TNullView view;
+        TQTA504Core core(&view);
+        core.Timer2.stop();
+        TStart start(core);
+        start.show();
+        struct Case {
+            QString text;
+            QStringList lines; // empty: only that every line fits
+        };
+        const Case cases[] = {
+            {QStringLiteral("Sprawdzam port ttyUSB0 (FT232R USB UART, nr seryjny A50285BI)..."),
+             {QStringLiteral("Sprawdzam port ttyUSB0")}},
+            {QStringLiteral("Serwer 192.168.10.21:2001 nie odpowiada na negocjację RFC 2217 (dla "
+                            "surowego strumienia bajtów podaj tcp://)"),
+             {}},
+            {QStringLiteral("Sprawdzam port "
+                            "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0..."),
+             {}},
+            {QStringLiteral("Łączenie z tcp://127.0.0.1:2001"),
+             {QStringLiteral("Łączenie z tcp://127.0.0.1:2001")}},
+        };
+        const QFontMetrics fm = start.StatusBar->fontMetrics();
+        const int room = start.StatusBar->width() - 2 * start.StatusBar->frameWidth() - 6;
+        for (const Case& c : cases) {
+            start.setStatusText(c.text);
+            const QStringList shown = start.StatusBar->text().split(u'\n');
+            QVERIFY2(shown.size() <= 2, qPrintable(c.text));
+            for (const QString& l : shown)
+                QVERIFY2(fm.horizontalAdvance(l) <= room, qPrintable(l));
+            if (!c.lines.isEmpty())
+                QCOMPARE(shown.mid(0, c.lines.size()), c.lines);
+            QVERIFY(shown.last().endsWith(c.text.right(3)));
+            QCOMPARE(start.StatusBar->toolTip(), c.text);
+        }
+        // The server's answer: its address and verdict whole on the first line.
+        start.setStatusText(cases[1].text);
+        QVERIFY(start.StatusBar->text()
+                    .section(u'\n', 0, 0)
+                    .contains(QStringLiteral("192.168.10.21:2001 nie odpowiada")));
+    }
+
     void noPortSavedNoneFound() {
         writeSettings(QString());
         TQTA504& m = startMain();

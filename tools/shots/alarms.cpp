@@ -4,6 +4,8 @@
 #include "alarms/alarmsettingsdialog.h"
 #include "alarms/alarmwindow.h"
 #include "app/mainwindow.h"
+#include "app/startup.h"
+#include "app/wiring.h"
 #include "link/model.h"
 
 #include <QApplication>
@@ -89,6 +91,20 @@ bool shootAlarms(const QString& outDir) {
             ok &= saveShot(&main, outDir + QStringLiteral("/alarmy_3_pasek_stanu.png"));
         }
         QDir::setCurrent(old);
+    }
+    {
+        // A folder the collector holds, opened by the desktop program: the
+        // items that write are disabled and the status bar says why.
+        QTemporaryDir dir;
+        prepareWorkFolder(dir.path());
+        TQTA504 main;
+        main.core.setDataFolder(dir.path());
+        wireWindows(main);
+        main.resize(1100, 260);
+        main.show();
+        main.FormCreateReadOnly(
+            QStringLiteral("Tylko do odczytu: folder obsługuje kolektor qta504d (PID 4242)"));
+        ok &= saveShot(&main, outDir + QStringLiteral("/tylko_do_odczytu.png"));
     }
     {
         TAlarmSettings s;

@@ -329,6 +329,10 @@ int main(int argc, char** argv) {
         ok &= save(&start, outDir + QStringLiteral("/start_usb_port.png"));
         start.setStatusText(QStringLiteral("Brak uprawnień do portu ttyUSB0"));
         ok &= save(&start, outDir + QStringLiteral("/start_no_permission.png"));
+        start.setStatusText(QStringLiteral("Serwer 192.168.10.21:2001 nie odpowiada na negocjację "
+                                           "RFC 2217 (dla surowego strumienia bajtów podaj "
+                                           "tcp://)"));
+        ok &= save(&start, outDir + QStringLiteral("/start_network_failure.png"));
     }
     return ok ? 0 : 1;
 }
