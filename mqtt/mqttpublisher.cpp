@@ -4,6 +4,7 @@
 #include "mqtt/mqttpayload.h"
 #include "tables/table.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 #include <QSaveFile>
 #include <cmath>
@@ -38,6 +39,8 @@ TReplayPosition readReplayPosition(const QString& path) {
             p.lastIndeks = n;
         else if (key == "AlarmyWiersze" && ok && n >= 0)
             p.alarmRows = n;
+        else if (key == "AlarmOstatni")
+            p.lastAlarm = value;
     }
     return p;
 }
@@ -48,13 +51,24 @@ bool writeReplayPosition(const QString& path, const TReplayPosition& p) {
         return false;
     f.write(QStringLiteral("; qta504d: how far the MQTT broker has acknowledged the tables\n"
                            "Identyfikator=%1\nZdarzeniaWiersze=%2\nZdarzenieIndeks=%3\n"
-                           "AlarmyWiersze=%4\n")
+                           "AlarmyWiersze=%4\nAlarmOstatni=%5\n")
                 .arg(p.identifier)
                 .arg(p.eventRows)
                 .arg(p.lastIndeks)
                 .arg(p.alarmRows)
+                .arg(p.lastAlarm)
                 .toUtf8());
     return f.commit();
+}
+
+QString alarmRowKey(const TAlarmJournalRow& row) {
+    QCryptographicHash h(QCryptographicHash::Sha1);
+    for (const QString& f :
+         {row.czas.toString(Qt::ISODate), row.alarm, row.priorytet, row.stan, row.kto, row.uwagi}) {
+        h.addData(f.toUtf8());
+        h.addData(QByteArrayView("\x1f", 1));
+    }
+    return QString::fromLatin1(h.result().left(8).toHex());
 }
 
 // ---------------------------------------------------------------- publisher
@@ -143,11 +157,23 @@ void TControllerPublisher::checkPosition() {
         acked_.lastIndeks = -1;
     }
     const TAlarmJournal* j = core_.alarmJournal();
-    if (acked_.alarmRows > (j ? j->rowCount() : 0)) {
-        log_(kWarning, QStringLiteral("MQTT: alarmy.dbf jest krótszy niż %1; przejścia alarmów "
-                                      "publikuję od początku")
-                           .arg(positionFile_));
+    bool sameJournal = acked_.alarmRows <= (j ? j->rowCount() : 0);
+    if (sameJournal && acked_.alarmRows > 0 && !acked_.lastAlarm.isEmpty()) {
+        try {
+            const auto last = j->readRows(acked_.alarmRows - 1, 1);
+            sameJournal = last.size() == 1 && alarmRowKey(last.front()) == acked_.lastAlarm;
+        } catch (const std::exception&) {
+            sameJournal = false;
+        }
+    }
+    if (!sameJournal) {
+        log_(kWarning, QStringLiteral("MQTT: alarmy.dbf nie zgadza się z %1 (wierszy %2, "
+                                      "potwierdzonych %3); przejścia alarmów publikuję od początku")
+                           .arg(positionFile_)
+                           .arg(j ? j->rowCount() : 0)
+                           .arg(acked_.alarmRows));
         acked_.alarmRows = 0;
+        acked_.lastAlarm.clear();
     }
 }
 
@@ -181,13 +207,17 @@ void TControllerPublisher::publishDiscovery() {
 void TControllerPublisher::onStatus() {
     haveStatus_ = true;
     stateDirty_ = true;
-    if (!sinceState_.isValid() || sinceState_.elapsed() >= kStateMinGapMs)
+    if (!sinceState_.isValid() || sinceState_.elapsed() >= kStateMinGapMs) {
         publishState();
-    else if (!stateTimer_.isActive())
-        // A reply due about when the second is up is published at once on
-        // arrival; this one waits a little past the second for it, and goes
-        // out itself only when no reply comes.
-        stateTimer_.start(int(kStateMinGapMs - sinceState_.elapsed()) + kStateSlackMs);
+        return;
+    }
+    // A reply in mid-second waits a little past the second for a newer one
+    // (published at once on arrival); a reply that comes just before the
+    // second is up goes out when it is.
+    const int rest = kStateMinGapMs - int(sinceState_.elapsed());
+    const int wait = rest <= kStateSlackMs ? rest : rest + kStateSlackMs;
+    if (!stateTimer_.isActive() || stateTimer_.remainingTime() > wait)
+        stateTimer_.start(wait);
 }
 
 void TControllerPublisher::publishState() {
@@ -283,7 +313,7 @@ void TControllerPublisher::pumpEvents() {
         const int mid = client_->publish(where, eventJson(id, e), 1, false);
         if (mid < 0)
             return; // tried again at the next tick or connection
-        events_.push_back({mid, r, e.indeks});
+        events_.push_back({mid, r, e.indeks, {}, false});
         ++nextEventRow_;
     }
 }
@@ -308,7 +338,7 @@ void TControllerPublisher::pumpAlarms() {
         const int mid = client_->publish(where, alarmJson(id, nextAlarmRow_, row), 1, false);
         if (mid < 0)
             return;
-        alarms_.push_back({mid, nextAlarmRow_});
+        alarms_.push_back({mid, nextAlarmRow_, -1, alarmRowKey(row), false});
         ++nextAlarmRow_;
     }
 }
@@ -330,6 +360,7 @@ void TControllerPublisher::onPublished(int mid) {
                 acked_.lastIndeks = p.indeks;
             } else {
                 acked_.alarmRows = p.row + 1;
+                acked_.lastAlarm = p.key;
             }
         }
     }

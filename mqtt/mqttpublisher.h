@@ -11,6 +11,7 @@
 // nothing.
 #pragma once
 
+#include "alarms/alarmjournal.h"
 #include "mqtt/mqttclient.h"
 #include "mqtt/mqttsettings.h"
 
@@ -32,11 +33,15 @@ struct TReplayPosition {
     int eventRows = 0;   // rows of rejestr.dbf acknowledged
     int lastIndeks = -1; // INDEKS of the last of them
     int alarmRows = 0;   // rows of alarmy.dbf acknowledged
+    QString lastAlarm;   // alarmRowKey() of the last of them
     bool operator==(const TReplayPosition&) const = default;
 };
 // Read (all zero when missing or unreadable) and written atomically.
 TReplayPosition readReplayPosition(const QString& path);
 bool writeReplayPosition(const QString& path, const TReplayPosition& p);
+// What identifies a journal row (a short digest of all its fields), so that a
+// journal replaced by another one of at least as many rows is recognised.
+QString alarmRowKey(const TAlarmJournalRow& row);
 
 class TControllerPublisher : public QObject {
     Q_OBJECT
@@ -60,6 +65,7 @@ private:
         int mid = 0;
         int row = 0;
         int indeks = -1;
+        QString key; // alarm rows: alarmRowKey()
         bool acked = false;
     };
 

@@ -1,11 +1,15 @@
 // What the collector publishes over MQTT, without a broker: topic names, the
 // JSON of each message (the discovery templates checked against the state
 // they read), the [mqtt] settings with the password file's permissions, and
-// the replay position file.
+// the replay position file and how it is checked against the tables.
+#include "alarms/alarmjournal.h"
+#include "link/controller.h"
 #include "mqtt/mqttpayload.h"
 #include "mqtt/mqttpublisher.h"
 #include "mqtt/mqttsettings.h"
+#include "tables/table.h"
 
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -311,11 +315,103 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("mqtt.ini"));
         QCOMPARE(readReplayPosition(path), TReplayPosition{});
-        const TReplayPosition p{QStringLiteral("QTA1v2"), 512, 11, 7};
+        const TReplayPosition p{QStringLiteral("QTA1v2"), 512, 11, 7, QStringLiteral("0a1b2c3d")};
         QVERIFY(writeReplayPosition(path, p));
         QCOMPARE(readReplayPosition(path), p);
-        QVERIFY(writeReplayPosition(path, TReplayPosition{QStringLiteral("QTA1v2"), 513, 12, 7}));
+        QVERIFY(
+            writeReplayPosition(path, TReplayPosition{QStringLiteral("QTA1v2"), 513, 12, 7, {}}));
         QCOMPARE(readReplayPosition(path).eventRows, 513);
+    }
+
+    // A position is kept only for the tables it was taken from: a table
+    // shorter than it, or whose last acknowledged row is another one (a
+    // folder restored from a backup, a journal replaced by hand), is
+    // published again from its first row.
+    void replayPositionCheckedAgainstTheTables_data() {
+        QTest::addColumn<int>("eventRows");
+        QTest::addColumn<int>("lastIndeks");
+        QTest::addColumn<int>("alarmRows");
+        QTest::addColumn<int>("keyOfRow"); // -1: no key in the file
+        QTest::addColumn<int>("keptEvents");
+        QTest::addColumn<int>("keptAlarms");
+        QTest::newRow("the same tables") << 3 << 12 << 2 << 1 << 3 << 2;
+        QTest::newRow("part acknowledged") << 2 << 11 << 1 << 0 << 2 << 1;
+        QTest::newRow("event log shorter") << 4 << 13 << 2 << 1 << 0 << 2;
+        QTest::newRow("another event at the row") << 3 << 7 << 2 << 1 << 0 << 2;
+        QTest::newRow("journal shorter") << 3 << 12 << 3 << 1 << 3 << 0;
+        QTest::newRow("another journal row there") << 3 << 12 << 2 << 0 << 3 << 0;
+        QTest::newRow("no row key: the count holds") << 3 << 12 << 2 << -1 << 3 << 2;
+    }
+    void replayPositionCheckedAgainstTheTables() {
+        QFETCH(int, eventRows);
+        QFETCH(int, lastIndeks);
+        QFETCH(int, alarmRows);
+        QFETCH(int, keyOfRow);
+        QFETCH(int, keptEvents);
+        QFETCH(int, keptAlarms);
+        QTemporaryDir dir;
+        const QString rejestr = dir.filePath(QStringLiteral("rejestr"));
+        QVERIFY(QDir().mkpath(rejestr));
+        TTable::createPair(rejestr + QStringLiteral("/rejestr.dbf"),
+                           rejestr + QStringLiteral("/linia.dbf"),
+                           rejestr + QStringLiteral("/alarmy.dbf"));
+        {
+            TTable t(rejestr + QStringLiteral("/rejestr.dbf"));
+            t.Open();
+            for (int indeks : {10, 11, 12}) {
+                t.Append();
+                t.FieldByName(QStringLiteral("INDEKS")).setAsInteger(indeks);
+                t.FieldByName(QStringLiteral("ZDARZENIE")).setAsString(QStringLiteral("Zdarzenie"));
+                t.Post();
+            }
+        }
+        const QDateTime at(QDate(2026, 12, 1), QTime(8, 0));
+        const std::vector<TAlarmJournalRow> journal{{at,
+                                                     QStringLiteral("Zanik napięcia N1"),
+                                                     QStringLiteral("wysoki"),
+                                                     QStringLiteral("Wystąpił"),
+                                                     {},
+                                                     {}},
+                                                    {at.addSecs(30),
+                                                     QStringLiteral("Zanik napięcia N1"),
+                                                     QStringLiteral("wysoki"),
+                                                     QStringLiteral("Ustąpił"),
+                                                     {},
+                                                     {}}};
+        QString key;
+        {
+            TAlarmJournal j(rejestr + QStringLiteral("/alarmy.dbf"));
+            j.open();
+            for (const TAlarmJournalRow& r : journal)
+                j.append(r);
+            if (keyOfRow >= 0)
+                key = alarmRowKey(j.readAll().at(size_t(keyOfRow))); // as the table holds it
+        }
+        QVERIFY(
+            writeReplayPosition(rejestr + QStringLiteral("/mqtt.ini"),
+                                {QStringLiteral("QTA1"), eventRows, lastIndeks, alarmRows, key}));
+
+        TNullView view;
+        TQTA504Core core(&view);
+        core.setDataFolder(dir.path());
+        core.openTables();
+        TMqttSettings settings;
+        settings.host = QStringLiteral("127.0.0.1");
+        settings.port = 1; // nobody listens: the position is read, nothing sent
+        QStringList log;
+        TControllerPublisher publisher(core, QStringLiteral("A"), settings,
+                                       [&](int, const QString& text) { log << text; });
+        publisher.start();
+        QCOMPARE(publisher.position().eventRows, keptEvents);
+        QCOMPARE(publisher.position().alarmRows, keptAlarms);
+        if (keptEvents == eventRows && keptAlarms == alarmRows)
+            QVERIFY2(!log.join(u'\n').contains(QStringLiteral("od początku")),
+                     qPrintable(log.join(u'\n')));
+        else
+            QVERIFY2(log.join(u'\n').contains(QStringLiteral("od początku")),
+                     qPrintable(log.join(u'\n')));
+        publisher.stop();
+        core.closeAll();
     }
 };
 
