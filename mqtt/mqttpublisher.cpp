@@ -184,15 +184,20 @@ void TControllerPublisher::onConnected(bool up) {
     alarms_.clear();
     nextEventRow_ = acked_.eventRows;
     nextAlarmRow_ = acked_.alarmRows;
+    const bool was = live_;
     live_ = up && client_;
-    if (!live_)
+    if (!live_) {
+        if (was)
+            Q_EMIT connectionChanged(false);
         return;
+    }
     discoveredFor_.clear();
     publishDiscovery();
     publishAlarmList();
     stateDirty_ = haveStatus_; // the retained state again, as it is now
     publishState();
     pump();
+    Q_EMIT connectionChanged(true);
 }
 
 void TControllerPublisher::publishDiscovery() {

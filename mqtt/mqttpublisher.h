@@ -60,6 +60,10 @@ public:
     static constexpr int kStateMinGapMs = 1000; // at most one state a second
     static constexpr int kStateSlackMs = 250;
 
+Q_SIGNALS:
+    // The broker connection came up (its first messages sent) or went down.
+    void connectionChanged(bool up);
+
 private:
     struct Pending {
         int mid = 0;

@@ -2,8 +2,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHostInfo>
 #include <sys/stat.h>
+
+// As everywhere in the program: narrow characters, UTF-8 passed through.
+#define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION
+#include <SimpleIni.h>
 
 namespace qta::mqtt {
 
@@ -98,6 +104,32 @@ TMqttSettings mqttSettings(const std::function<QString(const char*)>& value, con
         s = TMqttSettings{};
     }
     return s;
+}
+
+TMqttSettings loadMqttSettings(const QString& iniPath, const QString& defaultClientId,
+                               QString& name, QStringList& errors) {
+    QFile f(iniPath);
+    if (!f.exists())
+        return {};
+    if (!f.open(QIODevice::ReadOnly)) {
+        errors << QStringLiteral("[mqtt]: nie można czytać %1: %2").arg(iniPath, f.errorString());
+        return {};
+    }
+    const QByteArray text = f.readAll();
+    CSimpleIniA ini(true, false, false);
+    if (ini.LoadData(text.constData(), size_t(text.size())) < 0) {
+        errors << QStringLiteral("[mqtt]: %1 nie jest plikiem INI").arg(iniPath);
+        return {};
+    }
+    const auto value = [&](const char* key) {
+        const char* v = ini.GetValue("mqtt", key, nullptr);
+        const QString t = v ? QString::fromUtf8(v).trimmed() : QString();
+        return t.isEmpty() && qstrcmp(key, "ClientId") == 0 ? defaultClientId : t;
+    };
+    name = value("Nazwa");
+    if (name.isEmpty())
+        name = QHostInfo::localHostName();
+    return mqttSettings(value, QFileInfo(iniPath).absolutePath(), errors);
 }
 
 } // namespace qta::mqtt

@@ -31,6 +31,14 @@ struct TMqttSettings {
 TMqttSettings mqttSettings(const std::function<QString(const char*)>& value, const QString& baseDir,
                            QStringList& errors);
 
+// Section [mqtt] of an INI file: the desktop program's settings file
+// (rejestr/ustawienia.ini), with the keys above, files relative to the INI
+// file's folder, `defaultClientId` when ClientId= is absent, and Nazwa=, the
+// name its controller has in the topics (`name`; the computer's name when
+// absent). A missing file or section leaves publishing off without an error.
+TMqttSettings loadMqttSettings(const QString& iniPath, const QString& defaultClientId,
+                               QString& name, QStringList& errors);
+
 // A file holding a secret: it must be a regular file that neither the group
 // nor others may read. Its first line, or an empty string and `error` set.
 QString readSecretFile(const QString& path, QString& error);

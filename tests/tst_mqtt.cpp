@@ -311,6 +311,34 @@ private Q_SLOTS:
             QCOMPARE(s.password, QStringLiteral("sekret ")); // the first line, as written
     }
 
+    // The desktop program's settings file: the section among others, files
+    // beside it, its own client id and the name in the topics.
+    void settingsFromTheDesktopFile() {
+        QTemporaryDir dir;
+        const QString ini = dir.filePath(QStringLiteral("ustawienia.ini"));
+        QString name;
+        QStringList errors;
+        QVERIFY(!loadMqttSettings(ini, QStringLiteral("qta504-pc"), name, errors).enabled());
+        QVERIFY(errors.isEmpty()); // no file: off, nothing to say
+        writeFile(dir.filePath(QStringLiteral("mqtt.pw")), "sekret\n",
+                  QFile::ReadOwner | QFile::WriteOwner);
+        writeFile(ini,
+                  "[ComPort]\r\nPort=/dev/ttyS0\r\n[mqtt]\r\nHost=broker.lan\r\n"
+                  "PasswordFile=mqtt.pw\r\nNazwa=Hala 2\r\n[Alarmy]\r\nDzwiek=1\r\n",
+                  QFile::ReadOwner | QFile::WriteOwner);
+        const TMqttSettings s = loadMqttSettings(ini, QStringLiteral("qta504-pc"), name, errors);
+        QVERIFY2(errors.isEmpty(), qPrintable(errors.join(u'\n')));
+        QVERIFY(s.enabled());
+        QCOMPARE(s.host, QStringLiteral("broker.lan"));
+        QCOMPARE(s.password, QStringLiteral("sekret"));
+        QCOMPARE(s.clientId, QStringLiteral("qta504-pc"));
+        QCOMPARE(name, QStringLiteral("Hala 2"));
+        writeFile(ini, "[mqtt]\nHost=broker.lan\nPort=0\n", QFile::ReadOwner | QFile::WriteOwner);
+        QVERIFY(!loadMqttSettings(ini, QStringLiteral("qta504-pc"), name, errors).enabled());
+        QVERIFY(errors.join(u' ').contains(QStringLiteral("Port=0")));
+        QVERIFY(!name.isEmpty()); // the computer's name when Nazwa= is absent
+    }
+
     void replayPosition() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("mqtt.ini"));

@@ -3,9 +3,13 @@
 // availability, state, events, alarms), a broker stopped for 20 s while events
 // and an alarm come, the collector killed (the will says offline; after the
 // restart nothing is missing and nothing acknowledged is sent again), a
-// network path gone dead and back, a refused login and an untrusted certificate (said once, retried, no crash),
-// and the right certificate taken on SIGHUP.
+// network path gone dead and back, a refused login and an untrusted certificate (said once,
+// retried, no crash), and the right certificate taken on SIGHUP; and the desktop program publishing
+// the controller it talks to when its settings say so.
 #include "alarms/alarmjournal.h"
+#include "app/mainwindow.h"
+#include "app/wiring.h"
+#include "link/comport.h"
 #include "mosquittoproc.h"
 #include "simprocess.h"
 #include "tables/table.h"
@@ -15,6 +19,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMessageBox>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
@@ -291,7 +296,72 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(allInOrder(field(sub.payloads("qta504/A/event"), "indeks"), 1),
                                  kLong);
     }
+
+    // The desktop program with [mqtt] in its settings file publishes the
+    // controller it talks to under Nazwa=, shows the connection in the status
+    // bar, and says offline when it is closed; no publishing without Host=.
+    void desktopProgramPublishes() {
+        Mosquitto broker(dir_->path(), {"desk:Haslo-pulpitu", "sub:Haslo-odbiorcy"});
+        QVERIFY(broker.start());
+        Subscriber sub(dir_->path(), broker.port(), "sub", "Haslo-odbiorcy", {"qta504/#"});
+        SimProcess sim(path("qta"), path("sim.log"),
+                       {"--period", "500", "--id", "DESK01", "--events", "2"});
+        QVERIFY(sim.ready());
+        const QString folder = path("desk");
+        QVERIFY(QDir().mkpath(folder + "/rejestr"));
+        qta::TTable::createPair(folder + "/rejestr/rejestr.dbf", folder + "/rejestr/linia.dbf",
+                                folder + "/rejestr/alarmy.dbf");
+        QVERIFY(writeSecret(folder + "/rejestr/mqtt.pw", "Haslo-pulpitu\n"));
+        QFile ini(folder + "/rejestr/ustawienia.ini");
+        QVERIFY(ini.open(QIODevice::WriteOnly));
+        ini.write("[ComPort]\nPort=" + sim.link().toUtf8() +
+                  "\n[mqtt]\nHost=127.0.0.1\nPort=" + QByteArray::number(broker.port()) +
+                  "\nUser=desk\nPasswordFile=mqtt.pw\nNazwa=Rozdzielnia 1\n");
+        ini.close();
+        const QString link = sim.link();
+        qta::TComPort::setPortListProvider([link] { return QStringList{link}; });
+        {
+            qta::TQTA504 main;
+            main.core.setDataFolder(folder);
+            qta::wireWindows(main);
+            main.show();
+            main.FormCreate();
+            QVERIFY(main.publishing() && main.publishing()->label());
+            QTRY_VERIFY_WITH_TIMEOUT(
+                allInOrder(field(sub.payloads("qta504/Rozdzielnia_1/event"), "indeks"), 2), kLong);
+            QTRY_VERIFY_WITH_TIMEOUT(!sub.payloads("qta504/Rozdzielnia_1/state").isEmpty(), kLong);
+            QCOMPARE(json(sub.payloads("qta504/Rozdzielnia_1/state").constLast())["identifier"],
+                     QStringLiteral("DESK01"));
+            QLabel* label = main.publishing()->label();
+            QTRY_VERIFY(label->text().contains(QStringLiteral("połączono")));
+            QCOMPARE(
+                label->accessibleName(),
+                QStringLiteral("Publikowanie MQTT: połączono z 127.0.0.1:%1").arg(broker.port()));
+            QVERIFY(label->isVisible());
+            main.close();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(
+            sub.payloads("qta504/Rozdzielnia_1/availability").constLast() == "offline", kLong);
+        QCOMPARE(qta::mqtt::readReplayPosition(folder + "/rejestr/mqtt.ini").eventRows, 2);
+
+        // Without Host= the program publishes nothing and shows no indicator.
+        QVERIFY(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        ini.write("[ComPort]\nPort=" + sim.link().toUtf8() + "\n[mqtt]\nNazwa=Rozdzielnia 1\n");
+        ini.close();
+        qta::TQTA504 main;
+        main.core.setDataFolder(folder);
+        qta::wireWindows(main);
+        main.FormCreate();
+        QVERIFY(!main.publishing());
+        QVERIFY(!main.findChild<QLabel*>(QStringLiteral("StatusBar_MQTT")));
+        main.close();
+        qta::TComPort::setPortListProvider(nullptr);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<QMessageBox*>(w))
+                w->close();
+    }
 };
 
-QTEST_GUILESS_MAIN(TestMqttBroker)
+QTEST_MAIN(TestMqttBroker)
 #include "tst_mqtt_broker.moc"
