@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QSaveFile>
+#include <algorithm>
 #include <cmath>
 
 namespace qta::mqtt {
@@ -79,6 +80,7 @@ TControllerPublisher::TControllerPublisher(TQTA504Core& core, const QString& nam
     : QObject(parent), core_(core), name_(name), settings_(settings), log_(std::move(log)) {
     positionFile_ = core_.dataPath(QStringLiteral("mqtt.ini"));
     stateTimer_.setSingleShot(true);
+    stateTimer_.setTimerType(Qt::PreciseTimer);
     connect(&stateTimer_, &QTimer::timeout, this, &TControllerPublisher::publishState);
     tick_.setInterval(1000);
     connect(&tick_, &QTimer::timeout, this, &TControllerPublisher::tick);
@@ -210,17 +212,26 @@ void TControllerPublisher::publishDiscovery() {
 }
 
 void TControllerPublisher::onStatus() {
+    const qint64 gap = sinceStatus_.isValid() ? sinceStatus_.restart() : 0;
+    if (!sinceStatus_.isValid())
+        sinceStatus_.start();
     haveStatus_ = true;
     stateDirty_ = true;
     if (!sinceState_.isValid() || sinceState_.elapsed() >= kStateMinGapMs) {
         publishState();
         return;
     }
-    // A reply in mid-second waits a little past the second for a newer one
-    // (published at once on arrival); a reply that comes just before the
-    // second is up goes out when it is.
+    // Inside the second: a reply that comes just before it is up goes out
+    // when it is. An earlier one waits for the next reply (expected one gap
+    // from now, published at once when it comes after the second), and goes
+    // out itself only when that reply does not come. Waiting for the second
+    // with every early reply would let one slow reply delay all later ones:
+    // replies come every half second, and each published state would keep
+    // the lateness of the one before it.
     const int rest = kStateMinGapMs - int(sinceState_.elapsed());
-    const int wait = rest <= kStateSlackMs ? rest : rest + kStateSlackMs;
+    const int wait = rest <= kStateEarlyMs
+                         ? rest
+                         : rest + int(std::clamp<qint64>(gap, 100, 2000)) + kStateSlackMs;
     if (!stateTimer_.isActive() || stateTimer_.remainingTime() > wait)
         stateTimer_.start(wait);
 }

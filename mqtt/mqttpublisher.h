@@ -58,6 +58,7 @@ public:
     const TReplayPosition& position() const { return acked_; }
     static constexpr int kWindow = 64;          // unacknowledged messages per table
     static constexpr int kStateMinGapMs = 1000; // at most one state a second
+    static constexpr int kStateEarlyMs = 100;   // a reply this close to the second waits for it
     static constexpr int kStateSlackMs = 250;
 
 Q_SIGNALS:
@@ -107,7 +108,7 @@ private:
     bool lastLink_ = false;
     bool pumpQueued_ = false;
     bool alarmListQueued_ = false;
-    QElapsedTimer sinceState_;
+    QElapsedTimer sinceState_, sinceStatus_;
     QTimer stateTimer_, tick_, saveTimer_;
 };
 
