@@ -34,20 +34,21 @@ bool TDesktopPublishing::start() {
         label_->setAccessibleDescription(QStringLiteral("StatusBar_MQTT"));
         bar_->addPermanentWidget(label_);
     }
-    show(QStringLiteral("MQTT: łączę z %1").arg(where_));
+    show(QStringLiteral("MQTT: łączę"), QStringLiteral("łączę z brokerem %1").arg(where_));
     publisher_ = std::make_unique<mqtt::TControllerPublisher>(
         core_, name, settings, [this](int level, const QString& text) {
             std::fprintf(stderr, "qta504: %s\n", qPrintable(text));
             if (level <= 4) // a failure: the indicator says which until the next connection
-                show(text.startsWith(QLatin1String("MQTT")) ? text
-                                                            : QStringLiteral("MQTT: ") + text);
+                show(QStringLiteral("MQTT: brak połączenia"), text);
         });
     connect(publisher_.get(), &mqtt::TControllerPublisher::connectionChanged, this,
             [this](bool up) {
                 if (up)
-                    show(QStringLiteral("MQTT: połączono z %1").arg(where_));
+                    show(QStringLiteral("MQTT: połączono"),
+                         QStringLiteral("połączono z brokerem %1").arg(where_));
                 else
-                    show(QStringLiteral("MQTT: brak połączenia z %1").arg(where_));
+                    show(QStringLiteral("MQTT: brak połączenia"),
+                         QStringLiteral("brak połączenia z brokerem %1").arg(where_));
             });
     publisher_->start();
     return true;
@@ -60,13 +61,13 @@ void TDesktopPublishing::stop() {
     }
 }
 
-void TDesktopPublishing::show(const QString& text) {
+void TDesktopPublishing::show(const QString& text, const QString& detail) {
     if (!label_)
         return;
+    // Short, beside the fixed panels; the whole story in the tooltip.
     label_->setText(text);
-    const QString said =
-        text.startsWith(QLatin1String("MQTT: ")) ? text.mid(6) : text.mid(text.indexOf(u' ') + 1);
-    label_->setAccessibleName(QStringLiteral("Publikowanie MQTT: ") + said);
+    label_->setToolTip(detail);
+    label_->setAccessibleName(QStringLiteral("Publikowanie MQTT: ") + detail);
 }
 
 } // namespace qta

@@ -5,7 +5,8 @@
 // collector publishes one of its own; a folder the collector writes is
 // published by the collector, never from here.
 //
-// The status bar shows whether the broker takes the messages; what the
+// The status bar shows whether the broker takes the messages (the reason of
+// a failure in its tooltip); what the
 // connection says goes to standard error, a problem in the settings to the
 // program's error box.
 #pragma once
@@ -41,7 +42,7 @@ public:
     mqtt::TControllerPublisher* publisher() const { return publisher_.get(); }
 
 private:
-    void show(const QString& text);
+    void show(const QString& text, const QString& detail);
 
     TQTA504Core& core_;
     QStatusBar* bar_;

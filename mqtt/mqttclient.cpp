@@ -1,6 +1,8 @@
 #include "mqtt/mqttclient.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <mosquitto.h>
 #include <mutex>
 
@@ -29,13 +31,28 @@ QString connackText(int rc) {
             .arg(QString::fromUtf8(mosquitto_connack_string(rc)));
     }
 }
+// A failed system call of the connection, in the log's language; the
+// system's own text for the rare ones.
+QString systemText(int e) {
+    switch (e) {
+    case ECONNREFUSED: return QStringLiteral("broker nie przyjmuje połączeń (port zamknięty)");
+    case ETIMEDOUT: return QStringLiteral("broker nie odpowiada (przekroczony czas)");
+    case EHOSTUNREACH:
+    case ENETUNREACH: return QStringLiteral("broker nieosiągalny (brak trasy w sieci)");
+    case ECONNRESET:
+    case EPIPE: return QStringLiteral("broker zamknął połączenie");
+    default: return QStringLiteral("błąd systemu: %1").arg(QString::fromLocal8Bit(strerror(e)));
+    }
+}
+
 // Why a library call failed, as the log says it.
 QString failText(int rc) {
     switch (rc) {
     case MOSQ_ERR_TLS:
         return QStringLiteral("połączenie TLS odrzucone (certyfikat brokera niezaufany lub nie "
                               "pasuje do nazwy)");
-    case MOSQ_ERR_ERRNO: return QString::fromLocal8Bit(strerror(errno));
+    case MOSQ_ERR_ERRNO: return systemText(errno);
+    case MOSQ_ERR_EAI: return QStringLiteral("nie znaleziono adresu brokera (nazwa hosta)");
     case MOSQ_ERR_NO_CONN:
     case MOSQ_ERR_CONN_LOST:
     case MOSQ_ERR_KEEPALIVE: return QStringLiteral("połączenie z brokerem przerwane");

@@ -333,10 +333,10 @@ private Q_SLOTS:
             QCOMPARE(json(sub.payloads("qta504/Rozdzielnia_1/state").constLast())["identifier"],
                      QStringLiteral("DESK01"));
             QLabel* label = main.publishing()->label();
-            QTRY_VERIFY(label->text().contains(QStringLiteral("połączono")));
-            QCOMPARE(
-                label->accessibleName(),
-                QStringLiteral("Publikowanie MQTT: połączono z 127.0.0.1:%1").arg(broker.port()));
+            QTRY_COMPARE(label->text(), QStringLiteral("MQTT: połączono"));
+            QCOMPARE(label->accessibleName(),
+                     QStringLiteral("Publikowanie MQTT: połączono z brokerem 127.0.0.1:%1")
+                         .arg(broker.port()));
             QVERIFY(label->isVisible());
             main.close();
         }

@@ -129,7 +129,7 @@ bool shootAlarms(const QString& outDir) {
         QElapsedTimer waited;
         waited.start();
         while (main.publishing() &&
-               main.publishing()->label()->text().startsWith(QStringLiteral("MQTT: łączę")) &&
+               main.publishing()->label()->text() == QStringLiteral("MQTT: łączę") &&
                waited.elapsed() < 5000)
             QTest::qWait(50); // until the first attempt has failed
         if (main.startWindow())
