@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QStringList>
+#include <algorithm>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -46,7 +47,11 @@ void TAlarmJournal::close() {
 
 bool TAlarmJournal::isOpen() const { return table_ && table_->Active(); }
 
-std::vector<TAlarmJournalRow> TAlarmJournal::readAll() const {
+std::vector<TAlarmJournalRow> TAlarmJournal::readAll() const { return readRows(0, rowCount()); }
+
+int TAlarmJournal::rowCount() const { return isOpen() ? table_->RecordCount() : 0; }
+
+std::vector<TAlarmJournalRow> TAlarmJournal::readRows(int first, int count) const {
     std::vector<TAlarmJournalRow> rows;
     if (!isOpen())
         return rows;
@@ -57,9 +62,9 @@ std::vector<TAlarmJournalRow> TAlarmJournal::readAll() const {
     const int stan = t.fieldIndex(QStringLiteral("STAN"));
     const int kto = t.fieldIndex(QStringLiteral("KTO"));
     const int uwagi = t.fieldIndex(QStringLiteral("UWAGI"));
-    const int n = t.RecordCount();
-    rows.reserve(size_t(n));
-    for (int r = 0; r < n; ++r)
+    const int n = std::min(t.RecordCount(), first + count);
+    rows.reserve(size_t(std::max(0, n - first)));
+    for (int r = std::max(0, first); r < n; ++r)
         rows.push_back({t.dateTimeValue(r, czas), t.stringValue(r, alarm).trimmed(),
                         t.stringValue(r, prio).trimmed(), t.stringValue(r, stan).trimmed(),
                         t.stringValue(r, kto).trimmed(), t.stringValue(r, uwagi).trimmed()});

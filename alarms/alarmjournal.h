@@ -42,6 +42,10 @@ public:
 
     // Every row of the table, in file order. Raises ETable.
     std::vector<TAlarmJournalRow> readAll() const;
+    // Rows `first` .. `first + count - 1` (fewer at the end). Raises ETable.
+    std::vector<TAlarmJournalRow> readRows(int first, int count) const;
+    // Rows in the table (the queued ones not counted).
+    int rowCount() const;
 
     // Writes the rows still queued, then `row`. Raises ETable on failure;
     // the row stays queued for the next append or flush.

@@ -286,6 +286,12 @@ void TQTA504::FormCreate() {
     }
     showStartWindow();
     core.Timer1.start();
+    publishing_ = new TDesktopPublishing(
+        core, statusBar(), [this](const QString& m) { reportError(m); }, this);
+    if (!publishing_->start()) {
+        delete publishing_;
+        publishing_ = nullptr;
+    }
 }
 
 void TQTA504::FormCreateReadOnly(const QString& notice) {
@@ -313,6 +319,8 @@ void TQTA504::closeEvent(QCloseEvent* event) {
         if (start_)
             start_->close();
         mdi_->closeAllSubWindows();
+        if (publishing_)
+            publishing_->stop(); // offline said before the tables close
         core.closeAll();
     }
     event->accept();

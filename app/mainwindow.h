@@ -2,6 +2,7 @@
 // and the controller state (held by its core).
 #pragma once
 
+#include "app/publishing.h"
 #include "app/startwindow.h"
 #include "app/windowitem.h"
 #include "link/controller.h"
@@ -33,6 +34,8 @@ public:
     // disabled, and `notice` in the status bar.
     void FormCreateReadOnly(const QString& notice);
     QLabel* readOnlyLabel() const { return readOnly_; }
+    // Publishing over MQTT, when the settings file switches it on (else null).
+    TDesktopPublishing* publishing() const { return publishing_; }
 
     // Opens the mimic window of the current program (nothing when it has none).
     void ShowMain();
@@ -122,6 +125,7 @@ private:
     std::array<QLabel*, 3> panels_{};
     QPushButton* alarmCount_ = nullptr;
     QLabel* readOnly_ = nullptr;
+    TDesktopPublishing* publishing_ = nullptr;
     void updateAlarmCount();
     std::vector<TWindowItem*> items_;
     TWindowItem* program_ = nullptr;

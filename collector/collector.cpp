@@ -13,6 +13,7 @@ TCollector::~TCollector() { stopAll(); }
 int TCollector::start(const TCollectorConfig& config) {
     for (const QString& e : config.errors)
         collectorLog(LogLevel::Error, {}, e);
+    mqtt_ = config.mqtt;
     apply(config.controllers);
     return runningCount();
 }
@@ -26,6 +27,7 @@ void TCollector::reload(const TCollectorConfig& config) {
         return;
     }
     collectorLog(LogLevel::Notice, {}, QStringLiteral("wczytano konfigurację ponownie"));
+    mqtt_ = config.mqtt;
     apply(config.controllers);
 }
 
@@ -41,10 +43,13 @@ void TCollector::apply(const QList<TControllerEntry>& wanted) {
             ++it;
         }
     }
+    for (auto& [name, unit] : units_)
+        unit->setMqtt(mqtt_); // a changed [mqtt] reconnects; the controllers run on
     for (const TControllerEntry& e : wanted) {
         if (units_.count(e.name))
             continue;
         auto unit = std::make_unique<TControllerUnit>(e);
+        unit->setMqtt(mqtt_);
         if (unit->start())
             units_.emplace(e.name, std::move(unit));
     }

@@ -34,6 +34,7 @@ public:
 private:
     void apply(const QList<TControllerEntry>& wanted);
 
+    mqtt::TMqttSettings mqtt_;
     std::map<QString, std::unique_ptr<TControllerUnit>> units_;
 };
 

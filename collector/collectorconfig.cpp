@@ -58,6 +58,10 @@ TCollectorConfig readCollectorConfig(const QString& path) {
     if (!dataRoot.isEmpty())
         dataRoot = QDir::cleanPath(base.absoluteFilePath(dataRoot));
 
+    c.mqtt =
+        mqtt::mqttSettings([&](const char* key) { return value(ini, QStringLiteral("mqtt"), key); },
+                           base.absolutePath(), c.errors);
+
     CSimpleIniA::TNamesDepend sections;
     ini.GetAllSections(sections);
     sections.sort(CSimpleIniA::Entry::LoadOrder());

@@ -2,8 +2,10 @@
 // with Port= (the line: a serial device or a network name) and Folder= (its
 // data folder). [collector] holds settings of the whole collector (DataRoot=,
 // the folder relative Folder= names and sections without Folder= go under);
-// [mqtt] is reserved for the publishing of states and read by nobody yet.
+// [mqtt] says where to publish states, events and alarms (mqtt/mqttsettings.h).
 #pragma once
+
+#include "mqtt/mqttsettings.h"
 
 #include <QList>
 #include <QString>
@@ -23,6 +25,7 @@ struct TCollectorConfig {
     bool readable = false;
     QList<TControllerEntry> controllers; // the usable sections, in file order
     QStringList errors;                  // Polish, one per problem, naming the section
+    mqtt::TMqttSettings mqtt;            // not enabled without [mqtt] Host= or with an error
 };
 
 // Reads `path`. A section without Port=, without Folder= (and no DataRoot=),

@@ -90,7 +90,29 @@ bool TControllerUnit::start() {
         QStringLiteral("folder %1, łączę z %2").arg(folder, shownPort(entry_.port)));
     start_.setOnlyPort(entry_.port);
     start_.FormCreate();
+    startPublisher();
     return true;
+}
+
+void TControllerUnit::setMqtt(const mqtt::TMqttSettings& settings) {
+    if (settings == mqtt_ && (publisher_ || !running_ || !settings.enabled()))
+        return;
+    mqtt_ = settings;
+    if (publisher_) {
+        publisher_->stop();
+        publisher_.reset();
+    }
+    if (running_)
+        startPublisher();
+}
+
+void TControllerUnit::startPublisher() {
+    if (!mqtt_.enabled() || publisher_)
+        return;
+    publisher_ = std::make_unique<mqtt::TControllerPublisher>(
+        core_, entry_.name, mqtt_,
+        [this](int level, const QString& text) { log(LogLevel(level), text); });
+    publisher_->start();
 }
 
 void TControllerUnit::stop() {
@@ -98,6 +120,10 @@ void TControllerUnit::stop() {
         return;
     running_ = false;
     start_.Timer.stop();
+    if (publisher_) {
+        publisher_->stop(); // offline, the replay position saved
+        publisher_.reset();
+    }
     core_.closeAll();
     lock_.reset(); // unlocks
     log(LogLevel::Info, QStringLiteral("zatrzymano, tabele zamknięte"));

@@ -9,6 +9,7 @@
 #include "collector/collectorlog.h"
 #include "link/controller.h"
 #include "link/startcycle.h"
+#include "mqtt/mqttpublisher.h"
 
 #include <QLockFile>
 #include <QObject>
@@ -34,6 +35,12 @@ public:
     void stop();
     bool running() const { return running_; }
 
+    // Publishing over MQTT: started with the unit (or now, when it runs),
+    // replaced when the settings change; settings not enabled stop it.
+    void setMqtt(const mqtt::TMqttSettings& settings);
+    const mqtt::TMqttSettings& mqttSettings() const { return mqtt_; }
+    mqtt::TControllerPublisher* publisher() const { return publisher_.get(); }
+
     // The name the collector gives its lock files (QLockFile's application name).
     static QString lockAppName() { return QStringLiteral("qta504d"); }
 
@@ -55,6 +62,9 @@ private:
     TQTA504Core core_;
     TStartCycle start_;
     std::unique_ptr<QLockFile> lock_;
+    mqtt::TMqttSettings mqtt_;
+    std::unique_ptr<mqtt::TControllerPublisher> publisher_;
+    void startPublisher();
     bool running_ = false;
     bool connected_ = false;
     QString faults_;

@@ -132,6 +132,10 @@ std::optional<QString> programText(int code) {
 
 } // namespace
 
+QString lineStateText(int stateBits) { return lineStatusText(stateBits & 3); }
+QString activeLineCodeText(int code) { return activeLineText(code).value_or(QString()); }
+QString programCodeText(int code) { return programText(code).value_or(QString()); }
+
 bool isEmptyRecord(const EventRecordBytes& r) { return r[kMonth] > kEmptyMonthAbove; }
 
 QString eventText(int event, int kod1, int kod2, int progr, const QLocale& locale) {

@@ -39,6 +39,13 @@ QString eventText(int event, int kod1, int kod2, int progr, const QLocale& local
 // The whole row of a non-empty record.
 EventRow decodeEventRecord(const EventRecordBytes& r, int progr, const QLocale& locale);
 
+// Texts shared with whoever reports the live state: a line's two-bit state
+// ("Linia zła", ...), an active-line code and an operating program (empty for
+// a code the controller does not use).
+QString lineStateText(int stateBits);
+QString activeLineCodeText(int code);
+QString programCodeText(int code);
+
 // Field names of the event-log table in the order a row is written.
 const std::array<const char*, 28>& eventTableFieldOrder();
 

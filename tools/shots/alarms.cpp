@@ -6,15 +6,19 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "app/wiring.h"
+#include "link/comport.h"
 #include "link/model.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QLineEdit>
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTest>
 #include <cstdio>
 
 namespace {
@@ -105,6 +109,34 @@ bool shootAlarms(const QString& outDir) {
         main.FormCreateReadOnly(
             QStringLiteral("Tylko do odczytu: folder obsługuje kolektor qta504d (PID 4242)"));
         ok &= saveShot(&main, outDir + QStringLiteral("/tylko_do_odczytu.png"));
+    }
+    {
+        // Publishing over MQTT switched on, the broker not there: the status
+        // bar's indicator says why.
+        QTemporaryDir dir;
+        prepareWorkFolder(dir.path());
+        QFile ini(dir.filePath(QStringLiteral("rejestr/ustawienia.ini")));
+        if (ini.open(QIODevice::Append))
+            ini.write("[mqtt]\nHost=127.0.0.1\nPort=1\nNazwa=Rozdzielnia 1\n");
+        ini.close();
+        TComPort::setPortListProvider([] { return QStringList{}; });
+        TQTA504 main;
+        main.core.setDataFolder(dir.path());
+        wireWindows(main);
+        main.resize(1100, 260);
+        main.show();
+        main.FormCreate();
+        QElapsedTimer waited;
+        waited.start();
+        while (main.publishing() &&
+               main.publishing()->label()->text() == QStringLiteral("MQTT: łączę") &&
+               waited.elapsed() < 5000)
+            QTest::qWait(50); // until the first attempt has failed
+        if (main.startWindow())
+            main.startWindow()->close();
+        ok &= saveShot(&main, outDir + QStringLiteral("/mqtt_pasek_stanu.png"));
+        main.close();
+        TComPort::setPortListProvider(nullptr);
     }
     {
         TAlarmSettings s;

@@ -1,0 +1,73 @@
+// What the collector publishes over MQTT, as pure functions: the topic names
+// and the UTF-8 JSON of every message (live state, an event row, an alarm
+// transition, the list of alarms, the Home Assistant discovery records).
+// Nothing here touches a socket or a table, so the tests check them as a table.
+#pragma once
+
+#include "alarms/alarm.h"
+#include "alarms/alarmjournal.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <array>
+#include <vector>
+
+namespace qta::mqtt {
+
+// A controller's name as one topic level: '/', '+', '#', control characters
+// and spaces become '_' (the section name is the operator's, a topic level is
+// the broker's).
+QString topicLevel(const QString& name);
+// PREFIX/NAME/leaf ("qta504/N1-szpital/state").
+QString topic(const QString& prefix, const QString& name, const char* leaf);
+
+// ISO 8601 with the offset from UTC ("2026-12-11T04:05:06.123+01:00").
+QString isoTime(const QDateTime& t);
+
+struct TStateSnapshot {
+    QString identifier;
+    int program = 0;
+    int activeLine = 0;
+    std::array<int, 9> voltages{}; // N1 L1..L3, N2 L1..L3, N3 L1..L3
+    std::array<int, 3> lineStates{};
+    int faults = 0; // the status reply's fault byte
+    bool link = false;
+    QDateTime time;
+};
+QByteArray stateJson(const TStateSnapshot& s);
+
+// The texts of the fault bits that are set, lowest bit first.
+QStringList faultTexts(int faults);
+
+// One row of rejestr.dbf as it stands in the table (texts as written there).
+struct TEventSnapshot {
+    int row = 0; // position in rejestr.dbf, 0-based
+    int indeks = 0;
+    QString date, time, text;
+    std::array<QString, 3> lineStates;
+    QString active, program;
+};
+QByteArray eventJson(const QString& identifier, const TEventSnapshot& e);
+
+// One row of alarmy.dbf.
+QByteArray alarmJson(const QString& identifier, int row, const TAlarmJournalRow& r);
+// The alarms not back to normal (or shelved), newest first, as the engine lists them.
+QByteArray alarmsJson(const QString& identifier, const std::vector<TAlarm>& listed,
+                      const QDateTime& time);
+// The kind's stable name in messages: its settings key ("WylacznikBezpieczenstwa").
+QString kindName(AlarmKind kind);
+
+struct TMessage {
+    QString topic;
+    QByteArray payload;
+};
+// Home Assistant discovery: one device per controller, a sensor per voltage,
+// the active line and the program, a binary sensor per alarm kind; all
+// retained, under `discoveryPrefix`/<component>/<node>/<object>/config.
+QList<TMessage> discoveryMessages(const QString& prefix, const QString& name,
+                                  const QString& identifier,
+                                  const QString& discoveryPrefix = QStringLiteral("homeassistant"));
+
+} // namespace qta::mqtt
