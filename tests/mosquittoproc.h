@@ -5,9 +5,8 @@
 // through files only, never on a command line.
 #pragma once
 
-#include "ser2net.h" // freePort, listening
+#include "serverproc.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -67,16 +66,6 @@ inline bool makeCertificates(const QString& dir, const QString& name) {
            QFile::setPermissions(dir + "/" + srv + ".key", QFile::ReadOwner | QFile::WriteOwner);
 }
 
-// The broker is in /usr/sbin, which a user's PATH may lack.
-inline QString mosquittoProgram() {
-    QString p = QStandardPaths::findExecutable(QStringLiteral("mosquitto"));
-    if (p.isEmpty())
-        p = QStandardPaths::findExecutable(QStringLiteral("mosquitto"),
-                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"),
-                                            QStringLiteral("/usr/local/sbin")});
-    return p;
-}
-
 class Mosquitto {
 public:
     // Users as "user:password" lines; `tlsName` non-empty: a TLS listener with
@@ -105,38 +94,17 @@ public:
         QFile f(dir + QStringLiteral("/mosquitto.conf"));
         ok_ = ok_ && f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
               f.write(conf.toUtf8()) == conf.toUtf8().size();
-        proc_.setProcessChannelMode(QProcess::MergedChannels);
     }
-    ~Mosquitto() { stop(); }
     Mosquitto(const Mosquitto&) = delete;
     Mosquitto& operator=(const Mosquitto&) = delete;
 
     bool start() {
-        stop();
-        if (!ok_)
-            return false;
-        proc_.start(mosquittoProgram(),
-                    {QStringLiteral("-c"), dir_ + QStringLiteral("/mosquitto.conf")});
-        if (!proc_.waitForStarted(5000))
-            return false;
-        QDeadlineTimer deadline(10000);
-        while (!deadline.hasExpired() && proc_.state() == QProcess::Running) {
-            if (listening(port_))
-                return true;
-            QTest::qWait(20);
-        }
-        return false;
+        return ok_ &&
+               proc_.start(serverProgram(QStringLiteral("mosquitto")),
+                           {QStringLiteral("-c"), dir_ + QStringLiteral("/mosquitto.conf")}, port_);
     }
     // SIGTERM: the broker saves its sessions (persistence) and ends.
-    void stop() {
-        if (proc_.state() == QProcess::NotRunning)
-            return;
-        proc_.terminate();
-        if (!proc_.waitForFinished(5000)) {
-            proc_.kill();
-            proc_.waitForFinished(3000);
-        }
-    }
+    void stop() { proc_.stop(); }
     quint16 port() const { return port_; }
     // Its log (written to a file: its standard output is buffered).
     QString output() {
@@ -149,7 +117,7 @@ private:
     QString dir_;
     quint16 port_;
     bool ok_ = false;
-    QProcess proc_;
+    ServerProcess proc_;
 };
 
 // mosquitto_sub -v on the broker with a persistent session (QoS 1), so that

@@ -7,6 +7,7 @@
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "app/wiring.h"
+#include "collectorproc.h"
 #include "history/rejestrwindow.h"
 #include "programprocess.h"
 #include "ser2net.h"
@@ -27,46 +28,7 @@
 
 namespace {
 
-// The collector with a configuration file; its log lines as they come.
-class Collector {
-public:
-    explicit Collector(const QString& config) {
-        proc.setReadChannel(QProcess::StandardError);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("JOURNAL_STREAM"));
-        proc.setProcessEnvironment(env);
-        proc.start(QStringLiteral(QTA_BIN_DIR "/qta504d"), {QStringLiteral("--config"), config});
-        proc.waitForStarted(5000);
-    }
-    ~Collector() {
-        if (proc.state() != QProcess::NotRunning) {
-            proc.kill();
-            proc.waitForFinished(3000);
-        }
-    }
-    QStringList lines() {
-        log += QString::fromUtf8(proc.readAllStandardError());
-        return log.split(u'\n', Qt::SkipEmptyParts);
-    }
-    bool said(const QString& line) { return lines().contains(line); }
-    bool saidPart(const QString& part) {
-        const QStringList l = lines();
-        return std::any_of(l.begin(), l.end(), [&](const QString& x) { return x.contains(part); });
-    }
-    void signal(int sig) {
-        if (proc.processId() > 0) // never 0: that would be this test's own group
-            ::kill(pid_t(proc.processId()), sig);
-    }
-    // Waits for the exit; the exit code, -1 when it did not end normally.
-    int finished(int ms = 15000) {
-        if (!proc.waitForFinished(ms) || proc.exitStatus() != QProcess::NormalExit)
-            return -1;
-        lines();
-        return proc.exitCode();
-    }
-    QProcess proc;
-    QString log;
-};
+using qta::test::Collector;
 
 struct Tables {
     QList<QStringList> linia, rejestr;
@@ -128,7 +90,7 @@ private Q_SLOTS:
             return t.rejestr.size() == events && t.voltageRows() >= 3;
         };
         QTRY_VERIFY_WITH_TIMEOUT(filled(fa, 4) && filled(fb, 6) && filled(fc, 3), 30000);
-        QVERIFY2(coll.said(QStringLiteral("A: połączono z ") + a->link()), qPrintable(coll.log));
+        QVERIFY2(coll.said(QStringLiteral("A: połączono z ") + a->link()), qPrintable(coll.log()));
         QVERIFY(coll.said(QStringLiteral("B-szpital: połączono z ") + b->link()));
         QVERIFY(coll.saidPart(QStringLiteral("C: sterownik CCCCCC odczytany")));
         QCOMPARE(tables(fa).rejestr.constFirst().at(0).trimmed(), QStringLiteral("0"));
@@ -232,8 +194,8 @@ private Q_SLOTS:
         }
         QCOMPARE(coll.finished(), exitCode);
         for (const QString& s : said)
-            QVERIFY2(coll.saidPart(s), qPrintable(s + QStringLiteral(" not in:\n") + coll.log));
-        QVERIFY(!coll.log.contains(QStringLiteral("Tajne-Haslo")));
+            QVERIFY2(coll.saidPart(s), qPrintable(s + QStringLiteral(" not in:\n") + coll.log()));
+        QVERIFY(!coll.log().contains(QStringLiteral("Tajne-Haslo")));
         if (exitCode == 0) {
             // The running controller's folder: made as a first start makes it, then ended.
             const Tables t = tables(path("n1"));
@@ -267,7 +229,8 @@ private Q_SLOTS:
             return t.rejestr.size() == events && t.voltageRows() >= 3;
         };
         QTRY_VERIFY_WITH_TIMEOUT(filled(fn, 3) && filled(fr, 4), 30000);
-        QVERIFY2(coll.said(QStringLiteral("R: połączono z ") + server.url()), qPrintable(coll.log));
+        QVERIFY2(coll.said(QStringLiteral("R: połączono z ") + server.url()),
+                 qPrintable(coll.log()));
         QTRY_VERIFY_WITH_TIMEOUT(coll.saidPart(QStringLiteral("W: połączenie z 127.0.0.1:%1 "
                                                               "odrzucone")
                                                    .arg(closed)),

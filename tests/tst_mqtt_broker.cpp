@@ -3,12 +3,14 @@
 // availability, state, events, alarms), a broker stopped for 20 s while events
 // and an alarm come, the collector killed (the will says offline; after the
 // restart nothing is missing and nothing acknowledged is sent again), a
-// network path gone dead and back, a refused login and an untrusted certificate (said once,
-// retried, no crash), and the right certificate taken on SIGHUP; and the desktop program publishing
-// the controller it talks to when its settings say so.
+// network path gone dead and back, a refused login and an untrusted
+// certificate (said once, retried, no crash), and the right certificate
+// taken on SIGHUP; and the desktop program publishing the controller it
+// talks to when its settings say so.
 #include "alarms/alarmjournal.h"
 #include "app/mainwindow.h"
 #include "app/wiring.h"
+#include "collectorproc.h"
 #include "link/comport.h"
 #include "mosquittoproc.h"
 #include "simprocess.h"
@@ -32,40 +34,6 @@ using namespace qta::test;
 namespace {
 
 constexpr int kLong = 60000;
-
-class Collector {
-public:
-    explicit Collector(const QString& config) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("JOURNAL_STREAM"));
-        proc.setProcessEnvironment(env);
-        proc.start(QStringLiteral(QTA_BIN_DIR "/qta504d"), {QStringLiteral("--config"), config});
-        proc.waitForStarted(5000);
-    }
-    ~Collector() {
-        if (proc.state() != QProcess::NotRunning) {
-            proc.terminate();
-            if (!proc.waitForFinished(10000))
-                proc.kill();
-            proc.waitForFinished(3000);
-        }
-    }
-    QString log() {
-        text += QString::fromUtf8(proc.readAllStandardError());
-        return text;
-    }
-    int linesWith(const QString& part) {
-        const QStringList l = log().split(u'\n');
-        return int(
-            std::count_if(l.begin(), l.end(), [&](const QString& x) { return x.contains(part); }));
-    }
-    void signal(int sig) {
-        if (proc.processId() > 0)
-            ::kill(pid_t(proc.processId()), sig);
-    }
-    QProcess proc;
-    QString text;
-};
 
 QJsonObject json(const QString& s) { return QJsonDocument::fromJson(s.toUtf8()).object(); }
 
