@@ -41,6 +41,17 @@ public:
             }
         });
     }
+    // The sockets go first, their signals cut, so that none of the lambdas
+    // above runs on a relay half destroyed.
+    ~TcpRelay() override {
+        const auto sockets = findChildren<QTcpSocket*>(Qt::FindDirectChildrenOnly);
+        for (QTcpSocket* s : sockets)
+            s->disconnect();
+        qDeleteAll(sockets);
+    }
+    TcpRelay(const TcpRelay&) = delete;
+    TcpRelay& operator=(const TcpRelay&) = delete;
+
     quint16 port() const { return server_.serverPort(); }
     void cut() { cut_ = true; }
     void mend() {
