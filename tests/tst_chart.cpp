@@ -2,10 +2,7 @@
 // error box of a table that is not open, a status reply reaching an open
 // chart, and the picture: drawn from the index it matches the one drawn from
 // every row of the table.
-#include "history/chartwindow.h"
-#include "history/linegen.h"
-#include "history/linehistory.h"
-#include "linereference.h"
+#include "chartfixture.h"
 #include "link/controller.h"
 #include "recordingview.h"
 #include "tables/table.h"
@@ -81,31 +78,8 @@ int differing(const Lit& a, const Lit& b) {
 
 } // namespace
 
-class TstChart : public QObject {
+class TstChart : public QObject, protected TChartFixture {
     Q_OBJECT
-    QTemporaryDir dir_;
-    QString file_;
-    std::unique_ptr<TTable> table_;
-    std::unique_ptr<TLineHistory> history_;
-    QDateTime end_{QDate(2026, 1, 30), QTime(12, 0, 0)};
-    TWallMs now_ = 0;
-    QStringList errors_;
-    std::vector<TRefRow> sorted_; // every row sorted by time, read once when needed
-
-    const std::vector<TRefRow>& sorted() {
-        if (sorted_.empty())
-            sorted_ = readSorted(file_);
-        return sorted_;
-    }
-
-    std::unique_ptr<TWykres> window(int line = 1) {
-        auto w = std::make_unique<TWykres>(
-            chartLine(line), *history_, [this](const QString& m) { errors_ << m; },
-            [this] { return now_; });
-        w->Timer.stop();
-        w->RefreshTimer.stop();
-        return w;
-    }
 
 private Q_SLOTS:
     void initTestCase();
@@ -123,15 +97,7 @@ private Q_SLOTS:
 void TstChart::initTestCase() {
     // QTA_CHART_TABLE names a larger generated table (ending at end_) to run
     // the picture comparison on by hand; the other cases write to the table.
-    file_ = qEnvironmentVariable("QTA_CHART_TABLE");
-    if (file_.isEmpty()) {
-        file_ = QDir(dir_.path()).filePath(QStringLiteral("linia.dbf"));
-        generateLinia(file_, {200000, end_, 21});
-    }
-    table_ = std::make_unique<TTable>(file_);
-    table_->Open();
-    history_ = std::make_unique<TLineHistory>([this] { return table_.get(); });
-    now_ = wallMs(end_);
+    openTable(qEnvironmentVariable("QTA_CHART_TABLE"));
 }
 
 void TstChart::scaleTableAndButtons() {
@@ -320,8 +286,7 @@ void TstChart::tableNotOpen() {
     TTable closed(QDir(dir_.path()).filePath(QStringLiteral("brak.dbf")));
     TLineHistory history([&closed] { return &closed; });
     errors_.clear();
-    auto w = std::make_unique<TWykres>(
-        chartLine(2), history, [this](const QString& m) { errors_ << m; }, [this] { return now_; });
+    auto w = std::make_unique<TWykres>(chartLine(2), history, errorBox(), atNow());
     QCOMPARE(errors_.size(), 1);
     QVERIFY(!errors_[0].isEmpty());
     w->RefreshTimerTimer();
@@ -346,8 +311,7 @@ void TstChart::statusReplyShowsWithinOneRefresh() {
         TQTA504Core core(&view);
         core.openTables();
         TLineHistory history([&core] { return core.Linia(); });
-        TWykres w(
-            chartLine(2), history, [this](const QString& m) { errors_ << m; }, wallNow);
+        TWykres w(chartLine(2), history, errorBox(), wallNow);
         w.Timer.stop();
         w.RefreshTimer.stop();
         QCOMPARE(w.Chart->graph(0)->dataCount(), 1); // the start row
@@ -373,8 +337,7 @@ void TstChart::backgroundBuild() {
     TTable t(file_);
     t.Open();
     TLineHistory history([&t] { return &t; }, nullptr, 1000);
-    auto w = std::make_unique<TWykres>(
-        chartLine(1), history, [this](const QString& m) { errors_ << m; }, [this] { return now_; });
+    auto w = std::make_unique<TWykres>(chartLine(1), history, errorBox(), atNow());
     QVERIFY(history.building());
     QVERIFY(!w->Progress->isHidden());
     t.Append();

@@ -2,11 +2,8 @@
 // order (both passes through an hour the clock went back), a stopped or
 // failed export leaving no file, a table replaced meanwhile, and missing
 // voltages as empty cells (and as "brak" in the tooltip).
-#include "history/chartwindow.h"
+#include "chartfixture.h"
 #include "history/lineexport.h"
-#include "history/linegen.h"
-#include "history/linehistory.h"
-#include "linereference.h"
 #include "tables/table.h"
 
 #include <QDir>
@@ -58,31 +55,8 @@ QByteArray readAll(const QString& file) {
 
 } // namespace
 
-class TstChartExport : public QObject {
+class TstChartExport : public QObject, protected TChartFixture {
     Q_OBJECT
-    QTemporaryDir dir_;
-    QString file_;
-    std::unique_ptr<TTable> table_;
-    std::unique_ptr<TLineHistory> history_;
-    QDateTime end_{QDate(2026, 1, 30), QTime(12, 0, 0)};
-    TWallMs now_ = 0;
-    QStringList errors_;
-    std::vector<TRefRow> sorted_; // every row sorted by time, read once when needed
-
-    const std::vector<TRefRow>& sorted() {
-        if (sorted_.empty())
-            sorted_ = readSorted(file_);
-        return sorted_;
-    }
-
-    std::unique_ptr<TWykres> window(int line = 1) {
-        auto w = std::make_unique<TWykres>(
-            chartLine(line), *history_, [this](const QString& m) { errors_ << m; },
-            [this] { return now_; });
-        w->Timer.stop();
-        w->RefreshTimer.stop();
-        return w;
-    }
 
 private Q_SLOTS:
     void initTestCase();
@@ -92,14 +66,7 @@ private Q_SLOTS:
     void missingVoltages();
 };
 
-void TstChartExport::initTestCase() {
-    file_ = QDir(dir_.path()).filePath(QStringLiteral("linia.dbf"));
-    generateLinia(file_, {200000, end_, 21});
-    table_ = std::make_unique<TTable>(file_);
-    table_->Open();
-    history_ = std::make_unique<TLineHistory>([this] { return table_.get(); });
-    now_ = wallMs(end_);
-}
+void TstChartExport::initTestCase() { openTable(); }
 
 void TstChartExport::exportVisiblePeriod() {
     // Line 2 over the hour the clock was set back: the rows of both passes
@@ -226,8 +193,7 @@ void TstChartExport::missingVoltages() {
     TTable t(file);
     t.Open();
     TLineHistory history([&t] { return &t; });
-    auto w = std::make_unique<TWykres>(
-        chartLine(2), history, [this](const QString& m) { errors_ << m; }, [this] { return now_; });
+    auto w = std::make_unique<TWykres>(chartLine(2), history, errorBox(), atNow());
     const TLineFile& f = history.index()->file();
 
     const std::vector<TRefRow> rows = readSorted(file);

@@ -4,20 +4,19 @@
 //
 // The whole run is Polish (see main): the texts of time settings carry the
 // decimal separator of the PC's regional settings.
-#include "tables/table.h"
 #include "link/controller.h"
 #include "link/frame.h"
 #include "recordingview.h"
 #include "simprocess.h"
+#include "tables/table.h"
+#include "waituntil.h"
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <shapefil.h>
 
 using namespace qta;
@@ -81,24 +80,6 @@ private:
         return -1;
     }
 };
-
-// Runs the event loop until `done` holds or the time is up. Unlike QTRY_*, which
-// sleeps between rounds of events, it lets a record round trip take a millisecond.
-template <class Pred> bool waitUntil(Pred done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(1);
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done() || t.elapsed() > timeoutMs)
-            loop.quit();
-    });
-    check.start();
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 // The configuration the program writes to choose the operating program
 // (thresholds and times as the simulator starts with them).

@@ -1,11 +1,12 @@
 #include "workloads.h"
 
 #include "../simprocess.h"
+#include "../waituntil.h"
 #include "link/controller.h"
 #include "tables/table.h"
 
 #include <QDir>
-#include <QEventLoop>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -19,27 +20,10 @@ using qta::TTable;
 
 namespace {
 
-// Runs the event loop until `done` holds or the time is up.
-template <class Pred> bool runUntil(Pred done, int timeoutMs) {
-    QElapsedTimer t;
-    t.start();
-    QEventLoop loop;
-    QTimer check;
-    check.setInterval(1);
-    QObject::connect(&check, &QTimer::timeout, [&] {
-        if (done() || t.elapsed() > timeoutMs)
-            loop.quit();
-    });
-    check.start();
-    if (!done())
-        loop.exec();
-    return done();
-}
-
 void runFor(int ms) {
     QElapsedTimer t;
     t.start();
-    runUntil([&] { return t.elapsed() >= ms; }, ms + 1000);
+    waitUntil([&] { return t.elapsed() >= ms; }, ms + 1000);
 }
 
 QString table(const QString& folder, const char* name) {
@@ -65,7 +49,7 @@ public:
         core_->ComPort.Open();
         core_->Flaga_Kom.OK = true;
         core_->RS_Identyfikator();
-        if (!runUntil([this] { return core_->Flaga_Kom.Id; }, 5000)) {
+        if (!waitUntil([this] { return core_->Flaga_Kom.Id; }, 5000)) {
             *error = QStringLiteral("the core got no identifier from qta504-sim");
             return false;
         }
@@ -146,7 +130,7 @@ Trace rejestr(const QString& folder, QString* error) {
     core.downloadIntervalMs = 1;
     core.Timer5.setInterval(1);
     core.armDownload();
-    const bool copied = runUntil(
+    const bool copied = waitUntil(
         [&] { return core.Rejestr()->RecordCount() >= 50 && core.requestedRecord() < 0; }, 30000);
     runFor(200);
     typing.stop();
@@ -177,7 +161,7 @@ Trace alarmy(const QString& folder, QString* error) {
         return {};
     TQTA504Core& core = run.core();
     const auto raised = [&] { return !core.Alarmy.listed().empty(); };
-    if (!runUntil(raised, 5000)) {
+    if (!waitUntil(raised, 5000)) {
         *error = QStringLiteral("no alarm was raised");
         return {};
     }
