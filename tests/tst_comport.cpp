@@ -1,6 +1,8 @@
 // The serial port service against real pseudo-terminals: the test holds the
 // master end and plays the controller; the service opens the slave end.
+#include "datarows.h"
 #include "link/comport.h"
+#include "portstream.h"
 #include "testbytes.h"
 
 #include <QFile>
@@ -20,6 +22,7 @@
 #include <vector>
 
 using namespace qta;
+using namespace qta::test;
 
 namespace {
 
@@ -91,6 +94,18 @@ public:
     }
     // Whatever is waiting now, without waiting for more.
     QByteArray drain() { return read(1 << 20, 50); }
+    // All that reaches this end when `port` sends `b` (as TransmitBytes, or one
+    // byte as TransmitChar): exactly `b` when nothing else is on the way.
+    QByteArray sentBy(TComPort& port, const QByteArray& b) {
+        port.TransmitBytes(b);
+        QByteArray got = read(int(b.size()));
+        return got + drain();
+    }
+    QByteArray sentBy(TComPort& port, std::uint8_t b) {
+        port.TransmitChar(b);
+        QByteArray got = read(1);
+        return got + drain();
+    }
 
 private:
     static bool lockedBySomeone(const QString& device) {
@@ -105,6 +120,26 @@ private:
     QString slave_;
 };
 
+// A pseudo-terminal reached through a link of its own: a device that can go
+// away (closeMaster) and come back, a new one, under the same name.
+class LinkedPty {
+public:
+    // A new pseudo-terminal, the link pointed at it.
+    bool plugIn() {
+        pty = std::make_unique<Pty>();
+        if (linked_ && !QFile::remove(name))
+            return false;
+        linked_ = QFile::link(pty->slave(), name);
+        return linked_;
+    }
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("ttyQTA"));
+    std::unique_ptr<Pty> pty;
+
+private:
+    bool linked_ = false;
+};
+
 QSerialPort* device(TComPort& port) { return port.findChild<QSerialPort*>(); }
 
 qint64 cpuMicroseconds() {
@@ -112,16 +147,6 @@ qint64 cpuMicroseconds() {
     getrusage(RUSAGE_SELF, &r);
     return (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1000000LL + r.ru_utime.tv_usec +
            r.ru_stime.tv_usec;
-}
-
-// Runs `f`, which must raise EComPort; returns the error (Code 0 when none came).
-template <class F> EComPort raised(F&& f) {
-    try {
-        f();
-    } catch (const EComPort& e) {
-        return e;
-    }
-    return EComPort(0, -1, QString());
 }
 
 const QString kOpenFailed = QStringLiteral("COM Port Error: Unable to open com port on ");
@@ -226,11 +251,10 @@ private Q_SLOTS:
 
     // A port held by someone else, or absent, is refused with code 1 and stays closed.
     void openRefused_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("held by another service") << "held";
-        QTest::newRow("held, opened through a link to it") << "held via link";
-        QTest::newRow("missing system name") << "missing name";
-        QTest::newRow("missing full path") << "missing path";
+        dataRows<QString>("kind", {{"held by another service", "held"},
+                                   {"held, opened through a link to it", "held via link"},
+                                   {"missing system name", "missing name"},
+                                   {"missing full path", "missing path"}});
     }
     void openRefused() {
         QFETCH(QString, kind);
@@ -239,9 +263,7 @@ private Q_SLOTS:
         const QString link = dir.filePath(QStringLiteral("port"));
         QVERIFY(QFile::link(pty.slave(), link));
 
-        TComPort holder;
-        holder.setPort(pty.slave());
-        holder.Open();
+        WatchedPort holder(pty.slave());
 
         QString name = pty.slave();
         if (kind == "held via link")
@@ -262,20 +284,15 @@ private Q_SLOTS:
 
         // The holder is undisturbed.
         QVERIFY(holder.Connected());
-        holder.TransmitChar(0x5A);
-        QCOMPARE(pty.read(1), bytes({0x5A}));
+        QCOMPARE(pty.sentBy(holder, 0x5A), bytes({0x5A}));
     }
 
     // Destruction closes the port, so the next service may take it.
     void destructionReleasesThePort() {
         Pty pty;
-        auto first = std::make_unique<TComPort>();
-        first->setPort(pty.slave());
-        first->Open();
+        auto first = std::make_unique<WatchedPort>(pty.slave());
         first.reset();
-        TComPort second;
-        second.setPort(pty.slave());
-        second.Open();
+        const WatchedPort second(pty.slave());
         QVERIFY(second.Connected());
     }
 
@@ -283,50 +300,31 @@ private Q_SLOTS:
     void transmit() {
         QFETCH(QByteArray, data);
         Pty pty;
-        TComPort port;
-        port.setPort(pty.slave());
-        port.Open();
-        port.TransmitChar(std::uint8_t(data[0]));
-        QCOMPARE(pty.read(1), data.left(1));
-        port.TransmitBytes(data.mid(1));
-        QCOMPARE(pty.read(int(data.size()) - 1), data.mid(1));
+        WatchedPort port(pty.slave());
+        QCOMPARE(pty.sentBy(port, std::uint8_t(data[0])), data.left(1));
+        QCOMPARE(pty.sentBy(port, data.mid(1)), data.mid(1));
     }
 
     void receive_data() { byteCases(); }
     void receive() {
         QFETCH(QByteArray, data);
         Pty pty;
-        TComPort port;
-        port.setPort(pty.slave());
-        port.Open();
-
-        QByteArray got;
-        int calls = 0;
-        port.OnRxChar = [&](QObject* sender, int count) {
-            ++calls;
-            QCOMPARE(sender, static_cast<QObject*>(&port));
-            QVERIFY(count > 0);
-            QByteArray s("junk");
-            QCOMPARE(port.ReadStr(s, count), count);
-            QCOMPARE(int(s.size()), count);
-            got += s;
-        };
+        WatchedPort port(pty.slave());
+        Received got(port);
         QVERIFY(pty.write(data));
-        QTRY_COMPARE_WITH_TIMEOUT(got, data, 2000);
-        QVERIFY(calls >= 1);
+        QTRY_COMPARE_WITH_TIMEOUT(got.data, data, 2000);
+        QVERIFY(got.calls >= 1);
 
         // Nothing more arrives: no further call.
-        const int before = calls;
+        const int before = got.calls;
         QTest::qWait(20);
-        QCOMPARE(calls, before);
+        QCOMPARE(got.calls, before);
     }
 
     // The count is what waits; a read never waits for more than is there.
     void readStrNeverWaits() {
         Pty pty;
-        TComPort port;
-        port.setPort(pty.slave());
-        port.Open();
+        WatchedPort port(pty.slave());
         int lastCount = 0;
         port.OnRxChar = [&](QObject*, int count) { lastCount = count; }; // reads nothing
         QVERIFY(pty.write(bytes({1, 0, 2, 0, 3})));
@@ -355,16 +353,12 @@ private Q_SLOTS:
     // Opening again, or naming the port it already has, leaves it as it is:
     // bytes received and not yet read are still there.
     void sameStateIsNoOp_data() {
-        QTest::addColumn<bool>("byName");
-        QTest::newRow("Open while open") << false;
-        QTest::newRow("same Port") << true;
+        dataRows<bool>("byName", {{"Open while open", false}, {"same Port", true}});
     }
     void sameStateIsNoOp() {
         QFETCH(bool, byName);
         Pty pty;
-        TComPort port;
-        port.setPort(pty.slave());
-        port.Open();
+        WatchedPort port(pty.slave());
         int lastCount = 0;
         port.OnRxChar = [&](QObject*, int count) { lastCount = count; };
         QVERIFY(pty.write(bytes({7, 8, 9})));
@@ -383,17 +377,14 @@ private Q_SLOTS:
     // A new name reopens an open port under it; a name that cannot be opened
     // leaves the port closed and the writer gets code 1.
     void setPortReopens_data() {
-        QTest::addColumn<bool>("targetExists");
-        QTest::newRow("another pseudo-terminal") << true;
-        QTest::newRow("missing device") << false;
+        dataRows<bool>("targetExists",
+                       {{"another pseudo-terminal", true}, {"missing device", false}});
     }
     void setPortReopens() {
         QFETCH(bool, targetExists);
         Pty first;
         Pty second;
-        TComPort port;
-        port.setPort(first.slave());
-        port.Open();
+        WatchedPort port(first.slave());
 
         const QString target =
             targetExists ? second.slave() : QStringLiteral("/dev/ttyQTA_not_here");
@@ -402,8 +393,7 @@ private Q_SLOTS:
         if (targetExists) {
             QCOMPARE(e.Code, 0);
             QVERIFY(port.Connected());
-            port.TransmitChar(0x33);
-            QCOMPARE(second.read(1), bytes({0x33}));
+            QCOMPARE(second.sentBy(port, 0x33), bytes({0x33}));
             QCOMPARE(first.drain(), QByteArray());
         } else {
             QCOMPARE(e.Code, int(CError_OpenFailed));
@@ -411,17 +401,13 @@ private Q_SLOTS:
             QCOMPARE(port.Connected(), false);
         }
         // The old port was let go either way.
-        TComPort other;
-        other.setPort(first.slave());
-        other.Open();
+        const WatchedPort other(first.slave());
         QVERIFY(other.Connected());
     }
 
     // A byte that cannot be sent raises code 13 and nothing goes out later.
     void transmitOnClosedPort_data() {
-        QTest::addColumn<bool>("everOpened");
-        QTest::newRow("never opened") << false;
-        QTest::newRow("after Close") << true;
+        dataRows<bool>("everOpened", {{"never opened", false}, {"after Close", true}});
     }
     void transmitOnClosedPort() {
         QFETCH(bool, everOpened);
@@ -441,19 +427,14 @@ private Q_SLOTS:
 
         port.setPort(pty.slave());
         port.Open();
-        port.TransmitChar(4);
-        QCOMPARE(pty.read(1), bytes({4})); // and nothing of the failed frame before it
-        QCOMPARE(pty.drain(), QByteArray());
+        QCOMPARE(pty.sentBy(port, 4), bytes({4})); // and nothing of the failed frame before it
     }
 
     // A device that is there but takes nothing more (nobody reads the other
     // end) refuses the byte with code 13; the port is not given up for it.
     void fullOutputQueueIsNotALoss() {
         Pty pty;
-        TComPort port;
-        QSignalSpy lost(&port, &TComPort::lost);
-        port.setPort(pty.slave());
-        port.Open();
+        WatchedPort port(pty.slave());
         EComPort e(0, -1, QString());
         for (int i = 0; i < 1000000 && e.Code == 0; ++i)
             e = raised([&] { port.TransmitChar(0x55); });
@@ -462,33 +443,25 @@ private Q_SLOTS:
         QCOMPARE(e.WinCode, EAGAIN);
 
         QTest::qWait(20);
-        QCOMPARE(lost.count(), 0);
+        QCOMPARE(port.losses.count(), 0);
         QVERIFY(port.Connected());
         pty.drain();
-        port.TransmitChar(0x42);
-        QCOMPARE(pty.read(1), bytes({0x42})); // the refused byte did not follow later
-        QCOMPARE(pty.drain(), QByteArray());
+        QCOMPARE(pty.sentBy(port, 0x42), bytes({0x42})); // the refused byte did not follow later
     }
 
     // The device goes away while open (here: the master end is closed). The
     // service closes the port once, says so once, keeps the event loop calm,
     // and opens again when the device is back.
     void deviceVanishes() {
-        QTemporaryDir dir;
-        const QString name = dir.filePath(QStringLiteral("ttyQTA"));
-        auto pty = std::make_unique<Pty>();
-        QVERIFY(QFile::link(pty->slave(), name));
-
-        TComPort port;
-        QSignalSpy lost(&port, &TComPort::lost);
-        port.setPort(name);
-        port.Open();
+        LinkedPty dev;
+        QVERIFY(dev.plugIn());
+        WatchedPort port(dev.name);
         QSignalSpy errors(device(port), &QSerialPort::errorOccurred);
         int rxCalls = 0;
         port.OnRxChar = [&](QObject*, int) { ++rxCalls; };
 
-        pty->closeMaster();
-        QVERIFY(lost.wait(2000));
+        dev.pty->closeMaster();
+        QVERIFY(port.losses.wait(2000));
         QCOMPARE(port.Connected(), false);
         QVERIFY2(errors.count() < 50, qPrintable(QString::number(errors.count())));
 
@@ -498,7 +471,7 @@ private Q_SLOTS:
         QTest::qWait(100);
         const qint64 cpu = cpuMicroseconds() - cpu0;
         QCOMPARE(errors.count(), errorsAfter);
-        QCOMPARE(lost.count(), 1);
+        QCOMPARE(port.losses.count(), 1);
         QVERIFY2(cpu < 50000, qPrintable(QStringLiteral("%1 us").arg(cpu)));
         QCOMPARE(rxCalls, 0);
 
@@ -507,67 +480,51 @@ private Q_SLOTS:
         port.Close(); // the program's own close after a loss does nothing more
 
         // The device comes back under the same name.
-        pty = std::make_unique<Pty>();
-        QVERIFY(QFile::remove(name));
-        QVERIFY(QFile::link(pty->slave(), name));
+        QVERIFY(dev.plugIn());
         port.Open();
         QVERIFY(port.Connected());
-        port.TransmitChar(0x77);
-        QCOMPARE(pty->read(1), bytes({0x77}));
-        QCOMPARE(lost.count(), 1);
+        QCOMPARE(dev.pty->sentBy(port, 0x77), bytes({0x77}));
+        QCOMPARE(port.losses.count(), 1);
     }
 
     // Lost while a send is under way: the send raises, the loss follows once.
     void deviceVanishesDuringSend() {
         Pty pty;
-        TComPort port;
-        QSignalSpy lost(&port, &TComPort::lost);
-        port.setPort(pty.slave());
-        port.Open();
+        WatchedPort port(pty.slave());
         pty.closeMaster();
         const EComPort e = raised([&] { port.TransmitBytes(bytes({1, 2})); });
         QCOMPARE(e.Code, int(CError_TransmitFailed));
         QCOMPARE(e.message(), kTransmitFailed + pty.slave());
-        QVERIFY(lost.wait(2000));
+        QVERIFY(port.losses.wait(2000));
         QTest::qWait(20);
-        QCOMPARE(lost.count(), 1);
+        QCOMPARE(port.losses.count(), 1);
         QCOMPARE(port.Connected(), false);
     }
 
     // A reopen by the program before the queued loss runs wins: no lost() for
     // a port that is open and well.
     void reopenBeforeLossIsHandled() {
-        QTemporaryDir dir;
-        const QString name = dir.filePath(QStringLiteral("ttyQTA"));
-        auto pty = std::make_unique<Pty>();
-        QVERIFY(QFile::link(pty->slave(), name));
-        TComPort port;
-        QSignalSpy lost(&port, &TComPort::lost);
-        port.setPort(name);
-        port.Open();
-        pty->closeMaster();
+        LinkedPty dev;
+        QVERIFY(dev.plugIn());
+        WatchedPort port(dev.name);
+        dev.pty->closeMaster();
         // A failed send makes the loss known without a turn of the event loop.
         raised([&] { port.TransmitChar(1); });
         QCOMPARE(port.Connected(), false);
 
-        pty = std::make_unique<Pty>();
-        QVERIFY(QFile::remove(name));
-        QVERIFY(QFile::link(pty->slave(), name));
+        QVERIFY(dev.plugIn());
         port.Open();
         QTest::qWait(20);
-        QCOMPARE(lost.count(), 0);
+        QCOMPARE(port.losses.count(), 0);
         QVERIFY(port.Connected());
-        port.TransmitChar(2);
-        QCOMPARE(pty->read(1), bytes({2}));
+        QCOMPARE(dev.pty->sentBy(port, 2), bytes({2}));
     }
 
     // A handler that runs a nested event loop (a message box, say) is not
     // entered again; what came meanwhile is delivered once it has returned.
     void oneDeliveryAtATime() {
         Pty pty;
-        TComPort port;
-        port.setPort(pty.slave());
-        port.Open();
+        WatchedPort port(pty.slave());
         int depth = 0;
         int maxDepth = 0;
         QByteArray got;
@@ -590,9 +547,7 @@ private Q_SLOTS:
     // The receiver may close the port from its handler; the delivery must cope.
     void closeFromReceiveHandler() {
         Pty pty;
-        TComPort port;
-        port.setPort(pty.slave());
-        port.Open();
+        WatchedPort port(pty.slave());
         int calls = 0;
         port.OnRxChar = [&](QObject*, int) {
             ++calls;

@@ -4,9 +4,11 @@
 // device); the start window on a saved network port; the faults: connection
 // refused, a name that does not resolve, a server that never answers, a
 // connection dropped, ser2net stopped and started again while linked.
+#include "datarows.h"
 #include "link/controller.h"
 #include "link/netstream.h"
 #include "link/startcycle.h"
+#include "portstream.h"
 #include "recordingview.h"
 #include "ser2net.h"
 #include "simprocess.h"
@@ -76,16 +78,6 @@ public:
     }
 };
 
-// Runs `f`, which must raise EComPort; returns the error (Code 0 when none came).
-template <class F> EComPort raised(F&& f) {
-    try {
-        f();
-    } catch (const EComPort& e) {
-        return e;
-    }
-    return EComPort(0, -1, QString());
-}
-
 } // namespace
 
 class TestNetLink : public QObject {
@@ -110,6 +102,9 @@ class TestNetLink : public QObject {
         return TComPort::savedPort(QStringLiteral("rejestr/ustawienia.ini"));
     }
 
+    // The cases of a test run against a raw server and against RFC 2217.
+    static void rawAndRfc2217() { dataRows<bool>("rfc2217", {{"raw", false}, {"RFC 2217", true}}); }
+
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY(dir_.isValid());
@@ -129,10 +124,9 @@ private Q_SLOTS:
     // One byte stream, three carriers: the same bytes, 255 among them, both
     // ways; bytes written before a connection is up go out once it is.
     void byteStream_data() {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("serial port") << "serial";
-        QTest::newRow("ser2net raw") << "tcp";
-        QTest::newRow("ser2net RFC 2217") << "rfc2217";
+        dataRows<QString>(
+            "kind",
+            {{"serial port", "serial"}, {"ser2net raw", "tcp"}, {"ser2net RFC 2217", "rfc2217"}});
     }
     void byteStream() {
         QFETCH(QString, kind);
@@ -149,15 +143,8 @@ private Q_SLOTS:
             name = server->url();
         }
 
-        TComPort port;
-        QSignalSpy lost(&port, &TComPort::lost);
-        QByteArray got;
-        port.OnRxChar = [&](QObject* sender, int count) {
-            QCOMPARE(sender, static_cast<QObject*>(&port));
-            QByteArray s;
-            QCOMPARE(port.ReadStr(s, count), count);
-            got += s;
-        };
+        WatchedPort port;
+        Received got(port);
         port.setPort(name);
         port.Open();
         QVERIFY(port.Connected());
@@ -169,31 +156,31 @@ private Q_SLOTS:
         QVERIFY(port.failureText().isEmpty());
 
         // The identifier's reply carries the newest index 255.
-        QTRY_COMPARE_WITH_TIMEOUT(got.size(), 3 + 8 + 2, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(got.data.size(), 3 + 8 + 2, 3000);
         TReceiver rx;
-        QVERIFY(rx.feed(got));
+        QVERIFY(rx.feed(got.data));
         QCOMPARE(rx.code(), int(RxIdentifier));
         QCOMPARE(rx.word(6), 255);
         QCOMPARE(rx.payloadBytes().left(6), QByteArray("QTA1v2"));
 
         // A request with three bytes 255 (start, index, checksum) arrives whole.
-        got.clear();
+        got.data.clear();
         port.TransmitBytes(recordRequest(255));
         QVERIFY2(sim.waitLog(QStringLiteral("rx 8 0 255")), qPrintable(sim.logLines().join(u'\n')));
-        QTRY_COMPARE_WITH_TIMEOUT(got.size(), 3 + 12 + 2, 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(got.data.size(), 3 + 12 + 2, 3000);
         TReceiver record;
-        QVERIFY(record.feed(got));
+        QVERIFY(record.feed(got.data));
         QCOMPARE(record.code(), int(RxRecord));
 
         // 255 in a row, as the controller sends them, and nothing else.
-        got.clear();
+        got.data.clear();
         sim.command("raw ff ff ff 00 ff 07");
-        QTRY_COMPARE_WITH_TIMEOUT(got, bytes({255, 255, 255, 0, 255, 7}), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(got.data, bytes({255, 255, 255, 0, 255, 7}), 3000);
         QTest::qWait(100);
-        QCOMPARE(got, bytes({255, 255, 255, 0, 255, 7}));
+        QCOMPARE(got.data, bytes({255, 255, 255, 0, 255, 7}));
         QVERIFY2(sim.logLines().filter(QStringLiteral("rx-")).isEmpty(),
                  qPrintable(sim.logLines().join(u'\n')));
-        QCOMPARE(lost.count(), 0);
+        QCOMPARE(port.losses.count(), 0);
 
         // Closed and opened again: the same.
         port.Close();
@@ -201,17 +188,13 @@ private Q_SLOTS:
         port.Open();
         port.TransmitBytes(buildFrame(TxAskIdentifier));
         QVERIFY(sim.waitLog(QStringLiteral("rx 7"), 2));
-        QCOMPARE(lost.count(), 0);
+        QCOMPARE(port.losses.count(), 0);
     }
 
     // The line: a raw server keeps its own settings (9600, two stop bits);
     // RFC 2217 sets 38400 8N1 without handshake at every connect, and the
     // server confirms each value.
-    void rfc2217SetsTheLine_data() {
-        QTest::addColumn<bool>("rfc2217");
-        QTest::newRow("raw") << false;
-        QTest::newRow("RFC 2217") << true;
-    }
+    void rfc2217SetsTheLine_data() { rawAndRfc2217(); }
     void rfc2217SetsTheLine() {
         QFETCH(bool, rfc2217);
         QTemporaryDir here;
@@ -221,9 +204,7 @@ private Q_SLOTS:
         Ser2net server(here.path(), device, rfc2217, QStringLiteral("9600n82"));
         QVERIFY2(server.start(), qPrintable(server.output()));
 
-        TComPort port;
-        port.setPort(server.url());
-        port.Open();
+        WatchedPort port(server.url());
         QTRY_VERIFY_WITH_TIMEOUT(!port.Connecting(), 3000);
         QVERIFY(port.Connected());
         auto* stream = port.findChild<TNetStream*>();
@@ -258,8 +239,7 @@ private Q_SLOTS:
     // Failures of the port service itself, each with its own Polish text.
     void refused() {
         const quint16 p = freePort();
-        TComPort port;
-        QSignalSpy lost(&port, &TComPort::lost);
+        WatchedPort port;
         port.setPort(QStringLiteral("tcp://127.0.0.1:%1").arg(p));
         // The system may refuse at once (then Open raises) or a moment later.
         const EComPort e = raised([&] { port.Open(); });
@@ -267,7 +247,7 @@ private Q_SLOTS:
             QCOMPARE(e.Code, int(CError_OpenFailed));
             QCOMPARE(e.WinCode, ECONNREFUSED);
         } else {
-            QVERIFY(lost.wait(3000));
+            QVERIFY(port.losses.wait(3000));
         }
         QVERIFY(!port.Connected());
         QCOMPARE(port.failureText(),
@@ -279,15 +259,13 @@ private Q_SLOTS:
     }
 
     void unknownHost() {
-        TComPort port;
-        QSignalSpy lost(&port, &TComPort::lost);
-        port.setPort(QStringLiteral("rfc2217://qta-test.invalid:4001"));
-        port.Open(); // the name is looked up in the background
+        // Open at once: the name is looked up in the background.
+        WatchedPort port(QStringLiteral("rfc2217://qta-test.invalid:4001"));
         QVERIFY(port.Connected());
         port.TransmitBytes(buildFrame(TxAskIdentifier)); // queued, then dropped
-        QVERIFY(lost.wait(5000));
+        QVERIFY(port.losses.wait(5000));
         QVERIFY(!port.Connected());
-        QCOMPARE(lost.count(), 1);
+        QCOMPARE(port.losses.count(), 1);
         // "Nieznany host ..." or, with a name server that does not answer,
         // "Nie można ustalić adresu hosta ...".
         QVERIFY2(port.failureText().contains(QStringLiteral("qta-test.invalid")) &&
@@ -311,20 +289,14 @@ private Q_SLOTS:
     // A server that accepts and then never says a word: a raw link is up
     // (the bytes queued before it go out, in order; the silence is the
     // watchdog's business); RFC 2217 gives up after the connect time.
-    void silentServer_data() {
-        QTest::addColumn<bool>("rfc2217");
-        QTest::newRow("raw") << false;
-        QTest::newRow("RFC 2217") << true;
-    }
+    void silentServer_data() { rawAndRfc2217(); }
     void silentServer() {
         QFETCH(bool, rfc2217);
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         const QString where = QStringLiteral("127.0.0.1:%1").arg(server.serverPort());
-        TComPort port;
-        QSignalSpy lost(&port, &TComPort::lost);
-        port.setPort((rfc2217 ? QStringLiteral("rfc2217://") : QStringLiteral("tcp://")) + where);
-        port.Open();
+        WatchedPort port((rfc2217 ? QStringLiteral("rfc2217://") : QStringLiteral("tcp://")) +
+                         where);
         port.TransmitBytes(bytes({255, 7, 248, 0, 0}));
         port.TransmitChar(255);
         QVERIFY(server.waitForNewConnection(3000));
@@ -333,12 +305,12 @@ private Q_SLOTS:
         connect(peer, &QTcpSocket::readyRead, [&] { arrived += peer->readAll(); });
         if (!rfc2217) {
             QTRY_COMPARE_WITH_TIMEOUT(arrived, bytes({255, 7, 248, 0, 0, 255}), 3000);
-            QVERIFY(!lost.wait(3500));
+            QVERIFY(!port.losses.wait(3500));
             QVERIFY(port.Connected() && !port.Connecting());
             return;
         }
         // The offers, and nothing of the data: the line was never agreed.
-        QVERIFY(lost.wait(5000));
+        QVERIFY(port.losses.wait(5000));
         QTest::qWait(50);
         QCOMPARE(arrived,
                  bytes({255, 251, 0, 255, 253, 0, 255, 251, 3, 255, 253, 3, 255, 251, 44}));
@@ -352,17 +324,14 @@ private Q_SLOTS:
     void droppedByServer() {
         QTcpServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost, 0));
-        TComPort port;
-        QSignalSpy lost(&port, &TComPort::lost);
-        port.setPort(QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort()));
-        port.Open();
+        WatchedPort port(QStringLiteral("tcp://127.0.0.1:%1").arg(server.serverPort()));
         QVERIFY(server.waitForNewConnection(3000));
         QTcpSocket* peer = server.nextPendingConnection();
         QTRY_VERIFY(!port.Connecting());
         peer->write("\x01\x02");
         peer->flush();
         peer->close();
-        QVERIFY(lost.wait(3000));
+        QVERIFY(port.losses.wait(3000));
         QVERIFY(!port.Connected());
         QCOMPARE(port.failureText(),
                  QStringLiteral("Serwer 127.0.0.1:%1 zerwał połączenie").arg(server.serverPort()));
@@ -427,12 +396,9 @@ private Q_SLOTS:
             fillers.back()->connectToHost(QHostAddress::LocalHost, p);
             fillers.back()->waitForConnected(500);
         }
-        TComPort port;
-        QSignalSpy lost(&port, &TComPort::lost);
-        port.setPort(QStringLiteral("tcp://127.0.0.1:%1").arg(p));
-        port.Open();
+        WatchedPort port(QStringLiteral("tcp://127.0.0.1:%1").arg(p));
         QVERIFY(port.Connecting());
-        QVERIFY(lost.wait(6000));
+        QVERIFY(port.losses.wait(6000));
         QCOMPARE(
             port.failureText(),
             QStringLiteral("Host 127.0.0.1:%1 nie odpowiada (brak połączenia w ciągu 3 s)").arg(p));
@@ -441,10 +407,9 @@ private Q_SLOTS:
     // The start window on a saved network port names why it cannot connect
     // and keeps trying; when the server comes, the controller is read.
     void startWindowNamesTheFailure_data() {
-        QTest::addColumn<QString>("fault");
-        QTest::newRow("refused, then the server comes") << "refused";
-        QTest::newRow("name that does not resolve") << "unknown";
-        QTest::newRow("server silent to RFC 2217") << "silent";
+        dataRows<QString>("fault", {{"refused, then the server comes", "refused"},
+                                    {"name that does not resolve", "unknown"},
+                                    {"server silent to RFC 2217", "silent"}});
     }
     void startWindowNamesTheFailure() {
         QFETCH(QString, fault);
@@ -507,11 +472,7 @@ private Q_SLOTS:
     // connection, then that it refuses); it starts again: the watchdog
     // reconnects, the controller is read again (7, 1, 4), rows resume and the
     // event that came meanwhile is copied.
-    void ser2netRestartedWhileLinked_data() {
-        QTest::addColumn<bool>("rfc2217");
-        QTest::newRow("raw") << false;
-        QTest::newRow("RFC 2217") << true;
-    }
+    void ser2netRestartedWhileLinked_data() { rawAndRfc2217(); }
     void ser2netRestartedWhileLinked() {
         QFETCH(bool, rfc2217);
         QTemporaryDir work;
