@@ -45,10 +45,12 @@ TQTA504::TQTA504(QWidget* parent) : QMainWindow(parent), core(this) {
 }
 
 TQTA504::~TQTA504() {
-    // Child windows read the core: they go before it.
+    // Child windows and the publisher read the core: they go before it.
     mdi_->closeAllSubWindows();
     delete mdi_;
     mdi_ = nullptr;
+    delete publishing_;
+    publishing_ = nullptr;
 }
 
 QAction* TQTA504::addItem(QMenu* menu, const QString& caption, const char* component,
