@@ -5,7 +5,7 @@
 #include "app/publishing.h"
 #include "app/startwindow.h"
 #include "app/windowitem.h"
-#include "link/controller.h"
+#include "core/controller.h"
 
 #include <QLabel>
 #include <QMainWindow>

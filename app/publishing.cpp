@@ -1,6 +1,6 @@
 #include "app/publishing.h"
 
-#include "link/controller.h"
+#include "core/controller.h"
 
 #include <QHostInfo>
 #include <QStatusBar>

@@ -2,7 +2,7 @@
 // over the start cycle that finds the controller.
 #pragma once
 
-#include "link/startcycle.h"
+#include "core/startcycle.h"
 
 #include <QLabel>
 #include <QPushButton>

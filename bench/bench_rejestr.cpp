@@ -2,10 +2,10 @@
 // and scrolling to the end (time, and how much the process grows), and the
 // CSV export of the whole log (rows per second). Runs on Qt's offscreen
 // platform.
+#include "core/controller.h"
 #include "history/csvexport.h"
 #include "history/rejestrwindow.h"
 #include "tables/table.h"
-#include "link/controller.h"
 
 #include <QApplication>
 #include <QDir>

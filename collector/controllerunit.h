@@ -7,8 +7,8 @@
 
 #include "collector/collectorconfig.h"
 #include "collector/collectorlog.h"
-#include "link/controller.h"
-#include "link/startcycle.h"
+#include "core/controller.h"
+#include "core/startcycle.h"
 #include "mqtt/mqttpublisher.h"
 
 #include <QLockFile>

@@ -1,9 +1,9 @@
 #include "history/rejestrwindow.h"
 
+#include "core/controller.h"
 #include "history/eksportdialog.h"
 #include "history/rejestrmodel.h"
 #include "tables/table.h"
-#include "link/controller.h"
 
 #include <QAction>
 #include <QCloseEvent>

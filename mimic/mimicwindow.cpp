@@ -1,7 +1,7 @@
 #include "mimic/mimicwindow.h"
 
-#include "link/controller.h"
 #include "artwork/artwork.h"
+#include "core/controller.h"
 
 #include <QLabel>
 #include <QMdiSubWindow>

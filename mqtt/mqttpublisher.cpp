@@ -1,6 +1,6 @@
 #include "mqtt/mqttpublisher.h"
 
-#include "link/controller.h"
+#include "core/controller.h"
 #include "mqtt/mqttpayload.h"
 #include "tables/table.h"
 

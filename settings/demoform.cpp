@@ -1,6 +1,6 @@
 #include "settings/demoform.h"
 
-#include "link/controller.h"
+#include "core/controller.h"
 #include "settings/settingsframes.h"
 
 #include <QCheckBox>

@@ -4,7 +4,7 @@
 // and on closing by any path the re-read of what the controller now holds.
 #pragma once
 
-#include "link/controller.h"
+#include "core/controller.h"
 #include "settings/editorfields.h"
 
 #include <QPushButton>

@@ -1,7 +1,7 @@
 // Main-window stand-ins for the tests that run the core without the main window.
 #pragma once
 
-#include "link/controller.h"
+#include "core/controller.h"
 
 #include <QStringList>
 #include <array>

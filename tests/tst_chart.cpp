@@ -3,7 +3,7 @@
 // chart, and the picture: drawn from the index it matches the one drawn from
 // every row of the table.
 #include "chartfixture.h"
-#include "link/controller.h"
+#include "core/controller.h"
 #include "recordingview.h"
 #include "tables/table.h"
 #include "testbytes.h"

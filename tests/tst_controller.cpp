@@ -1,6 +1,6 @@
 // Reply interpretation on real tables: every reply code, the status row, the
 // fault texts, program changes, and a failing table reported once.
-#include "link/controller.h"
+#include "core/controller.h"
 #include "recordingview.h"
 #include "settings/controllerfile.h"
 #include "tables/table.h"

@@ -4,7 +4,7 @@
 //
 // The whole run is Polish (see main): the texts of time settings carry the
 // decimal separator of the PC's regional settings.
-#include "link/controller.h"
+#include "core/controller.h"
 #include "link/frame.h"
 #include "recordingview.h"
 #include "simprocess.h"

@@ -1,7 +1,7 @@
 // The mimic windows: what every element shows for a given controller state,
 // the supply-diagram tables, the charts, the program 1 link handling and the
 // self-switch. The refresh is driven directly, not by the timer.
-#include "link/controller.h"
+#include "core/controller.h"
 #include "mimic/mimicwindow.h"
 #include "recordingview.h"
 

@@ -3,7 +3,7 @@
 // they read), the [mqtt] settings with the password file's permissions, and
 // the replay position file and how it is checked against the tables.
 #include "alarms/alarmjournal.h"
-#include "link/controller.h"
+#include "core/controller.h"
 #include "mqtt/mqttpayload.h"
 #include "mqtt/mqttpublisher.h"
 #include "mqtt/mqttsettings.h"

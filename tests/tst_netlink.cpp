@@ -4,10 +4,10 @@
 // device); the start window on a saved network port; the faults: connection
 // refused, a name that does not resolve, a server that never answers, a
 // connection dropped, ser2net stopped and started again while linked.
+#include "core/controller.h"
+#include "core/startcycle.h"
 #include "datarows.h"
-#include "link/controller.h"
 #include "link/netstream.h"
-#include "link/startcycle.h"
 #include "portstream.h"
 #include "recordingview.h"
 #include "ser2net.h"

@@ -1,7 +1,7 @@
 // The editors' frames and entry rules without windows: the bytes of the
 // configuration and customisation writes, a reply read by the core and sent
 // back unchanged, and how a box judges what was typed.
-#include "link/controller.h"
+#include "core/controller.h"
 #include "recordingview.h"
 #include "settings/backupfile.h"
 #include "settings/editorfields.h"

@@ -2,7 +2,7 @@
 
 #include "../simprocess.h"
 #include "../waituntil.h"
-#include "link/controller.h"
+#include "core/controller.h"
 #include "tables/table.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 // past a buffer, and after any garbage the next valid frame is received. The
 // same bytes from a telnet (RFC 2217) server: no crash, never more data out
 // than came in, and any data escaped for sending is received as it was.
-#include "link/controller.h"
+#include "core/controller.h"
 #include "link/frame.h"
 #include "link/telnet.h"
 #include "tests/recordingview.h"

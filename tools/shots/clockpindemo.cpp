@@ -1,6 +1,6 @@
 // Screenshots of the clock window, the PIN editor and the demonstration panel.
+#include "core/controller.h"
 #include "settings/demoform.h"
-#include "link/controller.h"
 #include "settings/markerpair.h"
 #include "settings/zabezpieczenia.h"
 #include "settings/zegar.h"

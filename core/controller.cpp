@@ -1,4 +1,4 @@
-#include "link/controller.h"
+#include "core/controller.h"
 
 #include "link/eventrecord.h"
 #include "settings/controllerfile.h"

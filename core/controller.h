@@ -5,10 +5,10 @@
 #pragma once
 
 #include "alarms/alarmengine.h"
+#include "core/relink.h"
 #include "link/comport.h"
 #include "link/frame.h"
 #include "link/model.h"
-#include "link/relink.h"
 
 #include <QObject>
 #include <QTimer>

@@ -1,6 +1,6 @@
 // The event-log copy of TQTA504Core: which record to ask for next, the
 // replies, and the rows of rejestr.dbf they become.
-#include "link/controller.h"
+#include "core/controller.h"
 
 #include "link/eventrecord.h"
 #include "tables/table.h"

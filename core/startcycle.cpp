@@ -1,6 +1,6 @@
-#include "link/startcycle.h"
+#include "core/startcycle.h"
 
-#include "link/controller.h"
+#include "core/controller.h"
 #include "link/portinfo.h"
 
 #include <cerrno>

@@ -1,6 +1,6 @@
-#include "link/relink.h"
+#include "core/relink.h"
 
-#include "link/controller.h"
+#include "core/controller.h"
 
 namespace qta {
 
