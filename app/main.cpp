@@ -5,6 +5,8 @@
 #include "app/startup.h"
 #include "app/wiring.h"
 #include "artwork/artwork.h"
+#include "core/version.h"
+#include "core/workfolder.h"
 
 #include <QDir>
 #include <QIcon>

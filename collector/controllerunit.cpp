@@ -1,7 +1,7 @@
 #include "collector/controllerunit.h"
 
 #include "alarms/alarm.h"
-#include "app/startup.h"
+#include "core/workfolder.h"
 
 #include <QDir>
 #include <QFileInfo>

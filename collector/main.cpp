@@ -1,9 +1,9 @@
 // qta504d: the collector. Runs the link, the tables and the alarms of every
 // controller its configuration names, without windows, until SIGTERM or
 // SIGINT; SIGHUP reads the configuration again.
-#include "app/startup.h"
 #include "collector/collector.h"
 #include "collector/collectorlog.h"
+#include "core/version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -2,7 +2,7 @@
 
 #include "alarms/alarm.h"
 #include "alarms/alarmjournal.h"
-#include "app/startup.h"
+#include "core/version.h"
 #include "settings/controllerfile.h"
 #include "tables/table.h"
 

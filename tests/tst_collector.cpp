@@ -5,9 +5,9 @@
 // beside a port that refuses), and the desktop program opening a folder the
 // collector writes.
 #include "app/mainwindow.h"
-#include "app/startup.h"
 #include "app/wiring.h"
 #include "collectorproc.h"
+#include "core/workfolder.h"
 #include "history/rejestrwindow.h"
 #include "programprocess.h"
 #include "ser2net.h"

@@ -1,7 +1,7 @@
 // States a power loss left in the tables, as crash_explore found them: each
 // opens with its whole rows, shows a plain dBase reader (one that reads rows
 // up to the end mark) only whole rows, and takes the next append.
-#include "app/startup.h"
+#include "core/workfolder.h"
 #include "tables/table.h"
 #include "tables/tablecheck.h"
 #include "tables/tablefile.h"

@@ -1,5 +1,6 @@
 // The command line and the choice and preparation of the working folder.
 #include "app/startup.h"
+#include "core/workfolder.h"
 #include "tables/table.h"
 
 #include <QDir>

@@ -1,7 +1,7 @@
 #include "checker.h"
 
 #include "alarms/alarmjournal.h"
-#include "app/startup.h"
+#include "core/workfolder.h"
 #include "tables/table.h"
 #include "tables/tablecheck.h"
 

@@ -4,8 +4,8 @@
 #include "alarms/alarmsettingsdialog.h"
 #include "alarms/alarmwindow.h"
 #include "app/mainwindow.h"
-#include "app/startup.h"
 #include "app/wiring.h"
+#include "core/workfolder.h"
 #include "link/comport.h"
 #include "link/model.h"
 
