@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Writes the pictures of the settings editors (SVG) into this folder.
 
-The label positions match settings/settingsart.h: the boxes of the windows sit
+The label positions match editors/settingsart.h: the boxes of the windows sit
 where these pictures put their labels. Run it after changing either.
 """
 import os

@@ -1,5 +1,5 @@
 // What an entry box of a settings editor accepts, and what leaving it does.
-// Pure functions: the boxes (settings/entrybox.h) and the backup loader use
+// Pure functions: the boxes (editors/entrybox.h) and the backup loader use
 // the same rules, so a value read from a file is judged exactly as if typed.
 #pragma once
 

@@ -3,13 +3,13 @@
 // voltages coming back in the status frames and shown by the mimic window.
 #include "app/mainwindow.h"
 #include "app/wiring.h"
+#include "editors/demoform.h"
+#include "editors/markerpair.h"
+#include "editors/zabezpieczenia.h"
+#include "editors/zegar.h"
 #include "mimic/mimicwindow.h"
 #include "recordingview.h"
-#include "settings/demoform.h"
-#include "settings/markerpair.h"
 #include "settings/pinentry.h"
-#include "settings/zabezpieczenia.h"
-#include "settings/zegar.h"
 #include "simprocess.h"
 
 #include <QAccessible>

@@ -1,12 +1,12 @@
 // The settings editors as real windows on the offscreen platform: the shared
 // editor behaviour (copy, OK, Anuluj, closing, transmit failure), the boxes
 // and markers, and both editors' controls.
+#include "editors/dostosujwindow.h"
+#include "editors/editorwindow.h"
+#include "editors/entrybox.h"
+#include "editors/konfigwindow.h"
+#include "editors/markerpair.h"
 #include "recordingview.h"
-#include "settings/dostosujwindow.h"
-#include "settings/editorwindow.h"
-#include "settings/entrybox.h"
-#include "settings/konfigwindow.h"
-#include "settings/markerpair.h"
 
 #include "settings/settingsframes.h"
 #include <QAccessible>

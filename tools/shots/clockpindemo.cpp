@@ -1,9 +1,9 @@
 // Screenshots of the clock window, the PIN editor and the demonstration panel.
 #include "core/controller.h"
-#include "settings/demoform.h"
-#include "settings/markerpair.h"
-#include "settings/zabezpieczenia.h"
-#include "settings/zegar.h"
+#include "editors/demoform.h"
+#include "editors/markerpair.h"
+#include "editors/zabezpieczenia.h"
+#include "editors/zegar.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -5,6 +5,8 @@
 #include "app/startwindow.h"
 #include "artwork/artwork.h"
 #include "core/controller.h"
+#include "editors/dostosujwindow.h"
+#include "editors/konfigwindow.h"
 #include "history/chartwindow.h"
 #include "history/eksportdialog.h"
 #include "history/linegen.h"
@@ -12,8 +14,6 @@
 #include "history/rejestrmodel.h"
 #include "history/rejestrwindow.h"
 #include "mimic/mimicwindow.h"
-#include "settings/dostosujwindow.h"
-#include "settings/konfigwindow.h"
 #include "tables/table.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "settings/demoform.h"
+#include "editors/demoform.h"
 
 #include "core/controller.h"
 #include "settings/settingsframes.h"

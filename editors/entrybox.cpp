@@ -1,4 +1,4 @@
-#include "settings/entrybox.h"
+#include "editors/entrybox.h"
 
 #include <QFocusEvent>
 #include <QRegularExpressionValidator>

@@ -2,7 +2,7 @@
 // backlight, sound signal and event register, sent as one customisation write.
 #pragma once
 
-#include "settings/editorwindow.h"
+#include "editors/editorwindow.h"
 
 namespace qta {
 

@@ -1,4 +1,4 @@
-#include "settings/markerpair.h"
+#include "editors/markerpair.h"
 
 #include "artwork/artwork.h"
 

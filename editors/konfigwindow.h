@@ -3,7 +3,7 @@
 // as one configuration write.
 #pragma once
 
-#include "settings/editorwindow.h"
+#include "editors/editorwindow.h"
 
 #include <QComboBox>
 #include <QLabel>

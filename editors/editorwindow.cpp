@@ -1,8 +1,8 @@
-#include "settings/editorwindow.h"
+#include "editors/editorwindow.h"
 
+#include "editors/entrybox.h"
+#include "editors/markerpair.h"
 #include "settings/backupfile.h"
-#include "settings/entrybox.h"
-#include "settings/markerpair.h"
 #include "settings/settingsframes.h"
 
 #include <QCloseEvent>

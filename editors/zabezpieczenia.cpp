@@ -1,7 +1,7 @@
-#include "settings/zabezpieczenia.h"
+#include "editors/zabezpieczenia.h"
 
 #include "artwork/artwork.h"
-#include "settings/markerpair.h"
+#include "editors/markerpair.h"
 #include "settings/pinentry.h"
 
 #include <QFontMetrics>

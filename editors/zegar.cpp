@@ -1,4 +1,4 @@
-#include "settings/zegar.h"
+#include "editors/zegar.h"
 
 #include "artwork/artwork.h"
 #include "settings/clockframe.h"

@@ -2,7 +2,7 @@
 // controller's clock from them. It reads nothing from the controller.
 #pragma once
 
-#include "settings/editorwindow.h"
+#include "editors/editorwindow.h"
 
 #include <QDateTime>
 #include <QTimer>

@@ -1,9 +1,9 @@
-#include "settings/dostosujwindow.h"
+#include "editors/dostosujwindow.h"
 
 #include "artwork/artwork.h"
-#include "settings/entrybox.h"
-#include "settings/markerpair.h"
-#include "settings/settingsart.h"
+#include "editors/entrybox.h"
+#include "editors/markerpair.h"
+#include "editors/settingsart.h"
 #include "settings/settingsframes.h"
 
 #include <QLabel>

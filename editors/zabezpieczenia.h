@@ -2,7 +2,7 @@
 // PIN once the present PIN has been typed and the new one typed twice.
 #pragma once
 
-#include "settings/editorwindow.h"
+#include "editors/editorwindow.h"
 #include "settings/pinentry.h"
 
 class QLabel;

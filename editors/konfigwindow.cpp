@@ -1,9 +1,9 @@
-#include "settings/konfigwindow.h"
+#include "editors/konfigwindow.h"
 
 #include "artwork/artwork.h"
-#include "settings/entrybox.h"
-#include "settings/markerpair.h"
-#include "settings/settingsart.h"
+#include "editors/entrybox.h"
+#include "editors/markerpair.h"
+#include "editors/settingsart.h"
 #include "settings/settingsframes.h"
 
 namespace qta {
