@@ -18,8 +18,9 @@ for line in 'User=qta504' 'SupplementaryGroups=dialout' 'ProtectSystem=strict' \
 done
 # Sandboxing that would take away what the collector needs: the serial ports
 # (a private /dev holds none), the network, a port below 1024 given by a
-# drop-in (capabilities in a user namespace do not reach the host's network).
-for line in 'PrivateDevices=yes' 'PrivateNetwork=yes' 'PrivateUsers=yes'; do
+# drop-in (capabilities in a user namespace do not reach the host's network),
+# the program's name in the folder's lock file (Qt reads /proc/version first).
+for line in 'PrivateDevices=yes' 'PrivateNetwork=yes' 'PrivateUsers=yes' 'ProcSubset=pid'; do
     ! grep -qxF "$line" "$unit" || { echo "verify_unit: '$line' in $unit" >&2; exit 1; }
 done
 # Its exposure as systemd rates it: 2.5 at most.
