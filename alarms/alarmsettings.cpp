@@ -1,13 +1,9 @@
 #include "alarms/alarmsettings.h"
+#include "tables/inifile.h"
 
-#include <QFile>
 #include <QSaveFile>
 #include <stdexcept>
 #include <string>
-
-#define SI_NO_CONVERSION
-#define SI_IMPLEMENTATION
-#include <SimpleIni.h>
 
 namespace qta {
 
@@ -29,16 +25,16 @@ std::optional<bool> parseBool(const QString& v) {
 
 TAlarmSettings TAlarmSettings::load(const QString& path, QStringList* problems) {
     TAlarmSettings s;
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return s;
-    QByteArray data = f.readAll();
-    if (data.startsWith("\xEF\xBB\xBF"))
-        data.remove(0, 3);
     CSimpleIniA ini;
-    ini.SetUnicode(true);
-    if (ini.LoadData(data.constData(), size_t(data.size())) < 0)
+    const TIniFile file = readIniFile(path, ini);
+    if (!file.ok()) {
+        // No file: the defaults, as on a first start. A file that is there but
+        // cannot be read is said, or the user's settings would be ignored
+        // without a word.
+        if (file.status == TIniFile::Failed && problems)
+            *problems << file.reason + QStringLiteral("; przyjęto ustawienia domyślne");
         return s;
+    }
     const auto value = [&ini](const char* key) -> std::optional<QString> {
         const char* v = ini.GetValue(kSection, key, nullptr);
         if (!v)
@@ -82,23 +78,14 @@ void TAlarmSettings::save(const QString& path) const {
         throw std::runtime_error(
             QStringLiteral("Nie zapisano ustawień alarmów w %1: %2").arg(path, why).toStdString());
     };
-    QByteArray original;
-    QFile in(path);
-    if (in.exists()) {
-        if (!in.open(QIODevice::ReadOnly))
-            fail(in.errorString());
-        original = in.readAll();
-    }
-    if (original.contains('\0'))
-        fail(QStringLiteral("plik zawiera bajt zerowy"));
-    const bool signature = original.startsWith("\xEF\xBB\xBF");
-    if (signature)
-        original.remove(0, 3);
+    // The rest of the file (other sections, comments) is kept: read it first.
+    // A missing file is written anew.
     CSimpleIniA ini;
-    ini.SetUnicode(true);
+    const TIniFile file = readIniFile(path, ini);
+    if (file.status == TIniFile::Failed)
+        fail(file.reason);
+    const bool signature = file.signature;
     ini.SetSpaces(false);
-    if (ini.LoadData(original.constData(), size_t(original.size())) < 0)
-        fail(QStringLiteral("nie można odczytać pliku"));
     for (const TAlarmKindInfo& k : alarmKinds())
         ini.SetValue(kSection, k.settingsKey, isEnabled(k.kind) ? "1" : "0");
     ini.SetValue(kSection, kSound, sound ? "1" : "0");

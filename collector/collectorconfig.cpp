@@ -1,14 +1,9 @@
 #include "collector/collectorconfig.h"
+#include "tables/inifile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QMap>
-
-// As everywhere in the program: narrow characters, UTF-8 passed through.
-#define SI_NO_CONVERSION
-#define SI_IMPLEMENTATION
-#include <SimpleIni.h>
 
 namespace qta {
 
@@ -35,20 +30,14 @@ QString folderKey(const QString& folder) {
 
 TCollectorConfig readCollectorConfig(const QString& path) {
     TCollectorConfig c;
-    QFile f(path);
-    if (!f.exists()) {
+    CSimpleIniA ini;
+    const TIniFile file = readIniFile(path, ini);
+    if (file.status == TIniFile::Missing) {
         c.errors << QStringLiteral("brak pliku konfiguracji %1").arg(path);
         return c;
     }
-    if (!f.open(QIODevice::ReadOnly)) {
-        c.errors << QStringLiteral("nie można czytać pliku konfiguracji %1: %2")
-                        .arg(path, f.errorString());
-        return c;
-    }
-    const QByteArray text = f.readAll();
-    CSimpleIniA ini(true, false, false);
-    if (ini.LoadData(text.constData(), size_t(text.size())) < 0) {
-        c.errors << QStringLiteral("plik konfiguracji %1 nie jest plikiem INI").arg(path);
+    if (!file.ok()) {
+        c.errors << file.error;
         return c;
     }
     c.readable = true;

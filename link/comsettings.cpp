@@ -1,21 +1,15 @@
 // Serial port settings: their text forms, the settings file (section "ComPort"
 // of rejestr/ustawienia.ini) and the list of ports present.
 #include "link/comport.h"
+#include "tables/inifile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QSaveFile>
 #include <QSerialPortInfo>
 
 #include <algorithm>
 #include <array>
 #include <string>
-
-// Only the narrow-character reader is needed and the file is kept byte for
-// byte (UTF-8 passes through untouched), so no character conversion.
-#define SI_NO_CONVERSION
-#define SI_IMPLEMENTATION
-#include <SimpleIni.h>
 
 namespace qta {
 
@@ -184,13 +178,9 @@ void TComPort::LoadSettings(TStoreType, const QString& path) {
     // end, instead of after every key.
     ++updating_;
     try {
-        QByteArray data;
-        QFile file(settingsFilePath(path));
-        if (file.open(QIODevice::ReadOnly))
-            data = file.readAll();
+        // No file, or one that cannot be read: the settings stay as they are.
         CSimpleIniA ini;
-        ini.SetUnicode(true);
-        if (ini.LoadData(data.constData(), static_cast<std::size_t>(data.size())) >= 0) {
+        if (readIniFile(settingsFilePath(path), ini).ok()) {
             // A missing key keeps the current value.
             const auto read = [&ini](const char* key, const QString& current) {
                 const char* v = ini.GetValue(kSection, key, nullptr);
@@ -226,13 +216,8 @@ void TComPort::LoadSettings(TStoreType, const QString& path) {
 }
 
 QString TComPort::savedPort(const QString& path) {
-    QFile file(settingsFilePath(path));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QByteArray data = file.readAll();
     CSimpleIniA ini;
-    ini.SetUnicode(true);
-    if (ini.LoadData(data.constData(), static_cast<std::size_t>(data.size())) < 0)
+    if (!readIniFile(settingsFilePath(path), ini).ok())
         return {};
     return QString::fromUtf8(ini.GetValue(kSection, "Port", "")).trimmed();
 }
@@ -240,32 +225,22 @@ QString TComPort::savedPort(const QString& path) {
 void TComPort::StoreSettings(TStoreType, const QString& path) {
     const QString fileName = settingsFilePath(path);
 
-    QByteArray original;
-    QFile in(fileName);
-    if (in.exists()) {
-        if (!in.open(QIODevice::ReadOnly))
-            throw storeFailed();
-        original = in.readAll();
-        if (in.error() != QFileDevice::NoError)
-            throw storeFailed();
-        in.close();
-    }
-    // The reader stops at a zero byte; rewriting would cut the file there.
-    if (original.contains('\0'))
+    // The rest of the file is kept, so it is read first; a missing one is
+    // written anew. One that cannot be read (or holds a zero byte, where the
+    // reader would stop and the rewrite cut the file) is left alone.
+    CSimpleIniA ini;
+    const TIniFile file = readIniFile(fileName, ini);
+    if (file.status == TIniFile::Failed)
         throw storeFailed();
-    const bool hadSignature = original.startsWith("\xEF\xBB\xBF");
-    if (hadSignature)
-        original.remove(0, 3);
+    const QByteArray& original = file.text;
+    const bool hadSignature = file.signature;
 
     // A file of comments only would lose all but its first block: keep it
     // verbatim and add the section after it.
     const bool keepWhole = !original.isEmpty() && !hasEntries(original);
-    CSimpleIniA ini;
-    ini.SetUnicode(true);
+    if (keepWhole)
+        ini.Reset();
     ini.SetSpaces(false);
-    if (!keepWhole &&
-        ini.LoadData(original.constData(), static_cast<std::size_t>(original.size())) < 0)
-        throw storeFailed();
 
     const auto write = [&ini](const char* key, const QString& value) {
         if (ini.SetValue(kSection, key, value.toUtf8().constData()) < 0)

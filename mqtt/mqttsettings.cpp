@@ -1,15 +1,11 @@
 #include "mqtt/mqttsettings.h"
+#include "tables/inifile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostInfo>
 #include <sys/stat.h>
-
-// As everywhere in the program: narrow characters, UTF-8 passed through.
-#define SI_NO_CONVERSION
-#define SI_IMPLEMENTATION
-#include <SimpleIni.h>
 
 namespace qta::mqtt {
 
@@ -108,17 +104,12 @@ TMqttSettings mqttSettings(const std::function<QString(const char*)>& value, con
 
 TMqttSettings loadMqttSettings(const QString& iniPath, const QString& defaultClientId,
                                QString& name, QStringList& errors) {
-    QFile f(iniPath);
-    if (!f.exists())
+    CSimpleIniA ini;
+    const TIniFile file = readIniFile(iniPath, ini);
+    if (file.status == TIniFile::Missing)
         return {};
-    if (!f.open(QIODevice::ReadOnly)) {
-        errors << QStringLiteral("[mqtt]: nie można czytać %1: %2").arg(iniPath, f.errorString());
-        return {};
-    }
-    const QByteArray text = f.readAll();
-    CSimpleIniA ini(true, false, false);
-    if (ini.LoadData(text.constData(), size_t(text.size())) < 0) {
-        errors << QStringLiteral("[mqtt]: %1 nie jest plikiem INI").arg(iniPath);
+    if (!file.ok()) {
+        errors << QStringLiteral("[mqtt]: ") + file.error;
         return {};
     }
     const auto value = [&](const char* key) {

@@ -7,6 +7,7 @@
 #include "tables/table.h"
 #include "tables/tablefile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -351,7 +352,47 @@ private Q_SLOTS:
         const QByteArray text = f.readAll();
         QVERIFY(text.contains("Port=/dev/ttyUSB0"));
         QCOMPARE(TAlarmSettings::load(path), s);
-        QCOMPARE(TAlarmSettings::load(dir.filePath(QStringLiteral("brak.ini"))), TAlarmSettings{});
+        problems.clear();
+        QCOMPARE(TAlarmSettings::load(dir.filePath(QStringLiteral("brak.ini")), &problems),
+                 TAlarmSettings{});
+        QVERIFY(problems.isEmpty()); // no file yet: the defaults, nothing to say
+    }
+
+    // A settings file that is there but cannot be used: the defaults, said
+    // aloud; saving refuses and leaves the file as it was.
+    void settingsFileThatCannotBeRead_data() {
+        QTest::addColumn<QByteArray>("bytes"); // null: a folder in the file's place
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("folder") << QByteArray() << QStringLiteral("to folder, a nie plik");
+        QTest::newRow("zero byte") << QByteArray("[Alarmy]\nDzwiek=0\n\0[X]\n", 23)
+                                   << QStringLiteral("plik zawiera bajt zerowy");
+    }
+    void settingsFileThatCannotBeRead() {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, reason);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("ustawienia.ini"));
+        if (bytes.isNull()) {
+            QVERIFY(QDir().mkdir(path));
+        } else {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        }
+        QStringList problems;
+        QCOMPARE(TAlarmSettings::load(path, &problems), TAlarmSettings{});
+        QCOMPARE(problems, QStringList{reason + QStringLiteral("; przyjęto ustawienia domyślne")});
+        try {
+            TAlarmSettings{}.save(path);
+            QFAIL("saved");
+        } catch (const std::runtime_error& e) {
+            QCOMPARE(QString::fromUtf8(e.what()),
+                     QStringLiteral("Nie zapisano ustawień alarmów w %1: %2").arg(path, reason));
+        }
+        if (!bytes.isNull()) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            QCOMPARE(f.readAll(), bytes);
+        }
     }
 };
 

@@ -153,6 +153,11 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("said");
         QTest::newRow("no file") << QByteArray("-") << 2
                                  << QStringList{"qta504d: brak pliku konfiguracji"};
+        // Read up to the zero byte only, the file would run N1 and drop N2
+        // without a word: it is refused whole.
+        QTest::newRow("zero byte")
+            << QByteArray("[N1]\nPort=/a\nFolder=n1\n\0[N2]\nPort=/b\nFolder=n2\n", 47) << 2
+            << QStringList{"qta504d: nie można odczytać pliku", ": plik zawiera bajt zerowy"};
         QTest::newRow("only whole-collector sections")
             << QByteArray("[collector]\nDataRoot=data\n[mqtt]\nHost=127.0.0.1\n") << 2
             << QStringList{"qta504d: brak sterowników do obsługi"};

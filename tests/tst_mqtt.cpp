@@ -337,6 +337,14 @@ private Q_SLOTS:
         QVERIFY(!loadMqttSettings(ini, QStringLiteral("qta504-pc"), name, errors).enabled());
         QVERIFY(errors.join(u' ').contains(QStringLiteral("Port=0")));
         QVERIFY(!name.isEmpty()); // the computer's name when Nazwa= is absent
+        // A file that is there but cannot be read: off, and said.
+        const QString folder = dir.filePath(QStringLiteral("folder.ini"));
+        QVERIFY(QDir().mkdir(folder));
+        errors.clear();
+        QVERIFY(!loadMqttSettings(folder, QStringLiteral("qta504-pc"), name, errors).enabled());
+        QCOMPARE(errors, QStringList{QStringLiteral("[mqtt]: nie można odczytać pliku %1: to "
+                                                    "folder, a nie plik")
+                                         .arg(folder)});
     }
 
     void replayPosition() {
