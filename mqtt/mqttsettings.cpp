@@ -107,7 +107,7 @@ TMqttSettings mqttSettings(const std::function<QString(const char*)>& value, con
 }
 
 TMqttSettings loadMqttSettings(const QString& iniPath, const QString& defaultClientId,
-                               QString& name, QStringList& errors) {
+                               QString& name, QString& id, QStringList& errors) {
     QFile f(iniPath);
     if (!f.exists())
         return {};
@@ -127,6 +127,7 @@ TMqttSettings loadMqttSettings(const QString& iniPath, const QString& defaultCli
         return t.isEmpty() && qstrcmp(key, "ClientId") == 0 ? defaultClientId : t;
     };
     name = value("Nazwa");
+    id = value("Id");
     if (name.isEmpty())
         name = QHostInfo::localHostName();
     return mqttSettings(value, QFileInfo(iniPath).absolutePath(), errors);
