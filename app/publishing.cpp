@@ -18,10 +18,11 @@ TDesktopPublishing::~TDesktopPublishing() { stop(); }
 bool TDesktopPublishing::start() {
     if (publisher_)
         return true;
-    QString name;
+    QString name, id;
     QStringList errors;
     const mqtt::TMqttSettings settings = mqtt::loadMqttSettings(
-        core_.settingsPath(), QStringLiteral("qta504-") + QHostInfo::localHostName(), name, errors);
+        core_.settingsPath(), QStringLiteral("qta504-") + QHostInfo::localHostName(), name, id,
+        errors);
     if (!errors.isEmpty())
         reportError_(QStringLiteral("Ustawienia MQTT w %1: %2")
                          .arg(core_.settingsPath(), errors.join(QStringLiteral("; "))));
@@ -36,7 +37,7 @@ bool TDesktopPublishing::start() {
     }
     show(QStringLiteral("MQTT: łączę"), QStringLiteral("łączę z brokerem %1").arg(where_));
     publisher_ = std::make_unique<mqtt::TControllerPublisher>(
-        core_, name, settings, [this](int level, const QString& text) {
+        core_, name, id, settings, [this](int level, const QString& text) {
             std::fprintf(stderr, "qta504: %s\n", qPrintable(text));
             if (level <= 4) // a failure: the indicator says which until the next connection
                 show(QStringLiteral("MQTT: brak połączenia"), text);

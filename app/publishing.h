@@ -1,8 +1,8 @@
 // Publishing over MQTT from the desktop program: switched on by Host= in
 // section [mqtt] of its settings file (rejestr/ustawienia.ini), with the keys
-// the collector's [mqtt] takes and Nazwa=, the controller's name in the
-// topics. The controller this program talks to is published exactly as the
-// collector publishes one of its own; a folder the collector writes is
+// the collector's [mqtt] takes, Nazwa=, the controller's name in the
+// topics, and Id=, its identity on MQTT in place of the name. The controller this program talks to
+// is published exactly as the collector publishes one of its own; a folder the collector writes is
 // published by the collector, never from here.
 //
 // The status bar shows whether the broker takes the messages (the reason of

@@ -36,20 +36,28 @@ void TCollector::apply(const QList<TControllerEntry>& wanted) {
     for (auto it = units_.begin(); it != units_.end();) {
         const auto same = std::find_if(wanted.begin(), wanted.end(),
                                        [&](const auto& e) { return e.name == it->first; });
-        if (same == wanted.end() || !(*same == it->second->entry()) || !it->second->running()) {
+        // A changed Id= only reconnects the publisher (below).
+        const auto sameLine = [&](const TControllerEntry& e) {
+            const TControllerEntry& now = it->second->entry();
+            return e.port == now.port && e.folder == now.folder;
+        };
+        if (same == wanted.end() || !sameLine(*same) || !it->second->running()) {
             it->second->stop();
             it = units_.erase(it);
         } else {
             ++it;
         }
     }
-    for (auto& [name, unit] : units_)
-        unit->setMqtt(mqtt_); // a changed [mqtt] reconnects; the controllers run on
+    for (const TControllerEntry& e : wanted) {
+        // A changed [mqtt] or Id= reconnects; the controllers run on.
+        if (const auto it = units_.find(e.name); it != units_.end())
+            it->second->setMqtt(mqtt_, e.id);
+    }
     for (const TControllerEntry& e : wanted) {
         if (units_.count(e.name))
             continue;
         auto unit = std::make_unique<TControllerUnit>(e);
-        unit->setMqtt(mqtt_);
+        unit->setMqtt(mqtt_, e.id);
         if (unit->start())
             units_.emplace(e.name, std::move(unit));
     }

@@ -67,6 +67,7 @@ TCollectorConfig readCollectorConfig(const QString& path) {
         TControllerEntry e;
         e.name = name;
         e.port = value(ini, name, "Port");
+        e.id = value(ini, name, "Id");
         QString folder = value(ini, name, "Folder");
         if (e.port.isEmpty()) {
             c.errors << QStringLiteral("[%1]: brak Port=").arg(name);
@@ -99,6 +100,25 @@ TCollectorConfig readCollectorConfig(const QString& path) {
         }
         c.controllers << e;
     }
+
+    // Two controllers with one identity would be one device to a subscriber,
+    // their events mixed: neither runs.
+    QMap<QString, QStringList> byKey;
+    for (const TControllerEntry& e : std::as_const(c.controllers))
+        byKey[e.key()] << e.name;
+    QList<TControllerEntry> distinct;
+    for (const TControllerEntry& e : std::as_const(c.controllers)) {
+        const QStringList& sharing = byKey[e.key()];
+        if (sharing.size() > 1) {
+            if (sharing.constFirst() == e.name)
+                c.errors << QStringLiteral("sekcje [%1] mają ten sam identyfikator %2 (Id= lub "
+                                           "nazwa sekcji): żadna nie zostanie uruchomiona")
+                                .arg(sharing.join(QStringLiteral("], [")), e.key());
+            continue;
+        }
+        distinct << e;
+    }
+    c.controllers = distinct;
     return c;
 }
 

@@ -1,8 +1,9 @@
 // The collector's configuration file: one section per controller, [NAME]
-// with Port= (the line: a serial device or a network name) and Folder= (its
-// data folder). [collector] holds settings of the whole collector (DataRoot=,
-// the folder relative Folder= names and sections without Folder= go under);
-// [mqtt] says where to publish states, events and alarms (mqtt/mqttsettings.h).
+// with Port= (the line: a serial device or a network name), Folder= (its
+// data folder) and, optionally, Id= (its identity on MQTT in place of the
+// name: kept when the section is renamed). [collector] holds settings of the whole collector
+// (DataRoot=, the folder relative Folder= names and sections without Folder= go under); [mqtt] says
+// where to publish states, events and alarms (mqtt/mqttsettings.h).
 #pragma once
 
 #include "mqtt/mqttsettings.h"
@@ -17,7 +18,10 @@ struct TControllerEntry {
     QString name;   // the section name, first word of every log line about it
     QString port;   // passed to TComPort::setPort as written
     QString folder; // absolute and clean
+    QString id;     // Id=, empty when absent (the name is the identity on MQTT)
     bool operator==(const TControllerEntry&) const = default;
+    // The identity mqtt::controllerId() is made of, beside the prefix.
+    QString key() const { return id.isEmpty() ? name : id; }
 };
 
 struct TCollectorConfig {
@@ -29,8 +33,9 @@ struct TCollectorConfig {
 };
 
 // Reads `path`. A section without Port=, without Folder= (and no DataRoot=),
-// or sharing its folder with another section is named in `errors` and left
-// out of `controllers`; the others are kept.
+// sharing its folder with another section, or whose identity (Id=, or else
+// the name) is another section's is named in `errors` and left out of
+// `controllers`; the others are kept.
 TCollectorConfig readCollectorConfig(const QString& path);
 
 } // namespace qta

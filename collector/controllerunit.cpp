@@ -94,10 +94,11 @@ bool TControllerUnit::start() {
     return true;
 }
 
-void TControllerUnit::setMqtt(const mqtt::TMqttSettings& settings) {
-    if (settings == mqtt_ && (publisher_ || !running_ || !settings.enabled()))
+void TControllerUnit::setMqtt(const mqtt::TMqttSettings& settings, const QString& id) {
+    if (settings == mqtt_ && id == entry_.id && (publisher_ || !running_ || !settings.enabled()))
         return;
     mqtt_ = settings;
+    entry_.id = id;
     if (publisher_) {
         publisher_->stop();
         publisher_.reset();
@@ -110,7 +111,7 @@ void TControllerUnit::startPublisher() {
     if (!mqtt_.enabled() || publisher_)
         return;
     publisher_ = std::make_unique<mqtt::TControllerPublisher>(
-        core_, entry_.name, mqtt_,
+        core_, entry_.name, entry_.id, mqtt_,
         [this](int level, const QString& text) { log(LogLevel(level), text); });
     publisher_->start();
 }

@@ -36,8 +36,8 @@ public:
     bool running() const { return running_; }
 
     // Publishing over MQTT: started with the unit (or now, when it runs),
-    // replaced when the settings change; settings not enabled stop it.
-    void setMqtt(const mqtt::TMqttSettings& settings);
+    // replaced when the settings or the Id= change; settings not enabled stop it.
+    void setMqtt(const mqtt::TMqttSettings& settings, const QString& id);
     const mqtt::TMqttSettings& mqttSettings() const { return mqtt_; }
     mqtt::TControllerPublisher* publisher() const { return publisher_.get(); }
 

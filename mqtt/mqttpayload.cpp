@@ -2,9 +2,11 @@
 
 #include "link/eventrecord.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 namespace qta::mqtt {
 
@@ -16,7 +18,8 @@ QJsonValue timeOrNull(const QDateTime& t) {
     return t.isValid() ? QJsonValue(isoTime(t)) : QJsonValue(QJsonValue::Null);
 }
 
-// A discovery id: letters, digits, '_' and '-' only.
+// A discovery object id: lower-case ASCII letters, digits, '_' and '-'
+// only. (Also how earlier versions made the node id of a name.)
 QString idPart(const QString& s) {
     QString out;
     for (const QChar c : s)
@@ -24,9 +27,81 @@ QString idPart(const QString& s) {
     return out;
 }
 
+bool asciiWord(QChar c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9');
+}
+
+// `s` in the characters of a node id: Polish letters as their ASCII letter,
+// other letters with a diacritic as their base letter, anything else '_'.
+QString transliterated(const QString& s) {
+    static const QString from = QStringLiteral("ąćęłńóśźżĄĆĘŁŃÓŚŹŻ");
+    static const QString to = QStringLiteral("acelnoszzACELNOSZZ");
+    QString out;
+    out.reserve(s.size());
+    for (const QChar c : s) {
+        if (asciiWord(c) || c == u'-' || c == u'_') {
+            out += c;
+        } else if (const qsizetype i = from.indexOf(c); i >= 0) {
+            out += to[i];
+        } else {
+            const QString base = QString(c).normalized(QString::NormalizationForm_D);
+            out += !base.isEmpty() && asciiWord(base[0]) && base[0].isLetter() ? base[0] : u'_';
+        }
+    }
+    return out;
+}
+
+bool plain(const QString& s, bool underscore) {
+    if (s.isEmpty())
+        return false;
+    for (const QChar c : s)
+        if (!asciiWord(c) && c != u'-' && !(underscore && c == u'_'))
+            return false;
+    return true;
+}
+
 const char* const kLineNames[3] = {"N1", "N2", "N3"};
 
+// The entities of a controller's device: the voltages, the active line and
+// the program, and a binary sensor per alarm kind.
+struct TDiscovered {
+    const char* component;
+    QString object;
+    int line = 0, phase = 0; // a voltage: N1..N3, L1..L3
+    const TAlarmKindInfo* kind = nullptr;
+};
+const QList<TDiscovered>& discovered() {
+    static const QList<TDiscovered> all = [] {
+        QList<TDiscovered> out;
+        for (int n = 1; n <= 3; ++n)
+            for (int k = 1; k <= 3; ++k)
+                out.append({"sensor", QStringLiteral("n%1_l%2").arg(n).arg(k), n, k});
+        out.append({"sensor", QStringLiteral("aktywna_linia")});
+        out.append({"sensor", QStringLiteral("program")});
+        for (const TAlarmKindInfo& k : alarmKinds())
+            out.append({"binary_sensor", idPart(QLatin1String(k.settingsKey)), 0, 0, &k});
+        return out;
+    }();
+    return all;
+}
+
 } // namespace
+
+QString controllerId(const QString& prefix, const QString& key) {
+    // A plain prefix holds no '_', so the first '_' after "szr_" ends it; a
+    // plain key does not end like a digest, so a plain id is never one that
+    // carries a digest.
+    static const QRegularExpression digestTail(QStringLiteral("_[0-9a-f]{8}$"));
+    QString id = QStringLiteral("szr_") + transliterated(prefix) + u'_' + transliterated(key);
+    if (!plain(prefix, false) || !plain(key, true) || digestTail.match(key).hasMatch()) {
+        QCryptographicHash h(QCryptographicHash::Sha1);
+        h.addData(prefix.toUtf8());
+        h.addData(QByteArrayView("\0", 1));
+        h.addData(key.toUtf8());
+        id += u'_' + QString::fromLatin1(h.result().left(4).toHex());
+    }
+    return id;
+}
 
 QString topicLevel(const QString& name) {
     QString out = name;
@@ -66,7 +141,7 @@ QStringList faultTexts(int faults) {
     return out;
 }
 
-QByteArray stateJson(const TStateSnapshot& s) {
+QByteArray stateJson(const TSource& source, const TStateSnapshot& s) {
     QJsonArray lines;
     for (int n = 0; n < 3; ++n) {
         QJsonArray u;
@@ -78,7 +153,8 @@ QByteArray stateJson(const TStateSnapshot& s) {
                                  {"state_text", lineStateText(s.lineStates[size_t(n)])}});
     }
     return compact(QJsonObject{
-        {"identifier", s.identifier},
+        {"controller_id", source.controllerId},
+        {"identifier", source.identifier},
         {"time", isoTime(s.time)},
         {"link", s.link ? QStringLiteral("connected") : QStringLiteral("lost")},
         {"program", QJsonObject{{"code", s.program}, {"text", programCodeText(s.program)}}},
@@ -90,12 +166,13 @@ QByteArray stateJson(const TStateSnapshot& s) {
     });
 }
 
-QByteArray eventJson(const QString& identifier, const TEventSnapshot& e) {
+QByteArray eventJson(const TSource& source, const TEventSnapshot& e) {
     QJsonArray lines;
     for (int n = 0; n < 3; ++n)
         lines.append(QJsonObject{{"name", QLatin1String(kLineNames[n])},
                                  {"state", e.lineStates[size_t(n)]}});
-    return compact(QJsonObject{{"identifier", identifier},
+    return compact(QJsonObject{{"controller_id", source.controllerId},
+                               {"identifier", source.identifier},
                                {"indeks", e.indeks},
                                {"row", e.row},
                                {"date", e.date.trimmed()},
@@ -106,8 +183,9 @@ QByteArray eventJson(const QString& identifier, const TEventSnapshot& e) {
                                {"program", e.program}});
 }
 
-QByteArray alarmJson(const QString& identifier, int row, const TAlarmJournalRow& r) {
-    return compact(QJsonObject{{"identifier", identifier},
+QByteArray alarmJson(const TSource& source, int row, const TAlarmJournalRow& r) {
+    return compact(QJsonObject{{"controller_id", source.controllerId},
+                               {"identifier", source.identifier},
                                {"row", row},
                                {"time", timeOrNull(r.czas)},
                                {"alarm", r.alarm},
@@ -119,7 +197,7 @@ QByteArray alarmJson(const QString& identifier, int row, const TAlarmJournalRow&
 
 QString kindName(AlarmKind kind) { return QLatin1String(alarmKindInfo(kind).settingsKey); }
 
-QByteArray alarmsJson(const QString& identifier, const std::vector<TAlarm>& listed,
+QByteArray alarmsJson(const TSource& source, const std::vector<TAlarm>& listed,
                       const QDateTime& time) {
     QJsonArray alarms;
     for (const TAlarm& a : listed)
@@ -138,57 +216,69 @@ QByteArray alarmsJson(const QString& identifier, const std::vector<TAlarm>& list
             {"cleared", timeOrNull(a.cleared)},
             {"shelved_until", timeOrNull(a.shelvedUntil)},
         });
-    return compact(
-        QJsonObject{{"identifier", identifier}, {"time", isoTime(time)}, {"alarms", alarms}});
+    return compact(QJsonObject{{"controller_id", source.controllerId},
+                               {"identifier", source.identifier},
+                               {"time", isoTime(time)},
+                               {"alarms", alarms}});
 }
 
-QList<TMessage> discoveryMessages(const QString& prefix, const QString& name,
+QList<TMessage> discoveryMessages(const QString& prefix, const QString& name, const QString& key,
                                   const QString& identifier, const QString& discoveryPrefix) {
-    const QString node = QStringLiteral("qta504_") + idPart(name);
+    const QString node = controllerId(prefix, key);
     const QString state = topic(prefix, name, "state");
     const QString alarms = topic(prefix, name, "alarms");
-    const QJsonObject device{{"identifiers", QJsonArray{identifier}},
+    const QJsonObject device{{"identifiers", QJsonArray{node}},
                              {"name", QStringLiteral("SZR ") + name},
                              {"model", QStringLiteral("QTA-504")},
-                             {"manufacturer", QStringLiteral("QTA")}};
+                             {"manufacturer", QStringLiteral("QTA")},
+                             {"sw_version", identifier}};
     const QString availability = topic(prefix, name, "availability");
     QList<TMessage> out;
-    const auto add = [&](const char* component, const QString& object, QJsonObject config) {
-        config.insert("unique_id", node + u'_' + object);
-        config.insert("object_id", node + u'_' + object);
+    for (const TDiscovered& d : discovered()) {
+        QJsonObject config;
+        if (d.line > 0) {
+            const int n = d.line, k = d.phase;
+            config = {
+                {"name", QStringLiteral("%1 L%2").arg(QLatin1String(kLineNames[n - 1])).arg(k)},
+                {"device_class", "voltage"},
+                {"unit_of_measurement", "V"},
+                {"state_class", "measurement"},
+                {"state_topic", state},
+                {"value_template",
+                 QStringLiteral("{{ value_json.lines[%1].voltages[%2] }}").arg(n - 1).arg(k - 1)}};
+        } else if (!d.kind) {
+            const bool line = d.object == QLatin1String("aktywna_linia");
+            config = {{"name", line ? QStringLiteral("Aktywna linia") : QStringLiteral("Program")},
+                      {"state_topic", state},
+                      {"value_template", line ? QStringLiteral("{{ value_json.active_line.text }}")
+                                              : QStringLiteral("{{ value_json.program.text }}")}};
+        } else {
+            config = {
+                {"name", QString::fromUtf8(d.kind->label)},
+                {"device_class", "problem"},
+                {"state_topic", alarms},
+                {"value_template",
+                 QStringLiteral("{{ 'ON' if value_json.alarms | selectattr('kind', 'eq', '%1') | "
+                                "selectattr('on') | list else 'OFF' }}")
+                     .arg(QLatin1String(d.kind->settingsKey))}};
+        }
+        config.insert("unique_id", node + u'_' + d.object);
+        config.insert("object_id", node + u'_' + d.object);
         config.insert("device", device);
         config.insert("availability_topic", availability);
-        out.append({discoveryPrefix + u'/' + QLatin1String(component) + u'/' + node + u'/' +
-                        object + QStringLiteral("/config"),
+        out.append({discoveryPrefix + u'/' + QLatin1String(d.component) + u'/' + node + u'/' +
+                        d.object + QStringLiteral("/config"),
                     compact(config)});
-    };
-    for (int n = 0; n < 3; ++n)
-        for (int k = 0; k < 3; ++k)
-            add("sensor", QStringLiteral("n%1_l%2").arg(n + 1).arg(k + 1),
-                {{"name", QStringLiteral("%1 L%2").arg(QLatin1String(kLineNames[n])).arg(k + 1)},
-                 {"device_class", "voltage"},
-                 {"unit_of_measurement", "V"},
-                 {"state_class", "measurement"},
-                 {"state_topic", state},
-                 {"value_template",
-                  QStringLiteral("{{ value_json.lines[%1].voltages[%2] }}").arg(n).arg(k)}});
-    add("sensor", QStringLiteral("aktywna_linia"),
-        {{"name", QStringLiteral("Aktywna linia")},
-         {"state_topic", state},
-         {"value_template", QStringLiteral("{{ value_json.active_line.text }}")}});
-    add("sensor", QStringLiteral("program"),
-        {{"name", QStringLiteral("Program")},
-         {"state_topic", state},
-         {"value_template", QStringLiteral("{{ value_json.program.text }}")}});
-    for (const TAlarmKindInfo& k : alarmKinds())
-        add("binary_sensor", idPart(QLatin1String(k.settingsKey)),
-            {{"name", QString::fromUtf8(k.label)},
-             {"device_class", "problem"},
-             {"state_topic", alarms},
-             {"value_template",
-              QStringLiteral("{{ 'ON' if value_json.alarms | selectattr('kind', 'eq', '%1') | "
-                             "selectattr('on') | list else 'OFF' }}")
-                  .arg(QLatin1String(k.settingsKey))}});
+    }
+    return out;
+}
+
+QStringList formerDiscoveryTopics(const QString& name, const QString& discoveryPrefix) {
+    const QString node = QStringLiteral("qta504_") + idPart(name);
+    QStringList out;
+    for (const TDiscovered& d : discovered())
+        out << discoveryPrefix + u'/' + QLatin1String(d.component) + u'/' + node + u'/' + d.object +
+                   QStringLiteral("/config");
     return out;
 }
 

@@ -26,8 +26,28 @@ QString topic(const QString& prefix, const QString& name, const char* leaf);
 // ISO 8601 with the offset from UTC ("2026-12-11T04:05:06.123+01:00").
 QString isoTime(const QDateTime& t);
 
-struct TStateSnapshot {
+// Who a message is about: the controller's identity on MQTT (controllerId())
+// and the identifier its firmware reports ("QTA1v2"; empty until it has been
+// read). The firmware identifier names the firmware, not the controller: two
+// controllers of a site usually share it.
+struct TSource {
+    QString controllerId;
     QString identifier;
+};
+
+// The controller's identity on MQTT, unique on the broker: made of the topic
+// prefix and `key` (the configured Id=, or else the controller's name). It is
+// the Home Assistant node id and device identifier, begins every unique_id,
+// and is `controller_id` in every payload. Readable as
+// "szr_PREFIX_KEY": Polish letters become their ASCII letter (ł→l, ą→a …),
+// other accented letters their base letter, and what a node id cannot hold
+// '_'. Whenever that changed anything (or the prefix holds '_', or the key
+// ends like a digest), "_" and eight hex digits of a SHA-1 of the exact prefix
+// and key follow, so two keys differing in one letter never share an id:
+// "Kotlownia" stays as it is, "Kotłownia" is "Kotlownia_" and its digest.
+QString controllerId(const QString& prefix, const QString& key);
+
+struct TStateSnapshot {
     int program = 0;
     int activeLine = 0;
     std::array<int, 9> voltages{}; // N1 L1..L3, N2 L1..L3, N3 L1..L3
@@ -36,7 +56,7 @@ struct TStateSnapshot {
     bool link = false;
     QDateTime time;
 };
-QByteArray stateJson(const TStateSnapshot& s);
+QByteArray stateJson(const TSource& source, const TStateSnapshot& s);
 
 // The texts of the fault bits that are set, lowest bit first.
 QStringList faultTexts(int faults);
@@ -49,12 +69,12 @@ struct TEventSnapshot {
     std::array<QString, 3> lineStates;
     QString active, program;
 };
-QByteArray eventJson(const QString& identifier, const TEventSnapshot& e);
+QByteArray eventJson(const TSource& source, const TEventSnapshot& e);
 
 // One row of alarmy.dbf.
-QByteArray alarmJson(const QString& identifier, int row, const TAlarmJournalRow& r);
+QByteArray alarmJson(const TSource& source, int row, const TAlarmJournalRow& r);
 // The alarms not back to normal (or shelved), newest first, as the engine lists them.
-QByteArray alarmsJson(const QString& identifier, const std::vector<TAlarm>& listed,
+QByteArray alarmsJson(const TSource& source, const std::vector<TAlarm>& listed,
                       const QDateTime& time);
 // The kind's stable name in messages: its settings key ("WylacznikBezpieczenstwa").
 QString kindName(AlarmKind kind);
@@ -63,11 +83,20 @@ struct TMessage {
     QString topic;
     QByteArray payload;
 };
-// Home Assistant discovery: one device per controller, a sensor per voltage,
-// the active line and the program, a binary sensor per alarm kind; all
-// retained, under `discoveryPrefix`/<component>/<node>/<object>/config.
-QList<TMessage> discoveryMessages(const QString& prefix, const QString& name,
+// Home Assistant discovery: one device per controller (its identifier the
+// controllerId(), the firmware identifier its `sw_version`), a sensor per
+// voltage, the active line and the program, a binary sensor per alarm kind;
+// all retained, under `discoveryPrefix`/<component>/<controllerId>/<object>/config.
+// `name` is the controller's name in the topics, `key` its Id= or name.
+QList<TMessage> discoveryMessages(const QString& prefix, const QString& name, const QString& key,
                                   const QString& identifier,
+                                  const QString& discoveryPrefix = QStringLiteral("homeassistant"));
+// The discovery topics earlier versions used for a controller of this name
+// (node "qta504_" and the name in lower-case ASCII, whatever the prefix, the
+// device identified by the firmware identifier): publishing an empty retained
+// message to each removes those records and their entities. They can never
+// be a controllerId()'s topics.
+QStringList formerDiscoveryTopics(const QString& name,
                                   const QString& discoveryPrefix = QStringLiteral("homeassistant"));
 
 } // namespace qta::mqtt

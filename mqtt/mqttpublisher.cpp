@@ -75,9 +75,11 @@ QString alarmRowKey(const TAlarmJournalRow& row) {
 // ---------------------------------------------------------------- publisher
 
 TControllerPublisher::TControllerPublisher(TQTA504Core& core, const QString& name,
-                                           const TMqttSettings& settings, TMqttClient::Log log,
-                                           QObject* parent)
-    : QObject(parent), core_(core), name_(name), settings_(settings), log_(std::move(log)) {
+                                           const QString& id, const TMqttSettings& settings,
+                                           TMqttClient::Log log, QObject* parent)
+    : QObject(parent), core_(core), name_(name), key_(id.trimmed().isEmpty() ? name : id.trimmed()),
+      settings_(settings), controllerId_(mqtt::controllerId(settings.prefix, key_)),
+      log_(std::move(log)) {
     positionFile_ = core_.dataPath(QStringLiteral("mqtt.ini"));
     stateTimer_.setSingleShot(true);
     stateTimer_.setTimerType(Qt::PreciseTimer);
@@ -194,6 +196,11 @@ void TControllerPublisher::onConnected(bool up) {
         return;
     }
     discoveredFor_.clear();
+    // What earlier versions published for this name (a node named after the
+    // name alone, a device named after the firmware): removed, so that Home
+    // Assistant keeps only the records of this controller's identity.
+    for (const QString& t : formerDiscoveryTopics(name_))
+        client_->publish(t, {}, 1, true);
     publishDiscovery();
     publishAlarmList();
     stateDirty_ = haveStatus_; // the retained state again, as it is now
@@ -206,7 +213,7 @@ void TControllerPublisher::publishDiscovery() {
     const QString id = identifier();
     if (id.isEmpty() || id == discoveredFor_ || !live_)
         return;
-    for (const TMessage& m : discoveryMessages(settings_.prefix, name_, id))
+    for (const TMessage& m : discoveryMessages(settings_.prefix, name_, key_, id))
         client_->publish(m.topic, m.payload, 1, true);
     discoveredFor_ = id;
 }
@@ -240,8 +247,9 @@ void TControllerPublisher::publishState() {
     if (!live_ || !haveStatus_ || !stateDirty_)
         return;
     publishDiscovery(); // the identifier may have come with this read
+    if (alarmListHeld_)
+        publishAlarmList();
     TStateSnapshot s;
-    s.identifier = identifier();
     s.program = core_.Aktywny_Program;
     s.activeLine = core_.Aktywna_Linia;
     for (int n = 1; n <= 3; ++n) {
@@ -254,7 +262,7 @@ void TControllerPublisher::publishState() {
     s.link = core_.UART_Connect;
     s.time = QDateTime::currentDateTime();
     lastLink_ = s.link;
-    client_->publish(topicOf("state"), stateJson(s), 0, true);
+    client_->publish(topicOf("state"), stateJson(source(), s), 0, true);
     stateTimer_.stop();
     stateDirty_ = false;
     sinceState_.start();
@@ -263,9 +271,12 @@ void TControllerPublisher::publishState() {
 void TControllerPublisher::publishAlarmList() {
     if (!live_)
         return;
+    alarmListHeld_ = identifier().isEmpty();
+    if (alarmListHeld_)
+        return;
     client_->publish(topicOf("alarms"),
-                     alarmsJson(identifier(), core_.Alarmy.listed(), QDateTime::currentDateTime()),
-                     1, true);
+                     alarmsJson(source(), core_.Alarmy.listed(), QDateTime::currentDateTime()), 1,
+                     true);
 }
 
 void TControllerPublisher::tick() {
@@ -275,6 +286,8 @@ void TControllerPublisher::tick() {
         stateDirty_ = true;
         publishState();
     }
+    if (alarmListHeld_)
+        publishAlarmList();
     pump();
 }
 
@@ -308,7 +321,7 @@ void TControllerPublisher::pumpEvents() {
     const int fText = t->fieldIndex(QStringLiteral("ZDARZENIE"));
     const int fAkt = t->fieldIndex(QStringLiteral("AKTYWNA"));
     const int fProg = t->fieldIndex(QStringLiteral("PROGRAM"));
-    const QString id = identifier();
+    const TSource source = this->source();
     const QString where = topicOf("event");
     while (nextEventRow_ < rows && int(events_.size()) < kWindow) {
         const int r = nextEventRow_;
@@ -326,7 +339,7 @@ void TControllerPublisher::pumpEvents() {
             e.active = t->stringValue(r, fAkt).trimmed();
         if (fProg >= 0)
             e.program = t->stringValue(r, fProg).trimmed();
-        const int mid = client_->publish(where, eventJson(id, e), 1, false);
+        const int mid = client_->publish(where, eventJson(source, e), 1, false);
         if (mid < 0)
             return; // tried again at the next tick or connection
         events_.push_back({mid, r, e.indeks, {}, false});
@@ -341,7 +354,7 @@ void TControllerPublisher::pumpAlarms() {
     const int room = kWindow - int(alarms_.size());
     if (room <= 0 || nextAlarmRow_ >= j->rowCount())
         return;
-    const QString id = identifier();
+    const TSource source = this->source();
     const QString where = topicOf("alarm");
     std::vector<TAlarmJournalRow> rows;
     try {
@@ -351,7 +364,7 @@ void TControllerPublisher::pumpAlarms() {
         return;
     }
     for (const TAlarmJournalRow& row : rows) {
-        const int mid = client_->publish(where, alarmJson(id, nextAlarmRow_, row), 1, false);
+        const int mid = client_->publish(where, alarmJson(source, nextAlarmRow_, row), 1, false);
         if (mid < 0)
             return;
         alarms_.push_back({mid, nextAlarmRow_, -1, alarmRowKey(row), false});

@@ -13,6 +13,7 @@
 
 #include "alarms/alarmjournal.h"
 #include "mqtt/mqttclient.h"
+#include "mqtt/mqttpayload.h"
 #include "mqtt/mqttsettings.h"
 
 #include <QElapsedTimer>
@@ -46,8 +47,12 @@ QString alarmRowKey(const TAlarmJournalRow& row);
 class TControllerPublisher : public QObject {
     Q_OBJECT
 public:
-    TControllerPublisher(TQTA504Core& core, const QString& name, const TMqttSettings& settings,
-                         TMqttClient::Log log, QObject* parent = nullptr);
+    // `name` is the controller's level in the topics; `id` its configured
+    // Id= (empty: the name), which with the prefix makes its identity,
+    // controllerId().
+    TControllerPublisher(TQTA504Core& core, const QString& name, const QString& id,
+                         const TMqttSettings& settings, TMqttClient::Log log,
+                         QObject* parent = nullptr);
     ~TControllerPublisher() override;
 
     // Reads the replay position and connects; the tables must be open.
@@ -56,6 +61,7 @@ public:
     void stop();
 
     const TReplayPosition& position() const { return acked_; }
+    const QString& controllerId() const { return controllerId_; }
     static constexpr int kWindow = 64;          // unacknowledged messages per table
     static constexpr int kStateMinGapMs = 1000; // at most one state a second
     static constexpr int kStateEarlyMs = 100;   // a reply this close to the second waits for it
@@ -75,6 +81,7 @@ private:
     };
 
     QString identifier() const;
+    TSource source() const { return {controllerId_, identifier()}; }
     void onConnected(bool up);
     void onPublished(int mid);
     void onStatus();
@@ -93,7 +100,9 @@ private:
 
     TQTA504Core& core_;
     QString name_;
+    QString key_;
     TMqttSettings settings_;
+    QString controllerId_;
     TMqttClient::Log log_;
     std::unique_ptr<TMqttClient> client_;
     QString positionFile_;
@@ -108,6 +117,10 @@ private:
     bool lastLink_ = false;
     bool pumpQueued_ = false;
     bool alarmListQueued_ = false;
+    // The list waits for the controller's identifier (read, or kept in
+    // mqtt.ini from an earlier run): a retained list that names no controller
+    // would stand for it until the next change.
+    bool alarmListHeld_ = false;
     QElapsedTimer sinceState_, sinceStatus_;
     QTimer stateTimer_, tick_, saveTimer_;
 };

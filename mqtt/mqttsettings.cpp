@@ -103,7 +103,7 @@ TMqttSettings mqttSettings(const std::function<QString(const char*)>& value, con
 }
 
 TMqttSettings loadMqttSettings(const QString& iniPath, const QString& defaultClientId,
-                               QString& name, QStringList& errors) {
+                               QString& name, QString& id, QStringList& errors) {
     CSimpleIniA ini;
     const TIniFile file = readIniFile(iniPath, ini);
     if (file.status == TIniFile::Missing)
@@ -118,6 +118,7 @@ TMqttSettings loadMqttSettings(const QString& iniPath, const QString& defaultCli
         return t.isEmpty() && qstrcmp(key, "ClientId") == 0 ? defaultClientId : t;
     };
     name = value("Nazwa");
+    id = value("Id");
     if (name.isEmpty())
         name = QHostInfo::localHostName();
     return mqttSettings(value, QFileInfo(iniPath).absolutePath(), errors);

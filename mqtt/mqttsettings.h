@@ -33,11 +33,13 @@ TMqttSettings mqttSettings(const std::function<QString(const char*)>& value, con
 
 // Section [mqtt] of an INI file: the desktop program's settings file
 // (rejestr/ustawienia.ini), with the keys above, files relative to the INI
-// file's folder, `defaultClientId` when ClientId= is absent, and Nazwa=, the
+// file's folder, `defaultClientId` when ClientId= is absent, Nazwa=, the
 // name its controller has in the topics (`name`; the computer's name when
-// absent). A missing file or section leaves publishing off without an error.
+// absent), and Id=, its identity on MQTT in place of the name (`id`; empty
+// when absent). A missing file or section leaves publishing off without an
+// error.
 TMqttSettings loadMqttSettings(const QString& iniPath, const QString& defaultClientId,
-                               QString& name, QStringList& errors);
+                               QString& name, QString& id, QStringList& errors);
 
 // A file holding a secret: it must be a regular file that neither the group
 // nor others may read. Its first line, or an empty string and `error` set.

@@ -169,6 +169,13 @@ private Q_SLOTS:
         QTest::newRow("two sections, one folder")
             << QByteArray("[N1]\nPort=/a\nFolder=f\n[N2]\nPort=/b\nFolder=./f/\n") << 2
             << QStringList{"qta504d: sekcje [N1], [N2] mają ten sam folder"};
+        // One identity on MQTT would make the two one device to a subscriber.
+        QTest::newRow("two sections, one Id=")
+            << QByteArray("[N1]\nPort=/a\nFolder=n1\nId=K\n[N2]\nPort=/b\nFolder=n2\nId=K\n") << 2
+            << QStringList{"qta504d: sekcje [N1], [N2] mają ten sam identyfikator K"};
+        QTest::newRow("Id= that is another section's name")
+            << QByteArray("[N1]\nPort=/a\nFolder=n1\n[N2]\nPort=/b\nFolder=n2\nId=N1\n") << 2
+            << QStringList{"qta504d: sekcje [N1], [N2] mają ten sam identyfikator N1"};
         QTest::newRow("folder held by another program")
             << QByteArray("[N1]\nPort=/a\nFolder=held\n") << 2
             << QStringList{"N1: folder", "jest zajęty przez tst_collector"};

@@ -16,6 +16,7 @@
 #include <QJsonObject>
 #include <QMap>
 #include <QRegularExpression>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -101,8 +102,8 @@ private Q_SLOTS:
     }
 
     void state() {
+        const TSource source{QStringLiteral("szr_qta504_A"), QStringLiteral("QTA1v2")};
         TStateSnapshot s;
-        s.identifier = QStringLiteral("QTA1v2");
         s.program = 1;
         s.activeLine = 2;
         s.voltages = {231, 232, 233, 0, 0, 0, 240, 241, 242};
@@ -110,8 +111,9 @@ private Q_SLOTS:
         s.faults = 0x81;
         s.link = true;
         s.time = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5), Qt::UTC);
-        const QJsonObject o = parse(stateJson(s));
-        QCOMPARE(o["identifier"].toString(), s.identifier);
+        const QJsonObject o = parse(stateJson(source, s));
+        QCOMPARE(o["controller_id"].toString(), source.controllerId);
+        QCOMPARE(o["identifier"].toString(), source.identifier);
         QCOMPARE(o["link"].toString(), QStringLiteral("connected"));
         QCOMPARE(o["time"].toString(), QStringLiteral("2026-01-02T03:04:05.000+00:00"));
         QCOMPARE(o["program"].toObject()["code"].toInt(), 1);
@@ -129,7 +131,7 @@ private Q_SLOTS:
                                QStringLiteral("Zadziałanie wyłącznika bezpieczeństwa")}));
         s.link = false;
         s.faults = 0;
-        const QJsonObject lost = parse(stateJson(s));
+        const QJsonObject lost = parse(stateJson(source, s));
         QCOMPARE(lost["link"].toString(), QStringLiteral("lost"));
         QVERIFY(lost["faults"].toObject()["texts"].toArray().isEmpty());
     }
@@ -143,7 +145,10 @@ private Q_SLOTS:
         e.text = QStringLiteral("Załączenie linii N2");
         e.lineStates = {QStringLiteral("Linia Dobra"), QStringLiteral("Linia zła"), QString()};
         e.active = QStringLiteral("Aktywna linia N2");
-        const QJsonObject ev = parse(eventJson(QStringLiteral("QTA1v2"), e));
+        const TSource source{QStringLiteral("szr_qta504_A"), QStringLiteral("QTA1v2")};
+        const QJsonObject ev = parse(eventJson(source, e));
+        QCOMPARE(ev["controller_id"].toString(), source.controllerId);
+        QCOMPARE(ev["identifier"].toString(), source.identifier);
         QCOMPARE(ev["indeks"].toInt(), 499);
         QCOMPARE(ev["row"].toInt(), 7);
         QCOMPARE(ev["date"].toString(), QStringLiteral("2026-03-07"));
@@ -158,7 +163,8 @@ private Q_SLOTS:
                            QStringLiteral("Potwierdzony"),
                            QStringLiteral("dyżurny"),
                            QStringLiteral("sprawdzone")};
-        const QJsonObject al = parse(alarmJson(QStringLiteral("QTA1v2"), 3, r));
+        const QJsonObject al = parse(alarmJson(source, 3, r));
+        QCOMPARE(al["controller_id"].toString(), source.controllerId);
         QCOMPARE(al["row"].toInt(), 3);
         QCOMPARE(al["state"].toString(), QStringLiteral("Potwierdzony"));
         QCOMPARE(al["user"].toString(), QStringLiteral("dyżurny"));
@@ -187,7 +193,9 @@ private Q_SLOTS:
         transfer.kind = AlarmKind::Transfer;
         transfer.state = AlarmState::ClearedUnacked;
         const QJsonObject o =
-            parse(alarmsJson(QStringLiteral("X"), {breaker, line, transfer}, breaker.raised));
+            parse(alarmsJson({QStringLiteral("szr_qta504_A"), QStringLiteral("X")},
+                             {breaker, line, transfer}, breaker.raised));
+        QCOMPARE(o["controller_id"].toString(), QStringLiteral("szr_qta504_A"));
         const QJsonArray a = o["alarms"].toArray();
         QCOMPARE(a.size(), 3);
         QCOMPARE(a[0].toObject()["kind"].toString(), QStringLiteral("WylacznikBezpieczenstwa"));
@@ -201,32 +209,79 @@ private Q_SLOTS:
         QVERIFY(a[0].toObject()["shelved_until"].isNull());
     }
 
+    // A controller's identity: readable, and never shared by two prefixes
+    // and keys. Polish letters are transliterated and then a digest of the
+    // exact text follows, so names differing in one letter stay apart; the
+    // ids are pinned, since Home Assistant keeps its entities under them.
+    void controllerIds() {
+        const struct {
+            const char* prefix;
+            const char* key;
+            const char* id;
+        } cases[] = {
+            {"qta504", "N1-szpital", "szr_qta504_N1-szpital"},
+            {"qta504", "N1_szpital", "szr_qta504_N1_szpital"},
+            {"qta504", "N1 szpital", "szr_qta504_N1_szpital_f5f5be50"},
+            {"qta504", "Kotlownia", "szr_qta504_Kotlownia"},
+            {"qta504", "Kotłownia", "szr_qta504_Kotlownia_044866e7"},
+            {"qta504", "Kotłownia ", "szr_qta504_Kotlownia__ed92be79"},
+            // A key written like a transliterated one with its digest.
+            {"qta504", "Kotlownia_044866e7", "szr_qta504_Kotlownia_044866e7_2469d513"},
+            {"qta504", "Laka", "szr_qta504_Laka"},
+            {"qta504", "Łaka", "szr_qta504_Laka_2eac03dd"},
+            {"qta504", "Łąka", "szr_qta504_Laka_54fcdb1d"},
+            {"qta504", "Zażółć gęślą jaźń", "szr_qta504_Zazolc_gesla_jazn_c72361b0"},
+            {"qta504", "Café", "szr_qta504_Cafe_5d6ee033"},
+            {"qta504", "hala/2", "szr_qta504_hala_2_03c8e117"},
+            // Two collectors under other prefixes, the same names.
+            {"site2", "N1-szpital", "szr_site2_N1-szpital"},
+            {"zaklad/qta504", "N1", "szr_zaklad_qta504_N1_029ba433"},
+            {"a_b", "c", "szr_a_b_c_66554cd3"},
+            {"a", "b_c", "szr_a_b_c"},
+        };
+        QSet<QString> seen;
+        static const QRegularExpression nodeId(QStringLiteral("^[A-Za-z0-9_-]+$"));
+        for (const auto& c : cases) {
+            const QString id = controllerId(QString::fromUtf8(c.prefix), QString::fromUtf8(c.key));
+            QCOMPARE(id, QString::fromUtf8(c.id));
+            QVERIFY(nodeId.match(id).hasMatch());
+            QVERIFY2(!seen.contains(id), c.key);
+            seen.insert(id);
+        }
+    }
+
     // Every discovery record: retained topics of the Home Assistant layout,
-    // one device, and templates that find their value in the state this
-    // program publishes.
+    // one device named after the controller's identity (the firmware only
+    // its sw_version), and templates that find their value in the state
+    // this program publishes.
     void discovery() {
-        const QList<TMessage> msgs = discoveryMessages(
-            QStringLiteral("qta504"), QStringLiteral("N1 szpital"), QStringLiteral("QTA1v2"));
+        const QString node = controllerId(QStringLiteral("qta504"), QStringLiteral("N1 szpital"));
+        const QList<TMessage> msgs =
+            discoveryMessages(QStringLiteral("qta504"), QStringLiteral("N1 szpital"),
+                              QStringLiteral("N1 szpital"), QStringLiteral("QTA1v2"));
         QCOMPARE(msgs.size(), 9 + 2 + int(alarmKinds().size()));
         TStateSnapshot s;
         s.voltages = {1, 2, 3, 4, 5, 6, 7, 8, 9};
         s.program = 2;
         s.activeLine = 1;
         s.time = QDateTime::currentDateTime();
-        const QJsonObject state = parse(stateJson(s));
+        const QJsonObject state = parse(stateJson({}, s));
         QMap<QString, QJsonObject> byObject;
-        static const QRegularExpression shape(QStringLiteral(
-            R"(^homeassistant/(sensor|binary_sensor)/qta504_n1_szpital/([a-z0-9_]+)/config$)"));
+        const QRegularExpression shape(QStringLiteral(R"(^homeassistant/(sensor|binary_sensor)/)") +
+                                       node + QStringLiteral(R"(/([a-z0-9_]+)/config$)"));
         for (const TMessage& m : msgs) {
             const auto match = shape.match(m.topic);
             QVERIFY2(match.hasMatch(), qPrintable(m.topic));
             const QJsonObject c = parse(m.payload);
             QVERIFY2(!byObject.contains(match.captured(2)), qPrintable(m.topic));
             byObject[match.captured(2)] = c;
-            QCOMPARE(c["device"].toObject()["identifiers"].toArray(), QJsonArray{"QTA1v2"});
+            const QJsonObject device = c["device"].toObject();
+            QCOMPARE(device["identifiers"].toArray(), QJsonArray{node});
+            QCOMPARE(device["sw_version"].toString(), QStringLiteral("QTA1v2"));
+            QCOMPARE(device["name"].toString(), QStringLiteral("SZR N1 szpital"));
             QCOMPARE(c["availability_topic"].toString(),
                      QStringLiteral("qta504/N1_szpital/availability"));
-            QVERIFY(!c["unique_id"].toString().isEmpty());
+            QCOMPARE(c["unique_id"].toString(), node + u'_' + match.captured(2));
         }
         for (int n = 1; n <= 3; ++n)
             for (int k = 1; k <= 3; ++k) {
@@ -246,6 +301,52 @@ private Q_SLOTS:
             QVERIFY(c["value_template"].toString().contains(
                 QStringLiteral("'%1'").arg(QLatin1String(k.settingsKey))));
         }
+    }
+
+    // Controllers with one firmware, or one name under two prefixes, are
+    // apart in every discovery topic, unique_id and device; a configured Id=
+    // names the device while the topics keep the name. Of the records
+    // earlier versions published, which are removed, none is one of these.
+    void discoveryOfMany() {
+        const QString fw = QStringLiteral("QTA1v2");
+        const QList<QList<TMessage>> devices{
+            discoveryMessages(QStringLiteral("qta504"), QStringLiteral("A"), QStringLiteral("A"),
+                              fw),
+            discoveryMessages(QStringLiteral("qta504"), QStringLiteral("B"), QStringLiteral("B"),
+                              fw),
+            discoveryMessages(QStringLiteral("site2"), QStringLiteral("A"), QStringLiteral("A"),
+                              fw),
+            discoveryMessages(QStringLiteral("qta504"), QStringLiteral("C"),
+                              QStringLiteral("kotlownia-1"), fw),
+        };
+        QSet<QString> topics, uniqueIds, deviceIds;
+        for (const QList<TMessage>& d : devices) {
+            const QJsonValue device = parse(d.first().payload)["device"].toObject()["identifiers"];
+            QVERIFY(!deviceIds.contains(device.toArray().first().toString()));
+            deviceIds.insert(device.toArray().first().toString());
+            for (const TMessage& m : d) {
+                QVERIFY2(!topics.contains(m.topic), qPrintable(m.topic));
+                topics.insert(m.topic);
+                const QString id = parse(m.payload)["unique_id"].toString();
+                QVERIFY2(!uniqueIds.contains(id), qPrintable(id));
+                uniqueIds.insert(id);
+            }
+        }
+        const QJsonObject withId = parse(devices[3].first().payload);
+        QCOMPARE(withId["device"].toObject()["identifiers"].toArray(),
+                 QJsonArray{"szr_qta504_kotlownia-1"});
+        QCOMPARE(withId["state_topic"].toString(), QStringLiteral("qta504/C/state"));
+
+        const QStringList former = formerDiscoveryTopics(QStringLiteral("Kotłownia"));
+        QCOMPARE(former.size(), devices[0].size());
+        QVERIFY(
+            former.contains(QStringLiteral("homeassistant/sensor/qta504_kot_ownia/n1_l1/config")));
+        QVERIFY(former.contains(
+            QStringLiteral("homeassistant/binary_sensor/qta504_kot_ownia/wylacznikbezpieczenstwa/"
+                           "config")));
+        for (const QString& name : {QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")})
+            for (const QString& t : formerDiscoveryTopics(name))
+                QVERIFY2(!topics.contains(t), qPrintable(t));
     }
 
     void settings_data() {
@@ -316,26 +417,29 @@ private Q_SLOTS:
     void settingsFromTheDesktopFile() {
         QTemporaryDir dir;
         const QString ini = dir.filePath(QStringLiteral("ustawienia.ini"));
-        QString name;
+        QString name, id;
         QStringList errors;
-        QVERIFY(!loadMqttSettings(ini, QStringLiteral("qta504-pc"), name, errors).enabled());
+        QVERIFY(!loadMqttSettings(ini, QStringLiteral("qta504-pc"), name, id, errors).enabled());
         QVERIFY(errors.isEmpty()); // no file: off, nothing to say
         writeFile(dir.filePath(QStringLiteral("mqtt.pw")), "sekret\n",
                   QFile::ReadOwner | QFile::WriteOwner);
         writeFile(ini,
                   "[ComPort]\r\nPort=/dev/ttyS0\r\n[mqtt]\r\nHost=broker.lan\r\n"
-                  "PasswordFile=mqtt.pw\r\nNazwa=Hala 2\r\n[Alarmy]\r\nDzwiek=1\r\n",
+                  "PasswordFile=mqtt.pw\r\nNazwa=Hala 2\r\nId=hala-2\r\n[Alarmy]\r\nDzwiek=1\r\n",
                   QFile::ReadOwner | QFile::WriteOwner);
-        const TMqttSettings s = loadMqttSettings(ini, QStringLiteral("qta504-pc"), name, errors);
+        const TMqttSettings s =
+            loadMqttSettings(ini, QStringLiteral("qta504-pc"), name, id, errors);
         QVERIFY2(errors.isEmpty(), qPrintable(errors.join(u'\n')));
         QVERIFY(s.enabled());
         QCOMPARE(s.host, QStringLiteral("broker.lan"));
         QCOMPARE(s.password, QStringLiteral("sekret"));
         QCOMPARE(s.clientId, QStringLiteral("qta504-pc"));
         QCOMPARE(name, QStringLiteral("Hala 2"));
+        QCOMPARE(id, QStringLiteral("hala-2"));
         writeFile(ini, "[mqtt]\nHost=broker.lan\nPort=0\n", QFile::ReadOwner | QFile::WriteOwner);
-        QVERIFY(!loadMqttSettings(ini, QStringLiteral("qta504-pc"), name, errors).enabled());
+        QVERIFY(!loadMqttSettings(ini, QStringLiteral("qta504-pc"), name, id, errors).enabled());
         QVERIFY(errors.join(u' ').contains(QStringLiteral("Port=0")));
+        QVERIFY(id.isEmpty());
         QVERIFY(!name.isEmpty()); // the computer's name when Nazwa= is absent
         // A file that is there but cannot be read: off, and said.
         const QString folder = dir.filePath(QStringLiteral("folder.ini"));
@@ -435,7 +539,7 @@ private Q_SLOTS:
         settings.host = QStringLiteral("127.0.0.1");
         settings.port = 1; // nobody listens: the position is read, nothing sent
         QStringList log;
-        TControllerPublisher publisher(core, QStringLiteral("A"), settings,
+        TControllerPublisher publisher(core, QStringLiteral("A"), {}, settings,
                                        [&](int, const QString& text) { log << text; });
         publisher.start();
         QCOMPARE(publisher.position().eventRows, keptEvents);

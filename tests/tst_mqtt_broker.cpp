@@ -58,6 +58,25 @@ bool allInOrder(const QList<int>& rows, int n) {
     return first == want;
 }
 
+// A retained message put on the broker as an earlier program would have
+// left it (the subscriber's user; the password from an options file).
+bool publishRetained(quint16 port, const QString& topic, const QByteArray& payload) {
+    QTemporaryDir config;
+    QDir().mkpath(config.filePath(QStringLiteral("pub")));
+    if (!writeSecret(config.filePath(QStringLiteral("pub/mosquitto_pub")),
+                     "-u sub\n-P Haslo-odbiorcy\n"))
+        return false;
+    QProcess pub;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.filePath(QStringLiteral("pub")));
+    pub.setProcessEnvironment(env);
+    pub.start(QStringLiteral("mosquitto_pub"),
+              {"-h", "127.0.0.1", "-p", QString::number(port), "-q", "1", "-r", "-t", topic, "-m",
+               QString::fromUtf8(payload)});
+    return pub.waitForFinished(10000) && pub.exitStatus() == QProcess::NormalExit &&
+           pub.exitCode() == 0;
+}
+
 int eventRows(const QString& folder) {
     qta::TTable t(folder + QStringLiteral("/rejestr/rejestr.dbf"));
     try {
@@ -85,10 +104,11 @@ class TestMqttBroker : public QObject {
     std::unique_ptr<QTemporaryDir> dir_;
     QString path(const QString& name) const { return dir_->filePath(name); }
 
-    // The collector's configuration: one controller A on `link`, the broker
-    // on `port`, the password from a 0600 file.
+    // The collector's configuration: one controller A on `link` (with the
+    // keys `section`), the broker on `port`, the password from a 0600 file.
     QString config(const QString& link, quint16 port, const QByteArray& password,
-                   const QByteArray& extra = {}, int keepAlive = 10) {
+                   const QByteArray& extra = {}, int keepAlive = 10,
+                   const QByteArray& section = {}) {
         writeSecret(path("collector.pw"), password + '\n');
         const QString file = path("collector.ini");
         QFile f(file);
@@ -97,7 +117,7 @@ class TestMqttBroker : public QObject {
                     "\n[mqtt]\nHost=127.0.0.1\nPort=" + QByteArray::number(port) +
                     "\nClientId=tst\nUser=coll\nPasswordFile=collector.pw\nKeepAlive=" +
                     QByteArray::number(keepAlive) + "\n" + extra + "[A]\nPort=" + link.toUtf8() +
-                    "\n");
+                    "\n" + section);
         return file;
     }
 
@@ -192,6 +212,46 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(sub.payloads("qta504/A/availability").constLast() == "offline",
                                  kLong);
         QVERIFY(!(killedLog + coll->log()).contains("Haslo-kolektora"));
+    }
+
+    // Before the controller has been read (its line is not there yet) the
+    // collector is online, but no list of alarms and no discovery goes out:
+    // neither could name the controller. Once it is read, both do, under the
+    // identity its Id= gives; the discovery record an earlier version left
+    // for the name is removed.
+    void nothingNamelessBeforeTheRead() {
+        Mosquitto broker(dir_->path(), {"coll:Haslo-kolektora", "sub:Haslo-odbiorcy"});
+        QVERIFY(broker.start());
+        const QString former = QStringLiteral("homeassistant/sensor/qta504_a/n1_l1/config");
+        QVERIFY(publishRetained(broker.port(), former, "{\"unique_id\":\"qta504_a_n1_l1\"}"));
+        Subscriber sub(dir_->path(), broker.port(), "sub", "Haslo-odbiorcy",
+                       {"qta504/#", "homeassistant/#"});
+        QTRY_VERIFY_WITH_TIMEOUT(sub.payloads(former).size() == 1, kLong);
+        SimProcess sim(path("qta"), path("sim.log"), {"--period", "500", "--id", "MQTT03"});
+        QVERIFY(sim.ready());
+        const QString line = path("linia");
+        Collector coll(config(line, broker.port(), "Haslo-kolektora", {}, 10, "Id=kotlownia-1\n"));
+        QTRY_VERIFY_WITH_TIMEOUT(sub.payloads("qta504/A/availability").contains("online"), kLong);
+        QTRY_VERIFY_WITH_TIMEOUT(sub.payloads(former).size() == 2, kLong);
+        QCOMPARE(sub.payloads(former).constLast(), "(null)"); // how mosquitto_sub shows no payload
+        QVERIFY(QFile::link(sim.link(), line));
+
+        QTRY_VERIFY_WITH_TIMEOUT(!sub.payloads("qta504/A/alarms").isEmpty(), kLong);
+        QTRY_VERIFY_WITH_TIMEOUT(!sub.payloads("qta504/A/state").isEmpty(), kLong);
+        // Had a list gone out before the read, it would be here first (live,
+        // or as the retained one when the subscription came after it).
+        for (const QString& p : sub.payloads("qta504/A/alarms")) {
+            QCOMPARE(json(p)["identifier"].toString(), QStringLiteral("MQTT03"));
+            QCOMPARE(json(p)["controller_id"].toString(), QStringLiteral("szr_qta504_kotlownia-1"));
+        }
+        const QString record =
+            QStringLiteral("homeassistant/sensor/szr_qta504_kotlownia-1/n1_l1/config");
+        QTRY_VERIFY_WITH_TIMEOUT(!sub.payloads(record).isEmpty(), kLong);
+        const QJsonObject device = json(sub.payloads(record).constFirst())["device"].toObject();
+        QCOMPARE(device["identifiers"].toArray(), QJsonArray{"szr_qta504_kotlownia-1"});
+        QCOMPARE(device["sw_version"].toString(), QStringLiteral("MQTT03"));
+        QCOMPARE(json(sub.payloads("qta504/A/state").constLast())["controller_id"].toString(),
+                 QStringLiteral("szr_qta504_kotlownia-1"));
     }
 
     // The path to the broker goes dead without a word (nothing closed): the
