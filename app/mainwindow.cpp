@@ -19,6 +19,7 @@
 #include <QStatusBar>
 #include <QStringDecoder>
 #include <QTextStream>
+#include <QTimer>
 #include <algorithm>
 
 namespace qta {
@@ -212,6 +213,28 @@ void TQTA504::buildStatusBar() {
     connect(alarmCount_, &QPushButton::clicked, this, &TQTA504::showAlarmWindow);
     connect(&core.Alarmy, &TAlarmEngine::changed, this, &TQTA504::updateAlarmCount);
     updateAlarmCount();
+    // Items shown, hidden, added (the MQTT indicator) or given a longer text.
+    bar->installEventFilter(this);
+    fitStatusBar();
+}
+
+bool TQTA504::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == statusBar() && event->type() == QEvent::LayoutRequest && !fitPending_) {
+        // After the bar has laid its items out anew.
+        fitPending_ = true;
+        QTimer::singleShot(0, this, [this] {
+            fitPending_ = false;
+            fitStatusBar();
+        });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TQTA504::fitStatusBar() {
+    QStatusBar* bar = statusBar();
+    const int need = bar->minimumSizeHint().width();
+    if (bar->minimumWidth() != need)
+        bar->setMinimumWidth(need);
 }
 
 void TQTA504::updateAlarmCount() {
@@ -302,6 +325,10 @@ void TQTA504::FormCreateReadOnly(const QString& notice) {
          {Polaczenie_Polacz, Widok_Program, Ustawienia_Konfiguracja, Ustawienia_Dostosuj,
           Ustawienia_Zegar, Ustawienia_Zabezpieczenia, Ustawienia_Demo, Ustawienia_Alarmy})
         a->setEnabled(false);
+    // Without a link the controller's fault signal and description have
+    // nothing to show: their room goes to the notice, whole.
+    panels_[1]->hide();
+    panels_[2]->hide();
     readOnly_ = new QLabel(notice, statusBar());
     readOnly_->setObjectName(QStringLiteral("StatusBar_TylkoDoOdczytu"));
     readOnly_->setAccessibleName(notice);

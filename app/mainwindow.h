@@ -113,12 +113,16 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QAction* addItem(QMenu* menu, const QString& caption, const char* component,
                      const QString& accessibleName);
     void buildMenu();
     void buildStatusBar();
+    // The window is never narrower than the status bar's visible items side
+    // by side, so that none of them covers another.
+    void fitStatusBar();
     void fillWindowMenu();
 
     QMdiArea* mdi_ = nullptr;
@@ -132,6 +136,7 @@ private:
     QPointer<TStart> start_;
     QList<QAction*> windowListActions_;
     bool closed_ = false;
+    bool fitPending_ = false;
 };
 
 } // namespace qta

@@ -8,7 +8,9 @@
 namespace qta {
 
 namespace {
+constexpr int kWidth = 316, kHeight = 135;
 constexpr int kStatusHeight = 20; // one line
+constexpr int kGap = 4;           // between the button and a taller status line
 } // namespace
 
 TStart::TStart(TQTA504Core& main, QWidget* parent)
@@ -20,7 +22,7 @@ TStart::TStart(TQTA504Core& main, QWidget* parent)
     setWindowTitle(QStringLiteral("Start"));
     setAccessibleName(QStringLiteral("Okno łączenia ze sterownikiem"));
     setAccessibleDescription(QStringLiteral("Start"));
-    setFixedSize(316, 135);
+    setFixedSize(kWidth, kHeight);
     setAutoFillBackground(true);
     QPalette pal = palette();
     pal.setColor(QPalette::Window, QColor(231, 218, 185));
@@ -49,7 +51,7 @@ TStart::TStart(TQTA504Core& main, QWidget* parent)
 
     StatusBar = new QLabel(this);
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
-    StatusBar->setGeometry(0, 135 - kStatusHeight, 316, kStatusHeight);
+    StatusBar->setGeometry(0, kHeight - kStatusHeight, kWidth, kStatusHeight);
     StatusBar->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusBar->setAccessibleDescription(QStringLiteral("StatusBar"));
     StatusBar->setAccessibleName(QStringLiteral("Postęp łączenia"));
@@ -58,32 +60,44 @@ TStart::TStart(TQTA504Core& main, QWidget* parent)
 void TStart::setStatusText(const QString& text) {
     statusText_ = text;
     // A port named with its adapter's description and serial number does not
-    // fit one line: the description goes to a second line, the status line
-    // growing upwards into the free space under the button. Another long text
-    // (a network server's answer) breaks at the last space that still lets the
-    // first line fit. What still does not fit (a long device path) is
-    // shortened in the middle, so that the progress dots at the end stay
-    // visible. The whole text is in the tooltip and the accessible name.
+    // fit one line: the description goes to a second line. Any other long
+    // text (a network server's answer and the advice after it) wraps between
+    // words onto as many lines as it needs. The status line grows upwards
+    // into the free space under the button, and the window grows downwards
+    // when that is not enough. Only a single word wider than a line (a long
+    // device path) is shortened, in the middle, so that the progress dots at
+    // its end stay visible. The whole text is also in the tooltip and the
+    // accessible name.
     const QFontMetrics fm = StatusBar->fontMetrics();
-    const int room = StatusBar->width() - 2 * StatusBar->frameWidth() - 6;
-    QStringList lines{text};
-    const qsizetype split = text.indexOf(QStringLiteral(" ("));
-    if (fm.horizontalAdvance(text) > room) {
-        qsizetype at = split > 0 && fm.horizontalAdvance(text.left(split)) <= room ? split : -1;
-        for (qsizetype i = text.indexOf(u' '); at < 0 && i > 0; i = text.indexOf(u' ', i + 1)) {
-            const qsizetype next = text.indexOf(u' ', i + 1);
-            if (fm.horizontalAdvance(text.left(i)) <= room &&
-                (next < 0 || fm.horizontalAdvance(text.left(next)) > room))
-                at = i;
+    const int room = width() - 2 * StatusBar->frameWidth() - 6;
+    QStringList lines;
+    const auto wrap = [&](const QString& part) {
+        QString line;
+        for (const QString& word : part.split(u' ', Qt::SkipEmptyParts)) {
+            const QString longer = line.isEmpty() ? word : line + u' ' + word;
+            if (!line.isEmpty() && fm.horizontalAdvance(longer) > room) {
+                lines << line;
+                line = word;
+            } else {
+                line = longer;
+            }
         }
-        if (at < 0)
-            at = split;
-        if (at > 0)
-            lines = QStringList{text.left(at), text.mid(at + 1)};
+        if (!line.isEmpty())
+            lines << line;
+    };
+    const qsizetype split = text.indexOf(QStringLiteral(" ("));
+    if (fm.horizontalAdvance(text) <= room) {
+        lines << text;
+    } else if (split > 0 && fm.horizontalAdvance(text.left(split)) <= room) {
+        lines << text.left(split);
+        wrap(text.mid(split + 1));
+    } else {
+        wrap(text);
     }
     for (QString& l : lines)
         l = fm.elidedText(l, Qt::ElideMiddle, room);
-    const int h = lines.size() == 1 ? kStatusHeight : fm.lineSpacing() * 2 + 6;
+    const int h = lines.size() <= 1 ? kStatusHeight : fm.lineSpacing() * int(lines.size()) + 6;
+    setFixedSize(kWidth, std::max(kHeight, Button1->geometry().bottom() + 1 + kGap + h));
     StatusBar->setGeometry(0, height() - h, width(), h);
     StatusBar->setText(lines.join(u'\n'));
     StatusBar->setToolTip(text);

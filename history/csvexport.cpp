@@ -106,39 +106,19 @@ qint64 exportTableCsvFile(TTable& table, const QString& fileName, const TExportP
 }
 
 TTableExportJob::TTableExportJob(QString table, QString file, TExportPeriod period, QObject* parent)
-    : QObject(parent), table_(std::move(table)), file_(std::move(file)),
+    : TWorkerJob(parent), table_(std::move(table)), file_(std::move(file)),
       period_(std::move(period)) {}
 
-TTableExportJob::~TTableExportJob() {
-    stop_ = true;
-    if (worker_.joinable())
-        worker_.join();
-}
-
 void TTableExportJob::start() {
-    if (worker_.joinable())
-        return;
-    worker_ = std::thread([this] {
-        QString error;
-        qint64 rows = 0;
-        bool written = false;
+    run([table = table_, file = file_, period = period_, rows = rows_](const Progress& progress) {
         try {
-            TTable t(table_);
+            TTable t(table);
             t.Open();
-            rows = exportTableCsvFile(t, file_, period_, [this](qint64 done, qint64 total) {
-                QMetaObject::invokeMethod(this,
-                                          [this, done, total] { Q_EMIT progress(done, total); });
-                return !stop_.load();
-            });
-            written = true;
-        } catch (const ETable& e) {
-            error = e.message();
+            *rows = exportTableCsvFile(t, file, period, progress);
+            return true;
         } catch (const EExportStopped&) {
+            return false;
         }
-        QMetaObject::invokeMethod(this, [this, written, rows, error] {
-            worker_.join();
-            Q_EMIT finished(written, rows, error);
-        });
     });
 }
 

@@ -6,14 +6,14 @@
 // table; CZAS of the voltage table is written as "yyyy-MM-dd HH:mm:ss.zzz".
 #pragma once
 
+#include "history/workerjob.h"
+
 #include <QDate>
 #include <QIODevice>
-#include <QObject>
 #include <QString>
-#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
-#include <thread>
 
 namespace qta {
 
@@ -56,27 +56,20 @@ qint64 exportTableCsvFile(TTable& table, const QString& fileName, const TExportP
 // (the rows it holds when the export starts; the window's table goes on
 // growing meanwhile). The signals arrive on the thread that made the job;
 // destroying the job stops the export and waits for the worker.
-class TTableExportJob : public QObject {
+class TTableExportJob : public TWorkerJob {
     Q_OBJECT
 public:
     TTableExportJob(QString table, QString file, TExportPeriod period, QObject* parent = nullptr);
-    ~TTableExportJob() override;
 
     void start();
-    void stop() { stop_ = true; }
-    bool running() const { return worker_.joinable(); }
     QString fileName() const { return file_; }
-
-Q_SIGNALS:
-    void progress(qint64 done, qint64 total);
-    // `error` is empty when written or stopped; `rows` written when written.
-    void finished(bool written, qint64 rows, const QString& error);
+    // Rows written, once `finished` said done.
+    qint64 rows() const { return *rows_; }
 
 private:
     QString table_, file_;
     TExportPeriod period_;
-    std::thread worker_;
-    std::atomic<bool> stop_{false};
+    std::shared_ptr<qint64> rows_ = std::make_shared<qint64>(0);
 };
 
 } // namespace qta

@@ -182,7 +182,8 @@ void TEksportDialog::reject() {
     QDialog::reject();
 }
 
-void TEksportDialog::finished(bool written, qint64 rows, const QString& error) {
+void TEksportDialog::finished(bool written, const QString& error) {
+    const qint64 rows = job_->rows();
     job_->deleteLater();
     job_ = nullptr;
     progress_->deleteLater();

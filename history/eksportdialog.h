@@ -63,7 +63,7 @@ private:
     class TTableExportJob* job_ = nullptr;
     QProgressDialog* progress_ = nullptr;
     void fail(const QString& text);
-    void finished(bool written, qint64 rows, const QString& error);
+    void finished(bool written, const QString& error);
 };
 
 } // namespace qta

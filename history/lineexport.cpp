@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QSaveFile>
 #include <algorithm>
+#include <stdexcept>
 
 namespace qta {
 
@@ -142,28 +143,17 @@ TLineExport::Outcome TLineExport::write(const QString& file, QString* error,
 }
 
 TLineExportJob::TLineExportJob(TLineExport what, QString file, QObject* parent)
-    : QObject(parent), what_(std::move(what)), file_(std::move(file)) {}
-
-TLineExportJob::~TLineExportJob() {
-    stop_ = true;
-    if (worker_.joinable())
-        worker_.join();
-}
+    : TWorkerJob(parent), what_(std::move(what)), file_(std::move(file)) {}
 
 void TLineExportJob::start() {
-    if (worker_.joinable())
-        return;
-    worker_ = std::thread([this] {
+    run([what = what_, file = file_](const Progress& progress) {
         QString error;
-        const qint64 total = what_.rowCount();
-        const auto outcome = what_.write(file_, &error, [this, total](qint64 done) {
-            QMetaObject::invokeMethod(this, [this, done, total] { Q_EMIT progress(done, total); });
-            return !stop_.load();
-        });
-        QMetaObject::invokeMethod(this, [this, outcome, error] {
-            worker_.join();
-            Q_EMIT finished(outcome == TLineExport::Outcome::Written, error);
-        });
+        const qint64 total = what.rowCount();
+        const auto outcome = what.write(
+            file, &error, [&progress, total](qint64 done) { return progress(done, total); });
+        if (outcome == TLineExport::Outcome::Failed)
+            throw std::runtime_error(error.toStdString());
+        return outcome == TLineExport::Outcome::Written;
     });
 }
 

@@ -12,11 +12,9 @@
 #pragma once
 
 #include "history/lineindex.h"
+#include "history/workerjob.h"
 
-#include <QObject>
-#include <atomic>
 #include <functional>
-#include <thread>
 
 namespace qta {
 
@@ -45,29 +43,19 @@ private:
 
 // One export on a worker thread; the signals arrive on the thread that made
 // the job. Destroying the job stops the export and waits for the worker.
-class TLineExportJob : public QObject {
+class TLineExportJob : public TWorkerJob {
     Q_OBJECT
 public:
     TLineExportJob(TLineExport what, QString file, QObject* parent = nullptr);
-    ~TLineExportJob() override;
 
     // Once per job; a stop that came before makes it end at its first report.
     void start();
-    void stop() { stop_ = true; }
-    bool running() const { return worker_.joinable(); }
     qint64 rowCount() const { return what_.rowCount(); }
     QString fileName() const { return file_; }
-
-Q_SIGNALS:
-    void progress(qint64 done, qint64 total);
-    // `error` is empty when written or stopped.
-    void finished(bool written, const QString& error);
 
 private:
     TLineExport what_;
     QString file_;
-    std::thread worker_;
-    std::atomic<bool> stop_{false};
 };
 
 // "yyyy-MM-dd hh:mm:ss" of a wall time (the milliseconds left out).

@@ -1,12 +1,14 @@
 #include "report/reportdialog.h"
 
+#include "report/reportchart.h"
 #include "report/reportcontent.h"
+#include "report/reportjob.h"
 #include "report/reportpdf.h"
 
-#include <QApplication>
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -17,6 +19,7 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -31,11 +34,8 @@ template <class W> W* tagged(W* w, const char* component, const QString& spoken)
     return w;
 }
 
-// A wait cursor for as long as the report is being made.
-struct TBusy {
-    TBusy() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~TBusy() { QApplication::restoreOverrideCursor(); }
-};
+// The longest piece of drawing before the window's events get their turn.
+constexpr int kSliceMs = 15;
 
 } // namespace
 
@@ -122,6 +122,17 @@ TRaportDialog::TRaportDialog(QString dataDir, ErrorBox errorBox, const QDate& to
     connect(ZapiszPDF, &QPushButton::clicked, this, &TRaportDialog::savePdf);
     connect(Drukuj, &QPushButton::clicked, this, &TRaportDialog::print);
     connect(Zamknij, &QPushButton::clicked, this, &QDialog::accept);
+    slice_.setSingleShot(true);
+    slice_.setInterval(0);
+    connect(&slice_, &QTimer::timeout, this, &TRaportDialog::drawSlice);
+}
+
+TRaportDialog::~TRaportDialog() {
+    // The pages go before what they are drawn from; an unfinished file is
+    // dropped.
+    slice_.stop();
+    painter_.reset();
+    pdf_.reset();
 }
 
 TReportRequest TRaportDialog::request() const {
@@ -160,6 +171,8 @@ void TRaportDialog::chooseFile() {
 }
 
 bool TRaportDialog::savePdf() {
+    if (busy())
+        return false; // one report at a time
     const QString file = PlikRaportu->text().trimmed();
     QString problem = periodProblem();
     if (problem.isEmpty() && file.isEmpty())
@@ -178,42 +191,158 @@ bool TRaportDialog::savePdf() {
                               QStringLiteral("Plik %1 już istnieje. Zastąpić go?").arg(file)) !=
             QMessageBox::Yes)
         return false;
-    showState(QStringLiteral("Tworzenie raportu…"));
-    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    try {
-        TBusy busy;
-        const TReportFile r = makeReportPdf(request(), file);
-        showState(QStringLiteral("Zapisano raport %1: %2, %3 z okresu %4.")
-                      .arg(QDir::toNativeSeparators(file),
-                           polishCount(r.pages, "strona", "strony", "stron"),
-                           polishCount(r.events, "zdarzenie", "zdarzenia", "zdarzeń"),
-                           periodText(r.from, r.to)));
-        return true;
-    } catch (const EReport& e) {
-        showState(e.message());
-        if (errorBox_)
-            errorBox_(e.message());
-        return false;
-    }
+    file_ = file;
+    start(QStringLiteral("Tworzenie raportu %1…").arg(QDir::toNativeSeparators(file)));
+    return true;
 }
 
-bool TRaportDialog::printTo(QPrinter& printer) {
-    try {
-        TBusy busy;
-        const TReportData d = gatherReport(request());
-        printer.setFullPage(true);
-        setupReportDevice(printer);
-        printer.setDocName(QStringLiteral("Raport SZR %1").arg(periodText(d.from, d.to)));
-        const int pages = paintReport(reportDocument(d), d.index.get(), printer);
-        showState(QStringLiteral("Wysłano do drukarki: %1.")
-                      .arg(polishCount(pages, "strona", "strony", "stron")));
-        return true;
-    } catch (const EReport& e) {
-        showState(e.message());
+bool TRaportDialog::printTo(std::unique_ptr<QPrinter> printer) {
+    if (busy() || !printer)
+        return false;
+    if (const QString p = periodProblem(); !p.isEmpty()) {
+        showState(p);
         if (errorBox_)
-            errorBox_(e.message());
+            errorBox_(p);
         return false;
     }
+    file_.clear();
+    printer_ = std::move(printer);
+    start(QStringLiteral("Przygotowanie wydruku raportu…"));
+    return true;
+}
+
+void TRaportDialog::start(const QString& what) {
+    showState(what);
+    ZapiszPDF->setEnabled(false);
+    Drukuj->setEnabled(false);
+    // The charts' columns need the plot (a widget, this thread); their
+    // points are then asked for on the worker.
+    const TReportRequest r = request();
+    std::array<TColumns, 4> columns{};
+    try {
+        if (r.sections.charts && r.from && r.to)
+            for (int line = 1; line <= 3; ++line)
+                columns[size_t(line)] = TReportChart::columnsFor(line, wallMidnight(*r.from),
+                                                                 wallMidnight(r.to->addDays(1)));
+    } catch (const EReport&) {
+        // No font for the pages: drawing them says so.
+    }
+    job_ = new TReportJob(r, columns, this);
+    connect(job_, &TReportJob::finished, this, &TRaportDialog::gathered);
+    // No steps to show while the folder is read: a busy bar, then the pages.
+    progress_ = tagged(new QProgressDialog(what, QStringLiteral("Anuluj"), 0, 0, this),
+                       "RaportPostep", QStringLiteral("Postęp tworzenia raportu"));
+    progress_->setWindowTitle(QStringLiteral("Raport"));
+    progress_->setWindowModality(Qt::WindowModal);
+    progress_->setMinimumDuration(300);
+    progress_->setAutoClose(false);
+    progress_->setAutoReset(false);
+    connect(progress_, &QProgressDialog::canceled, this, &TRaportDialog::cancel);
+    job_->start();
+}
+
+void TRaportDialog::gathered(bool done, const QString& error) {
+    made_ = job_->result();
+    job_->deleteLater();
+    job_ = nullptr;
+    if (!done || !made_)
+        return finish(error.isEmpty() ? End::Stopped : End::Failed, error);
+    const TReportData& d = made_->data;
+    try {
+        if (printer_) {
+            printer_->setFullPage(true);
+            setupReportDevice(*printer_);
+            printer_->setDocName(QStringLiteral("Raport SZR %1").arg(periodText(d.from, d.to)));
+            painter_ = std::make_unique<TReportPainter>(made_->document, d.index.get(), *printer_);
+        } else {
+            pdf_ = std::make_unique<TReportPdfFile>(made_->document, d.index.get(), file_);
+        }
+    } catch (const EReport& e) {
+        return finish(End::Failed, e.message());
+    }
+    progress_->setRange(0, 1000);
+    slice_.start();
+}
+
+void TRaportDialog::drawSlice() {
+    TReportPainter& pages = pdf_ ? pdf_->painter() : *painter_;
+    QElapsedTimer clock;
+    clock.start();
+    try {
+        bool more = true;
+        while (more && clock.elapsed() < kSliceMs)
+            more = pages.step();
+        if (!more) {
+            const TReportData& d = made_->data;
+            if (pdf_) {
+                const int count = pdf_->commit();
+                pdf_.reset();
+                return finish(End::Made, QStringLiteral("Zapisano raport %1: %2, %3 z okresu %4.")
+                                             .arg(QDir::toNativeSeparators(file_),
+                                                  polishCount(count, "strona", "strony", "stron"),
+                                                  polishCount(qint64(d.events.size()), "zdarzenie",
+                                                              "zdarzenia", "zdarzeń"),
+                                                  periodText(d.from, d.to)));
+            }
+            const int count = pages.pageCount();
+            painter_.reset();
+            return finish(End::Made, QStringLiteral("Wysłano do drukarki: %1.")
+                                         .arg(polishCount(count, "strona", "strony", "stron")));
+        }
+    } catch (const EReport& e) {
+        pdf_.reset();
+        painter_.reset();
+        return finish(End::Failed, e.message());
+    }
+    // A window-modal progress dialog handles events in setValue(): "Anuluj"
+    // may end the report right there, so the next slice is asked for after.
+    progress_->setValue(int(pages.fraction() * 1000));
+    if (pdf_ || painter_)
+        slice_.start();
+}
+
+void TRaportDialog::cancel() {
+    if (!busy())
+        return;
+    if (job_) {
+        // The worker ends at its next step; nothing of it is wanted now.
+        job_->stop();
+        disconnect(job_, nullptr, this, nullptr);
+        connect(job_, &TReportJob::finished, job_, &QObject::deleteLater);
+        job_ = nullptr;
+    }
+    slice_.stop();
+    pdf_.reset(); // the file is dropped
+    if (painter_ && printer_)
+        printer_->abort();
+    painter_.reset();
+    finish(End::Stopped, {});
+}
+
+void TRaportDialog::finish(End end, const QString& state) {
+    const bool printing = bool(printer_);
+    made_.reset();
+    printer_.reset();
+    if (progress_) {
+        progress_->hide();
+        progress_->deleteLater(); // this may run inside its setValue()
+        progress_ = nullptr;
+    }
+    ZapiszPDF->setEnabled(true);
+    Drukuj->setEnabled(true);
+    if (end == End::Stopped)
+        showState(printing ? QStringLiteral("Drukowanie raportu przerwano.")
+                           : QStringLiteral("Raport przerwano; pliku nie zapisano."));
+    else
+        showState(state);
+    if (end == End::Failed && errorBox_)
+        errorBox_(state);
+    Q_EMIT made(end == End::Made);
+}
+
+void TRaportDialog::done(int result) {
+    cancel(); // closing the dialog stops a report being made
+    QDialog::done(result);
 }
 
 void TRaportDialog::print() {
@@ -223,11 +352,11 @@ void TRaportDialog::print() {
             errorBox_(p);
         return;
     }
-    QPrinter printer(QPrinter::HighResolution);
-    QPrintDialog dialog(&printer, this);
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    QPrintDialog dialog(printer.get(), this);
     dialog.setWindowTitle(QStringLiteral("Drukuj raport"));
     if (dialog.exec() == QDialog::Accepted)
-        printTo(printer);
+        printTo(std::move(printer));
 }
 
 } // namespace qta

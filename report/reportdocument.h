@@ -4,10 +4,11 @@
 // A4 pages by report/reportpdf.*.
 #pragma once
 
-#include "history/linefile.h"
+#include "history/lineindex.h"
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <vector>
 
 namespace qta {
@@ -32,6 +33,10 @@ struct TReportBlock {
     std::vector<QStringList> rows;
     int line = 0; // Chart
     TWallMs t0 = 0, t1 = 0;
+    // Chart: the index's points for `pixels`, asked for off the window's
+    // thread; drawn when the plot's columns are these, else asked anew.
+    TColumns pixels;
+    std::shared_ptr<const TChartSeries> points;
 };
 
 struct TReportDocument {

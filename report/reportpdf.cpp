@@ -5,6 +5,7 @@
 #include "report/reportcontent.h"
 #include "report/reportpage.h"
 
+#include <QElapsedTimer>
 #include <QPageLayout>
 #include <QPdfWriter>
 #include <QSaveFile>
@@ -25,10 +26,15 @@ const QColor kStripe(244, 246, 248);
 // Sizes in points.
 constexpr double kBody = 9, kSmall = 7.5, kHeading = 14, kSubheading = 10.5, kTitle = 20;
 
+} // namespace
+
+// The blocks placed on pages, one after another.
 class TLayout {
 public:
     TLayout(TPages& pages, const TLineIndex* index) : pg_(pages), index_(index) {}
-    void add(const TReportBlock& b);
+    // Lays out the block from its row `at` on (tables a slice of rows at a
+    // time, everything else whole); true when the block is done.
+    bool add(const TReportBlock& b, size_t& at);
 
 private:
     void title(const TReportBlock& b);
@@ -36,7 +42,7 @@ private:
     void subheading(const QString& text);
     void paragraph(const QString& text, double points, const QColor& colour);
     void pairs(const TReportBlock& b);
-    void table(const TReportBlock& b);
+    bool table(const TReportBlock& b, size_t& at);
     void chart(const TReportBlock& b);
     void fillIn(const TReportBlock& b);
     void signatures(const TReportBlock& b);
@@ -61,7 +67,7 @@ private:
     std::shared_ptr<TReportChart> chart_;
 };
 
-void TLayout::add(const TReportBlock& b) {
+bool TLayout::add(const TReportBlock& b, size_t& at) {
     switch (b.kind) {
     case TReportBlock::Title: title(b); break;
     case TReportBlock::Heading: heading(b.text); break;
@@ -69,11 +75,12 @@ void TLayout::add(const TReportBlock& b) {
     case TReportBlock::Paragraph: paragraph(b.text, kBody, kInk); break;
     case TReportBlock::Note: paragraph(b.text, kSmall, kGrey); break;
     case TReportBlock::Pairs: pairs(b); break;
-    case TReportBlock::Table: table(b); break;
+    case TReportBlock::Table: return table(b, at);
     case TReportBlock::Chart: chart(b); break;
     case TReportBlock::FillIn: fillIn(b); break;
     case TReportBlock::Signatures: signatures(b); break;
     }
+    return true;
 }
 
 void TLayout::title(const TReportBlock& b) {
@@ -158,15 +165,18 @@ void TLayout::pairs(const TReportBlock& b) {
     pg_.advance(pg_.mm(2.5));
 }
 
-void TLayout::table(const TReportBlock& b) {
+bool TLayout::table(const TReportBlock& b, size_t& at) {
+    // Rows measured and placed in one call: a slice short enough for the
+    // window's thread to go on with its events between slices.
+    constexpr size_t kRowsPerSlice = 48;
     const double x0 = pg_.left(), w = pg_.width();
     const double total = std::accumulate(b.widths.begin(), b.widths.end(), 0.0);
     std::vector<double> xs, ws;
-    double at = x0;
+    double x = x0;
     for (double share : b.widths) {
-        xs.push_back(at);
+        xs.push_back(x);
         ws.push_back(w * share / total);
-        at += ws.back();
+        x += ws.back();
     }
     const QFont head = pg_.font(kSmall, true), body = pg_.font(kSmall);
     const double headH = row(b.columns, xs, ws, head, false);
@@ -176,23 +186,29 @@ void TLayout::table(const TReportBlock& b) {
         pg_.advance(headH);
         rule(x0, x0 + w, pg_.y(), kRule, 0.25);
     };
-    // The header never stands alone at the foot of a page.
-    pg_.ensure(headH + (b.rows.empty() ? 0 : row(b.rows.front(), xs, ws, body, false)));
-    header();
-    int n = 0;
-    for (const QStringList& r : b.rows) {
+    if (at == 0) {
+        // The header never stands alone at the foot of a page.
+        pg_.ensure(headH + (b.rows.empty() ? 0 : row(b.rows.front(), xs, ws, body, false)));
+        header();
+    }
+    const size_t end = std::min(b.rows.size(), at + kRowsPerSlice);
+    for (; at < end; ++at) {
+        const QStringList& r = b.rows[at];
         const double h = row(r, xs, ws, body, false);
         if (pg_.y() + h > pg_.bottom()) {
             pg_.newPage();
             header();
         }
-        if (n++ % 2 == 1)
+        if (at % 2 == 1)
             fill(QRectF(x0, pg_.y(), w, h), kStripe);
         row(r, xs, ws, body, true);
         pg_.advance(h);
         rule(x0, x0 + w, pg_.y(), kRule, 0.1);
     }
+    if (at < b.rows.size())
+        return false;
     pg_.advance(pg_.mm(3));
+    return true;
 }
 
 void TLayout::chart(const TReportBlock& b) {
@@ -221,7 +237,9 @@ void TLayout::chart(const TReportBlock& b) {
     const QRectF target(x, pg_.y(), w, chartH);
     const auto c = chart_;
     const TLineIndex* index = index_;
-    pg_.draw([=](QCPPainter& p) { c->draw(p, target, index, b.line, b.t0, b.t1); });
+    pg_.draw([=, &b](QCPPainter& p) {
+        c->draw(p, target, index, b.line, b.t0, b.t1, b.pixels, b.points.get());
+    });
     pg_.advance(chartH);
     rule(x, x + w, pg_.y(), kRule, 0.2);
     pg_.advance(pg_.mm(8));
@@ -273,65 +291,131 @@ void TLayout::signatures(const TReportBlock& b) {
     pg_.advance(h + pg_.mm(4));
 }
 
-} // namespace
-
 void setupReportDevice(QPagedPaintDevice& device) {
     device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                                      QMarginsF(0, 0, 0, 0), QPageLayout::Millimeter));
 }
 
-int paintReport(const TReportDocument& doc, const TLineIndex* index, QPagedPaintDevice& device) {
-    TPages pages(device);
-    TLayout layout(pages, index);
-    for (const TReportBlock& b : doc.blocks)
-        layout.add(b);
+TReportPainter::TReportPainter(const TReportDocument& doc, const TLineIndex* index,
+                               QPagedPaintDevice& device)
+    : doc_(doc), device_(device), pages_(std::make_unique<TPages>(device)),
+      layout_(std::make_unique<TLayout>(*pages_, index)) {}
 
-    QCPPainter p(&device);
-    if (!p.isActive())
-        throw EReport(QStringLiteral("Nie można rozpocząć rysowania stron raportu"));
-    p.setMode(QCPPainter::pmVectorized);
-    p.setRenderHint(QPainter::Antialiasing);
-    const int count = pages.pageCount();
-    const QFont small = pages.font(kSmall);
-    const double x = pages.left(), w = pages.width();
-    for (int i = 0; i < count; ++i) {
-        if (i > 0 && !device.newPage())
-            throw EReport(QStringLiteral("Nie można dodać strony %1 raportu").arg(i + 1));
-        drawWrapped(p, device, doc.headerLeft, small, x, pages.mm(11), w * 0.6, kGrey,
-                    Qt::AlignLeft);
-        drawWrapped(p, device, doc.headerRight, small, x + w * 0.4, pages.mm(11), w * 0.6, kGrey,
-                    Qt::AlignRight);
-        p.setPen(QPen(kRule, pages.mm(0.25)));
-        p.drawLine(QPointF(x, pages.mm(15.5)), QPointF(x + w, pages.mm(15.5)));
-        drawWrapped(p, device, QStringLiteral("Strona %1 z %2").arg(i + 1).arg(count), small, x,
-                    pages.bottom() + pages.mm(7), w, kGrey, Qt::AlignHCenter);
-        for (const TPages::Op& op : pages.page(i)) {
-            p.save();
-            op(p);
-            p.restore();
+TReportPainter::~TReportPainter() {
+    if (painter_ && painter_->isActive())
+        painter_->end();
+}
+
+int TReportPainter::pageCount() const { return pages_->pageCount(); }
+
+double TReportPainter::fraction() const {
+    // Laying out is the cheaper part: the first third.
+    const double blocks = double(std::max<size_t>(1, doc_.blocks.size()));
+    if (!painter_)
+        return double(block_) / blocks / 3;
+    return 1.0 / 3 + 2.0 / 3 * double(page_) / double(std::max(1, pages_->pageCount()));
+}
+
+bool TReportPainter::step() {
+    if (done_)
+        return false;
+    if (block_ < doc_.blocks.size()) {
+        if (layout_->add(doc_.blocks[block_], row_)) {
+            ++block_;
+            row_ = 0;
         }
+        return true;
     }
-    p.end();
-    return count;
+    if (!painter_) {
+        painter_ = std::make_unique<QCPPainter>(&device_);
+        if (!painter_->isActive())
+            throw EReport(QStringLiteral("Nie można rozpocząć rysowania stron raportu"));
+        painter_->setMode(QCPPainter::pmVectorized);
+        painter_->setRenderHint(QPainter::Antialiasing);
+    }
+    const int count = pages_->pageCount();
+    if (page_ >= count) {
+        painter_->end();
+        done_ = true;
+        return false;
+    }
+    QCPPainter& p = *painter_;
+    if (op_ == 0) {
+        if (page_ > 0 && !device_.newPage())
+            throw EReport(QStringLiteral("Nie można dodać strony %1 raportu").arg(page_ + 1));
+        const QFont small = pages_->font(kSmall);
+        const double x = pages_->left(), w = pages_->width();
+        drawWrapped(p, device_, doc_.headerLeft, small, x, pages_->mm(11), w * 0.6, kGrey,
+                    Qt::AlignLeft);
+        drawWrapped(p, device_, doc_.headerRight, small, x + w * 0.4, pages_->mm(11), w * 0.6,
+                    kGrey, Qt::AlignRight);
+        p.setPen(QPen(kRule, pages_->mm(0.25)));
+        p.drawLine(QPointF(x, pages_->mm(15.5)), QPointF(x + w, pages_->mm(15.5)));
+        drawWrapped(p, device_, QStringLiteral("Strona %1 z %2").arg(page_ + 1).arg(count), small,
+                    x, pages_->bottom() + pages_->mm(7), w, kGrey, Qt::AlignHCenter);
+    }
+    // A slice of the page's drawing: a number of steps, or fewer when they
+    // take long (a chart).
+    constexpr size_t kOpsPerSlice = 64;
+    constexpr qint64 kSliceMs = 8;
+    QElapsedTimer clock;
+    clock.start();
+    const std::vector<TPages::Op>& ops = pages_->page(page_);
+    const size_t end = std::min(ops.size(), op_ + kOpsPerSlice);
+    while (op_ < end) {
+        p.save();
+        ops[op_++](p);
+        p.restore();
+        if (clock.elapsed() >= kSliceMs)
+            break;
+    }
+    if (op_ >= ops.size()) {
+        ++page_;
+        op_ = 0;
+    }
+    return true;
+}
+
+int paintReport(const TReportDocument& doc, const TLineIndex* index, QPagedPaintDevice& device) {
+    TReportPainter painter(doc, index, device);
+    while (painter.step()) {
+    }
+    return painter.pageCount();
+}
+
+TReportPdfFile::TReportPdfFile(const TReportDocument& doc, const TLineIndex* index, QString path)
+    : path_(std::move(path)), file_(std::make_unique<QSaveFile>(path_)) {
+    if (!file_->open(QIODevice::WriteOnly))
+        throw EReport(
+            QStringLiteral("Nie można utworzyć pliku %1: %2").arg(path_, file_->errorString()));
+    writer_ = std::make_unique<QPdfWriter>(file_.get());
+    writer_->setTitle(doc.title);
+    writer_->setCreator(QStringLiteral("QTA-504 Nadzór SZR"));
+    setupReportDevice(*writer_);
+    painter_ = std::make_unique<TReportPainter>(doc, index, *writer_);
+}
+
+// The painter ends before the writer goes, the writer before the file, which
+// without commit() is dropped: nothing appears under the file's name.
+TReportPdfFile::~TReportPdfFile() {
+    painter_.reset();
+    writer_.reset();
+}
+
+int TReportPdfFile::commit() {
+    while (painter_->step()) {
+    }
+    const int pages = painter_->pageCount();
+    painter_.reset();
+    writer_.reset();
+    if (!file_->commit())
+        throw EReport(
+            QStringLiteral("Nie można zapisać pliku %1: %2").arg(path_, file_->errorString()));
+    return pages;
 }
 
 int writeReportPdf(const TReportDocument& doc, const TLineIndex* index, const QString& path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        throw EReport(
-            QStringLiteral("Nie można utworzyć pliku %1: %2").arg(path, file.errorString()));
-    int pages = 0;
-    {
-        QPdfWriter writer(&file);
-        writer.setTitle(doc.title);
-        writer.setCreator(QStringLiteral("QTA-504 Nadzór SZR"));
-        setupReportDevice(writer);
-        pages = paintReport(doc, index, writer);
-    }
-    if (!file.commit())
-        throw EReport(
-            QStringLiteral("Nie można zapisać pliku %1: %2").arg(path, file.errorString()));
-    return pages;
+    return TReportPdfFile(doc, index, path).commit();
 }
 
 TReportFile makeReportPdf(const TReportRequest& request, const QString& path) {

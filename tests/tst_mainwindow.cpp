@@ -2,6 +2,7 @@
 // bar, the window items and their check marks, the window menu, the text
 // viewer, the general error handling, and the start window, Timer1 and the
 // link watchdog against the controller simulator on a pseudo-terminal.
+#include "alarms/alarmengine.h"
 #include "app/errors.h"
 #include "app/mainwindow.h"
 #include "app/startwindow.h"
@@ -705,11 +706,10 @@ private Q_SLOTS:
         QTest::newRow("saved port silent") << true << 250;
     }
 
-    // A first start: no port saved and none present. The window names no
-    // port (the port service's default name belongs to no device here).
-    // Texts longer than the start window: every line fits, and what matters
-    // stays readable (the port on the first line, the server's answer whole
-    // where it can break between words).
+    // Texts longer than the start window: every line fits, the whole text is
+    // shown (only a single word wider than a line, a long device path, is
+    // shortened in the middle), and what matters leads (the port on the first
+    // line, the server's answer from its start).
     void startWindowLongTexts() {
         TNullView view;
         TQTA504Core core(&view);
@@ -719,39 +719,104 @@ private Q_SLOTS:
         struct Case {
             QString text;
             QStringList lines; // empty: only that every line fits
+            bool whole;        // every word shown
         };
         const Case cases[] = {
             {QStringLiteral("Sprawdzam port ttyUSB0 (FT232R USB UART, nr seryjny A50285BI)..."),
-             {QStringLiteral("Sprawdzam port ttyUSB0")}},
+             {QStringLiteral("Sprawdzam port ttyUSB0")},
+             true},
             {QStringLiteral("Serwer 192.168.10.21:2001 nie odpowiada na negocjację RFC 2217 (dla "
                             "surowego strumienia bajtów podaj tcp://)"),
-             {}},
+             {},
+             true},
             {QStringLiteral("Sprawdzam port "
                             "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0..."),
-             {}},
+             {},
+             false},
             {QStringLiteral("Łączenie z tcp://127.0.0.1:2001"),
-             {QStringLiteral("Łączenie z tcp://127.0.0.1:2001")}},
+             {QStringLiteral("Łączenie z tcp://127.0.0.1:2001")},
+             true},
         };
         const QFontMetrics fm = start.StatusBar->fontMetrics();
         const int room = start.StatusBar->width() - 2 * start.StatusBar->frameWidth() - 6;
         for (const Case& c : cases) {
             start.setStatusText(c.text);
             const QStringList shown = start.StatusBar->text().split(u'\n');
-            QVERIFY2(shown.size() <= 2, qPrintable(c.text));
             for (const QString& l : shown)
                 QVERIFY2(fm.horizontalAdvance(l) <= room, qPrintable(l));
             if (!c.lines.isEmpty())
                 QCOMPARE(shown.mid(0, c.lines.size()), c.lines);
+            if (c.whole)
+                QCOMPARE(shown.join(u' '), c.text);
             QVERIFY(shown.last().endsWith(c.text.right(3)));
+            // The label has room for all its lines, inside the window and
+            // below the button.
+            const QRect label = start.StatusBar->geometry();
+            QVERIFY2(start.StatusBar->sizeHint().height() <= label.height(), qPrintable(c.text));
+            QVERIFY(start.rect().contains(label));
+            QVERIFY(label.top() > start.Button1->geometry().bottom());
             QCOMPARE(start.StatusBar->toolTip(), c.text);
         }
-        // The server's answer: its address and verdict whole on the first line.
-        start.setStatusText(cases[1].text);
-        QVERIFY(start.StatusBar->text()
-                    .section(u'\n', 0, 0)
-                    .contains(QStringLiteral("192.168.10.21:2001 nie odpowiada")));
+        // A short text again: the window as it was.
+        start.setStatusText(cases[3].text);
+        QCOMPARE(start.size(), QSize(316, 135));
     }
 
+    // At the smallest size the window allows, no item of the status bar
+    // covers another or runs past the bar: connected with an alarm waiting,
+    // and on a folder the collector holds.
+    void statusBarFitsAtTheSmallestSize_data() {
+        QTest::addColumn<bool>("readOnly");
+        QTest::newRow("connected, an alarm waiting") << false;
+        QTest::newRow("collector's folder") << true;
+    }
+    void statusBarFitsAtTheSmallestSize() {
+        QFETCH(bool, readOnly);
+        TQTA504 m;
+        QDateTime now(QDate(2026, 12, 10), QTime(2, 13, 5));
+        if (readOnly) {
+            m.FormCreateReadOnly(
+                QStringLiteral("Tylko do odczytu: folder obsługuje kolektor qta504d (PID 4242)"));
+        } else {
+            m.setStatusPanel(0, QStringLiteral("Połączono z QTA504 - v. QTA1v2"));
+            m.setStatusPanel(1, QStringLiteral("Awaria !"));
+            m.setStatusPanel(2, QStringLiteral("Zadziałanie wyłącznika bezpieczeństwa"));
+            m.core.Alarmy.setClock([&now] { return now; });
+            TAlarmSettings s;
+            s.flickerSeconds = 0;
+            m.core.Alarmy.setSettings(s);
+            m.core.Alarmy.status(0x80, ProgN1N2N3, ActiveN1, {3, 3, 3});
+            QVERIFY(m.alarmCount()->isVisibleTo(&m));
+        }
+        m.show();
+        QStatusBar* bar = m.statusBar();
+        QTRY_COMPARE(bar->minimumWidth(), bar->minimumSizeHint().width());
+        m.resize(1, 1);
+        const auto problem = [bar] {
+            QList<QWidget*> items;
+            for (QWidget* w : bar->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+                if (w->isVisible())
+                    items << w;
+            for (int i = 0; i < items.size(); ++i) {
+                const QRect r = items[i]->geometry();
+                if (!bar->rect().contains(r))
+                    return items[i]->objectName() + QStringLiteral(" past the bar");
+                if (auto* l = qobject_cast<QLabel*>(items[i]);
+                    l && l->fontMetrics().horizontalAdvance(l->text()) > l->contentsRect().width())
+                    return items[i]->objectName() + QStringLiteral(" cut");
+                for (int j = i + 1; j < items.size(); ++j)
+                    if (r.intersects(items[j]->geometry()))
+                        return items[i]->objectName() + QStringLiteral(" covers ") +
+                               items[j]->objectName();
+            }
+            return QString();
+        };
+        QTRY_COMPARE(problem(), QString());
+        QCOMPARE(m.width(), m.minimumWidth());
+    }
+
+    // A first start: no port saved and none present. The window names no
+    // port (the port service's default name belongs to no device here).
     void noPortSavedNoneFound() {
         writeSettings(QString());
         TQTA504& m = startMain();

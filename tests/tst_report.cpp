@@ -3,8 +3,12 @@
 // the editors show it, every event of the period and none outside it, the
 // summary computed here from the tables), the embedded fonts, pages that
 // grow with the log, an empty period, and bad input refused with exit 2.
+// The dialog makes the report while the event loop runs, and a report stopped
+// or failed leaves no file behind.
 #include "alarms/alarmjournal.h"
+#include "report/reportcontent.h"
 #include "report/reportdialog.h"
+#include "report/reportpdf.h"
 #include "settings/backupfile.h"
 #include "settings/controllerfile.h"
 #include "tables/table.h"
@@ -12,12 +16,16 @@
 #include <QCheckBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPrinter>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 #include <map>
 
@@ -144,6 +152,10 @@ private Q_SLOTS:
     void badInputRefused_data();
     void badInputRefused();
     void dialogSavesAndPrints();
+    void stoppedOrFailedLeavesNoFile_data();
+    void stoppedOrFailedLeavesNoFile();
+    void fileDroppedHalfwayIsNotWritten();
+    void windowStaysLiveDuringAYear();
 };
 
 void TestReport::initTestCase() {
@@ -516,8 +528,20 @@ void TestReport::dialogSavesAndPrints() {
     d.SekcjaWykresy->setChecked(false);
     const QString pdf = QDir(tmp_.path()).filePath(QStringLiteral("okno.pdf"));
     d.PlikRaportu->setText(pdf);
+    // The window's events go on while the report is made.
+    int ticks = 0;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, [&ticks] { ++ticks; });
+    tick.start(0);
+    QSignalSpy made(&d, &TRaportDialog::made);
     QVERIFY(d.savePdf());
+    QVERIFY(d.busy());
+    QVERIFY(made.wait(60000));
+    QCOMPARE(made.takeFirst().at(0).toBool(), true);
+    QVERIFY2(ticks >= 2, qPrintable(QString::number(ticks)));
     QVERIFY(errors.isEmpty());
+    QVERIFY2(d.Stan->text().startsWith(QStringLiteral("Zapisano raport")),
+             qPrintable(d.Stan->text()));
     const QString text = pdfText(pdf);
     QVERIFY(text.contains(QStringLiteral("Zdarzeń w okresie 11")));
     QVERIFY(text.contains(QStringLiteral("Rejestr zdarzeń")));
@@ -533,13 +557,136 @@ void TestReport::dialogSavesAndPrints() {
 
     // "Drukuj…" draws the same pages on the printer the print dialog set up.
     d.DataOd->setDate(QDate(2026, 3, 27));
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setOutputFormat(QPrinter::PdfFormat);
+    auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer->setOutputFormat(QPrinter::PdfFormat);
     const QString printed = QDir(tmp_.path()).filePath(QStringLiteral("wydruk.pdf"));
-    printer.setOutputFileName(printed);
-    QVERIFY(d.printTo(printer));
+    printer->setOutputFileName(printed);
+    QVERIFY(d.printTo(std::move(printer)));
+    QVERIFY(made.wait(60000));
+    QCOMPARE(made.takeFirst().at(0).toBool(), true);
     QCOMPARE(pdfPages(printed), pdfPages(pdf));
     QVERIFY(pdfText(printed).contains(QStringLiteral("Zdarzeń w okresie 11")));
+}
+
+void TestReport::stoppedOrFailedLeavesNoFile_data() {
+    QTest::addColumn<QString>("folder"); // the data folder, "" for the test's own
+    QTest::addColumn<QString>("file");   // the PDF, under the test's temporary folder
+    QTest::addColumn<bool>("stop");      // "Anuluj" at once
+    QTest::addColumn<QString>("state");  // what the status line says
+    QTest::newRow("stopped while the folder is read")
+        << QString() << QStringLiteral("stary.pdf") << true
+        << QStringLiteral("Raport przerwano; pliku nie zapisano.");
+    QTest::newRow("no folder for the file") << QString() << QStringLiteral("nie_ma/raport.pdf")
+                                            << false << QStringLiteral("Nie można utworzyć pliku");
+    QTest::newRow("not a data folder") << QStringLiteral("pusty") << QStringLiteral("stary.pdf")
+                                       << false << QStringLiteral("nie ma podfolderu rejestr/");
+}
+
+void TestReport::stoppedOrFailedLeavesNoFile() {
+    QFETCH(QString, folder);
+    QFETCH(QString, file);
+    QFETCH(bool, stop);
+    QFETCH(QString, state);
+    QTemporaryDir out;
+    QString dataDir = dir_;
+    if (!folder.isEmpty())
+        QVERIFY(QDir().mkpath(dataDir = out.filePath(folder)));
+    const QString pdf = out.filePath(file);
+    QFile old(pdf);
+    if (old.open(QIODevice::WriteOnly))
+        old.write("stary raport");
+    old.close();
+    const QStringList before = QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden);
+
+    QStringList errors;
+    TRaportDialog d(
+        dataDir, [&errors](const QString& m) { errors << m; }, QDate(2026, 3, 31));
+    d.PlikRaportu->setText(pdf);
+    QSignalSpy made(&d, &TRaportDialog::made);
+    QVERIFY(d.savePdf());
+    if (stop) {
+        QVERIFY(d.progressDialog());
+        Q_EMIT d.progressDialog()->canceled();
+        QCOMPARE(made.size(), 1); // at once, not when the worker gets there
+        QVERIFY(errors.isEmpty());
+    } else {
+        QVERIFY(made.wait(60000));
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors[0].contains(state), qPrintable(errors[0]));
+    }
+    QCOMPARE(made.takeFirst().at(0).toBool(), false);
+    QVERIFY2(d.Stan->text().contains(state), qPrintable(d.Stan->text()));
+    QVERIFY(!d.busy());
+    QVERIFY(d.ZapiszPDF->isEnabled());
+    QCOMPARE(QDir(out.path()).entryList(QDir::AllEntries | QDir::Hidden), before);
+    if (QFile::exists(pdf)) {
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("stary raport"));
+    }
+}
+
+void TestReport::fileDroppedHalfwayIsNotWritten() {
+    // Stopped with pages drawn into the temporary file: neither it nor a
+    // report under the name stays, and the older file is as it was.
+    QTemporaryDir out;
+    const QString pdf = out.filePath(QStringLiteral("raport.pdf"));
+    QFile old(pdf);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("stary raport");
+    old.close();
+    TReportRequest rq;
+    rq.dataDir = dir_;
+    rq.from = QDate(2026, 3, 27);
+    rq.to = QDate(2026, 3, 31);
+    const TReportData data = gatherReport(rq);
+    const TReportDocument doc = reportDocument(data);
+    {
+        TReportPdfFile file(doc, data.index.get(), pdf);
+        while (file.painter().fraction() < 0.5)
+            QVERIFY(file.painter().step());
+        QCOMPARE(QFileInfo(pdf).size(), qint64(12)); // the old one still
+    }
+    QCOMPARE(QDir(out.path()).entryList(QDir::Files | QDir::Hidden),
+             QStringList{QStringLiteral("raport.pdf")});
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("stary raport"));
+}
+
+void TestReport::windowStaysLiveDuringAYear() {
+    // A measurement on a large folder: QTA_REPORT_DIR=DIR names one (e.g. a
+    // year made with `qta504-tables generate`). Prints how long the report
+    // takes made in one go (as on the window's thread before) and through the
+    // dialog, with the longest pause of a 50-ms timer meanwhile.
+    const QString dir = qEnvironmentVariable("QTA_REPORT_DIR");
+    if (dir.isEmpty())
+        QSKIP("QTA_REPORT_DIR not set");
+    QTemporaryDir out;
+    TReportRequest rq;
+    rq.dataDir = dir;
+    QElapsedTimer clock;
+    clock.start();
+    const TReportFile whole = makeReportPdf(rq, out.filePath(QStringLiteral("naraz.pdf")));
+    qInfo("in one go: %lld ms, %d pages, %s", qint64(clock.elapsed()), whole.pages,
+          qPrintable(periodText(whole.from, whole.to)));
+
+    TRaportDialog d(dir, {}, whole.to);
+    d.DataOd->setDate(whole.from);
+    d.DataDo->setDate(whole.to);
+    d.PlikRaportu->setText(out.filePath(QStringLiteral("okno.pdf")));
+    QElapsedTimer gap;
+    qint64 longest = 0;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, [&] { longest = std::max(longest, gap.restart()); });
+    QSignalSpy made(&d, &TRaportDialog::made);
+    clock.restart();
+    gap.start();
+    tick.start(50);
+    QVERIFY(d.savePdf());
+    QVERIFY(made.wait(600000));
+    longest = std::max(longest, gap.elapsed());
+    qInfo("through the dialog: %lld ms, longest pause of a 50-ms timer %lld ms; %s",
+          qint64(clock.elapsed()), longest, qPrintable(d.Stan->text()));
+    QVERIFY(made.takeFirst().at(0).toBool());
 }
 
 QTEST_MAIN(TestReport)

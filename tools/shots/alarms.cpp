@@ -109,6 +109,8 @@ bool shootAlarms(const QString& outDir) {
         main.FormCreateReadOnly(
             QStringLiteral("Tylko do odczytu: folder obsługuje kolektor qta504d (PID 4242)"));
         ok &= saveShot(&main, outDir + QStringLiteral("/tylko_do_odczytu.png"));
+        main.resize(1, 260); // the narrowest the window allows
+        ok &= saveShot(&main, outDir + QStringLiteral("/tylko_do_odczytu_najwezsze.png"));
     }
     {
         // Publishing over MQTT switched on, the broker not there: the status

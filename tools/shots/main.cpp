@@ -223,8 +223,11 @@ bool shootReport(const QString& outDir);
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // Absolute from the start: some shots work in a folder of their own
+    // (QDir::setCurrent), and a relative name would then point there.
     const QString outDir =
-        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+        QDir(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots"))
+            .absolutePath();
     QDir().mkpath(outDir);
     qta::TNullView view;
     qta::TQTA504Core core(&view);
@@ -265,7 +268,7 @@ int main(int argc, char** argv) {
     {
         QTemporaryDir logDir;
         const QString old = QDir::currentPath();
-        const QString out = QDir(outDir).absolutePath();
+        const QString& out = outDir;
         if (logDir.isValid() && writeRealisticLog(logDir.path())) {
             QDir::setCurrent(logDir.path());
             qta::TNullView logView;
