@@ -445,7 +445,7 @@ private Q_SLOTS:
         const QString folder = dir.filePath(QStringLiteral("folder.ini"));
         QVERIFY(QDir().mkdir(folder));
         errors.clear();
-        QVERIFY(!loadMqttSettings(folder, QStringLiteral("qta504-pc"), name, errors).enabled());
+        QVERIFY(!loadMqttSettings(folder, QStringLiteral("qta504-pc"), name, id, errors).enabled());
         QCOMPARE(errors, QStringList{QStringLiteral("[mqtt]: nie można odczytać pliku %1: to "
                                                     "folder, a nie plik")
                                          .arg(folder)});
