@@ -1,4 +1,5 @@
 #include "collector/collectorconfig.h"
+#include "mqtt/mqttpayload.h"
 #include "tables/inifile.h"
 
 #include <QDir>
@@ -85,40 +86,42 @@ TCollectorConfig readCollectorConfig(const QString& path) {
         candidates << e;
     }
 
-    // Two controllers writing one folder would fight over its tables: neither runs.
-    QMap<QString, QStringList> byFolder;
-    for (const TControllerEntry& e : candidates)
-        byFolder[folderKey(e.folder)] << e.name;
-    for (const TControllerEntry& e : candidates) {
-        const QStringList& sharing = byFolder[folderKey(e.folder)];
-        if (sharing.size() > 1) {
-            if (sharing.constFirst() == e.name)
-                c.errors << QStringLiteral("sekcje [%1] mają ten sam folder %2: żadna nie "
-                                           "zostanie uruchomiona")
-                                .arg(sharing.join(QStringLiteral("], [")), e.folder);
-            continue;
+    // Controllers that would share what must be theirs alone: neither runs.
+    // One folder: they would fight over its tables. One identity (Id= or the
+    // section's name): one device to a subscriber, their events mixed. One
+    // topic level (names that differ only where MQTT topics cannot carry a
+    // character): one set of topics.
+    const auto refuseShared = [&c](const QList<TControllerEntry>& entries, auto keyOf,
+                                   auto sharedText) {
+        QMap<QString, QStringList> byKey;
+        for (const TControllerEntry& e : entries)
+            byKey[keyOf(e)] << e.name;
+        QList<TControllerEntry> kept;
+        for (const TControllerEntry& e : entries) {
+            const QStringList& sharing = byKey[keyOf(e)];
+            if (sharing.size() == 1)
+                kept << e;
+            else if (sharing.constFirst() == e.name)
+                c.errors << QStringLiteral("sekcje [%1] mają %2: żadna nie zostanie uruchomiona")
+                                .arg(sharing.join(QStringLiteral("], [")), sharedText(e));
         }
-        c.controllers << e;
-    }
-
-    // Two controllers with one identity would be one device to a subscriber,
-    // their events mixed: neither runs.
-    QMap<QString, QStringList> byKey;
-    for (const TControllerEntry& e : std::as_const(c.controllers))
-        byKey[e.key()] << e.name;
-    QList<TControllerEntry> distinct;
-    for (const TControllerEntry& e : std::as_const(c.controllers)) {
-        const QStringList& sharing = byKey[e.key()];
-        if (sharing.size() > 1) {
-            if (sharing.constFirst() == e.name)
-                c.errors << QStringLiteral("sekcje [%1] mają ten sam identyfikator %2 (Id= lub "
-                                           "nazwa sekcji): żadna nie zostanie uruchomiona")
-                                .arg(sharing.join(QStringLiteral("], [")), e.key());
-            continue;
-        }
-        distinct << e;
-    }
-    c.controllers = distinct;
+        return kept;
+    };
+    c.controllers = refuseShared(
+        candidates, [](const TControllerEntry& e) { return folderKey(e.folder); },
+        [](const TControllerEntry& e) { return QStringLiteral("ten sam folder ") + e.folder; });
+    c.controllers = refuseShared(
+        c.controllers, [](const TControllerEntry& e) { return e.key(); },
+        [](const TControllerEntry& e) {
+            return QStringLiteral("ten sam identyfikator %1 (Id= lub nazwa sekcji)").arg(e.key());
+        });
+    c.controllers = refuseShared(
+        c.controllers, [](const TControllerEntry& e) { return mqtt::topicLevel(e.name); },
+        [](const TControllerEntry& e) {
+            return QStringLiteral("ten sam poziom tematów MQTT %1 (znaki spoza tematów "
+                                  "zamienione na _)")
+                .arg(mqtt::topicLevel(e.name));
+        });
     return c;
 }
 

@@ -176,6 +176,11 @@ private Q_SLOTS:
         QTest::newRow("Id= that is another section's name")
             << QByteArray("[N1]\nPort=/a\nFolder=n1\n[N2]\nPort=/b\nFolder=n2\nId=N1\n") << 2
             << QStringList{"qta504d: sekcje [N1], [N2] mają ten sam identyfikator N1"};
+        // Names that differ only where a topic cannot carry the character.
+        QTest::newRow("two sections, one MQTT topic level")
+            << QByteArray("[N1 hala]\nPort=/a\nFolder=n1\n[N1_hala]\nPort=/b\nFolder=n2\n") << 2
+            << QStringList{"qta504d: sekcje [N1 hala], [N1_hala] mają ten sam poziom tematów MQTT "
+                           "N1_hala"};
         QTest::newRow("folder held by another program")
             << QByteArray("[N1]\nPort=/a\nFolder=held\n") << 2
             << QStringList{"N1: folder", "jest zajęty przez tst_collector"};
