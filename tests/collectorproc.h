@@ -2,6 +2,8 @@
 // its log lines (standard error), signals, and its exit.
 #pragma once
 
+#include "testpaths.h"
+
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -16,7 +18,8 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("JOURNAL_STREAM")); // plain log lines, not the journal's
         proc.setProcessEnvironment(env);
-        proc.start(QStringLiteral(QTA_BIN_DIR "/qta504d"), {QStringLiteral("--config"), config});
+        proc.start(qta::test::binPath(QStringLiteral("qta504d")),
+                   {QStringLiteral("--config"), config});
         proc.waitForStarted(5000);
     }
     ~Collector() {

@@ -2,13 +2,15 @@
 // the table tool's view of the tables it writes.
 #pragma once
 
+#include "testpaths.h"
+
 #include <QElapsedTimer>
 #include <QList>
 #include <QProcess>
 #include <QStringList>
 #include <functional>
 
-inline const QString kTablesTool = QStringLiteral(QTA_BIN_DIR "/qta504-tables");
+inline const QString kTablesTool = qta::test::binPath(QStringLiteral("qta504-tables"));
 
 // Rows of a table as text fields, without the header line.
 inline QList<QStringList> dumpTable(const QString& file) {
@@ -66,7 +68,7 @@ public:
         if (childSetup)
             proc.setChildProcessModifier(childSetup);
         clock.start();
-        proc.start(QStringLiteral(QTA_BIN_DIR "/qta504"), args);
+        proc.start(qta::test::binPath(QStringLiteral("qta504")), args);
         proc.waitForStarted(5000);
     }
     ~Program() {

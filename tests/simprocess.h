@@ -2,6 +2,8 @@
 // program against it: its line, its log of frames and its command input.
 #pragma once
 
+#include "testpaths.h"
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -28,7 +30,7 @@ public:
     SimProcess(const QString& link, const QString& logPath, QStringList args)
         : link_(link), logPath_(logPath) {
         args << QStringLiteral("--link") << link << QStringLiteral("--log") << logPath;
-        proc_.start(QStringLiteral(QTA_BIN_DIR "/qta504-sim"), args);
+        proc_.start(qta::test::binPath(QStringLiteral("qta504-sim")), args);
         QDeadlineTimer deadline(15000);
         while (!proc_.canReadLine() && !deadline.hasExpired() &&
                proc_.state() != QProcess::NotRunning)

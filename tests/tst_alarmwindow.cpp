@@ -14,6 +14,7 @@
 #include "app/wiring.h"
 #include "simprocess.h"
 #include "tables/table.h"
+#include "testpaths.h"
 
 #include <QAccessible>
 #include <QCheckBox>
@@ -89,7 +90,8 @@ class TestAlarmWindow : public QObject {
         if (!qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"))
             return false;
         recorder_ = std::make_unique<QProcess>();
-        recorder_->start(QStringLiteral(QTA_NOTIFYRECORDER), {path(QStringLiteral("notes.jsonl"))});
+        recorder_->start(qta::test::binPath(QStringLiteral("notifyrecorder")),
+                         {path(QStringLiteral("notes.jsonl"))});
         return recorder_->waitForReadyRead(5000) && recorder_->readLine().trimmed() == "ready";
     }
     QList<QJsonObject> notes() const {

@@ -9,6 +9,7 @@
 #include "recordingview.h"
 #include "simprocess.h"
 #include "tables/table.h"
+#include "testpaths.h"
 #include "waituntil.h"
 
 #include <QDir>
@@ -180,7 +181,7 @@ class TestDownload : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY(dir.isValid());
-        QVERIFY2(QFile::exists(QStringLiteral(QTA_BIN_DIR "/qta504-sim")),
+        QVERIFY2(QFile::exists(qta::test::binPath(QStringLiteral("qta504-sim"))),
                  "build qta504-sim first");
         QVERIFY2(QLocale::system().decimalPoint() == QStringLiteral(","),
                  "the Polish locale (pl_PL.UTF-8) is missing; run scripts/bootstrap");

@@ -14,6 +14,7 @@
 #include "simprocess.h"
 #include "tables/table.h"
 #include "testbytes.h"
+#include "testpaths.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -108,7 +109,7 @@ class TestNetLink : public QObject {
 private Q_SLOTS:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        QVERIFY2(QFile::exists(QStringLiteral(QTA_BIN_DIR "/qta504-sim")),
+        QVERIFY2(QFile::exists(qta::test::binPath(QStringLiteral("qta504-sim"))),
                  "build qta504-sim first");
         QVERIFY2(!ser2netProgram().isEmpty(), "ser2net is missing; run scripts/bootstrap");
         oldCwd_ = QDir::currentPath();

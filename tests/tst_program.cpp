@@ -5,6 +5,7 @@
 // the command line.
 #include "programprocess.h"
 #include "simprocess.h"
+#include "testpaths.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -275,7 +276,7 @@ private Q_SLOTS:
         QProcess p;
         p.setProcessEnvironment(env);
         p.setWorkingDirectory(path(QStringLiteral("rejestr")));
-        p.start(QStringLiteral(QTA_BIN_DIR "/qta504"), args);
+        p.start(qta::test::binPath(QStringLiteral("qta504")), args);
         QVERIFY(p.waitForFinished(10000));
         const QString stdOut = QString::fromLocal8Bit(p.readAllStandardOutput());
         const QString stdErr = QString::fromLocal8Bit(p.readAllStandardError());

@@ -11,6 +11,7 @@
 #include "history/rejestrwindow.h"
 #include "simprocess.h"
 #include "tables/table.h"
+#include "testpaths.h"
 
 #include <QAbstractItemDelegate>
 #include <QApplication>
@@ -490,7 +491,8 @@ private Q_SLOTS:
         }
         const auto run = [](const QStringList& args, int& code) {
             QProcess p;
-            p.start(QStringLiteral(QTA_BIN_DIR "/qta504-tables"), QStringList{"export"} + args);
+            p.start(qta::test::binPath(QStringLiteral("qta504-tables")),
+                    QStringList{"export"} + args);
             p.waitForFinished(20000);
             code = p.exitCode();
             return code == 0 ? p.readAllStandardOutput() : p.readAllStandardError();

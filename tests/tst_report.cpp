@@ -12,6 +12,7 @@
 #include "settings/backupfile.h"
 #include "settings/controllerfile.h"
 #include "tables/table.h"
+#include "testpaths.h"
 
 #include <QCheckBox>
 #include <QDateEdit>
@@ -33,7 +34,7 @@ using namespace qta;
 
 namespace {
 
-const QString kTool = QStringLiteral(QTA_BIN_DIR "/qta504-tables");
+const QString kTool = qta::test::binPath(QStringLiteral("qta504-tables"));
 
 struct Run {
     int code = -1;

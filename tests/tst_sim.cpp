@@ -4,6 +4,7 @@
 #include "link/frame.h"
 #include "simprocess.h"
 #include "testbytes.h"
+#include "testpaths.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -616,7 +617,7 @@ private Q_SLOTS:
         }
         const QString link = dir.filePath(QStringLiteral("qta"));
         QProcess p;
-        p.start(QStringLiteral(QTA_BIN_DIR "/qta504-sim"),
+        p.start(qta::test::binPath(QStringLiteral("qta504-sim")),
                 args << QStringLiteral("--link") << link);
         QVERIFY(p.waitForFinished(5000));
         QCOMPARE(p.exitCode(), 2);

@@ -1,6 +1,7 @@
 // The local tables: schema and code page of the files, round trips, torn
 // appends left by a crash, rows reaching the file at Post, remarks, the tool.
 #include "tables/table.h"
+#include "testpaths.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -107,7 +108,7 @@ void appendEvent(TTable& t, int indeks, const QString& text) {
     t.Post();
 }
 
-QString tool() { return QStringLiteral(QTA_BIN_DIR "/qta504-tables"); }
+QString tool() { return qta::test::binPath(QStringLiteral("qta504-tables")); }
 
 struct Run {
     int code = -1;

@@ -1,5 +1,6 @@
 #include "checker.h"
 
+#include "../testpaths.h"
 #include "alarms/alarmjournal.h"
 #include "core/workfolder.h"
 #include "tables/table.h"
@@ -271,7 +272,7 @@ Verdict Checker::finishSamples(bool* missing) {
         return {};
     QProcess py;
     py.start(QStringLiteral("/usr/bin/python3"),
-             {QStringLiteral(QTA_SOURCE_DIR "/tests/crash/dbfread_rows.py")});
+             {qta::test::sourcePath(QStringLiteral("tests/crash/dbfread_rows.py"))});
     QByteArray list;
     for (const DbfreadCase& c : dbfread_)
         list += QFile::encodeName(c.file) + '\n';
