@@ -6,6 +6,7 @@
 // where to publish states, events and alarms (mqtt/mqttsettings.h).
 #pragma once
 
+#include "mqtt/mqttpayload.h"
 #include "mqtt/mqttsettings.h"
 
 #include <QList>
@@ -21,7 +22,7 @@ struct TControllerEntry {
     QString id;     // Id=, empty when absent (the name is the identity on MQTT)
     bool operator==(const TControllerEntry&) const = default;
     // The identity mqtt::controllerId() is made of, beside the prefix.
-    QString key() const { return id.isEmpty() ? name : id; }
+    QString key() const { return mqtt::identityKey(name, id); }
 };
 
 struct TCollectorConfig {

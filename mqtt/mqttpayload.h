@@ -47,6 +47,12 @@ struct TSource {
 // "Kotlownia" stays as it is, "Kotłownia" is "Kotlownia_" and its digest.
 QString controllerId(const QString& prefix, const QString& key);
 
+// The key of a controller's identity: its Id= when one is given, else its name.
+inline QString identityKey(const QString& name, const QString& id) {
+    const QString given = id.trimmed();
+    return given.isEmpty() ? name : given;
+}
+
 struct TStateSnapshot {
     int program = 0;
     int activeLine = 0;

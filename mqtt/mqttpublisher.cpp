@@ -77,9 +77,8 @@ QString alarmRowKey(const TAlarmJournalRow& row) {
 TControllerPublisher::TControllerPublisher(TQTA504Core& core, const QString& name,
                                            const QString& id, const TMqttSettings& settings,
                                            TMqttClient::Log log, QObject* parent)
-    : QObject(parent), core_(core), name_(name), key_(id.trimmed().isEmpty() ? name : id.trimmed()),
-      settings_(settings), controllerId_(mqtt::controllerId(settings.prefix, key_)),
-      log_(std::move(log)) {
+    : QObject(parent), core_(core), name_(name), key_(identityKey(name, id)), settings_(settings),
+      controllerId_(mqtt::controllerId(settings.prefix, key_)), log_(std::move(log)) {
     positionFile_ = core_.dataPath(QStringLiteral("mqtt.ini"));
     stateTimer_.setSingleShot(true);
     stateTimer_.setTimerType(Qt::PreciseTimer);
