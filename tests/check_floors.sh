@@ -12,8 +12,9 @@ declare -A floor=(
     [alarms]=2 [settings]=2
     [core]=3
     [history]=4 [mimic]=4 [editors]=4 [mqtt]=4
-    [report]=5
-    [app]=6 [collector]=6
+    [report]=5 [modbus]=5 [email]=5
+    [web]=6
+    [app]=7 [collector]=7
 )
 bad=0
 for dir in "${!floor[@]}"; do
