@@ -6,7 +6,10 @@
 
 namespace qta {
 
-TCollector::TCollector(QObject* parent) : QObject(parent) {}
+TCollector::TCollector(QObject* parent)
+    : QObject(parent), modbus_([](int level, const QString& text) {
+          collectorLog(LogLevel(level), {}, text);
+      }) {}
 
 TCollector::~TCollector() { stopAll(); }
 
@@ -15,6 +18,7 @@ int TCollector::start(const TCollectorConfig& config) {
         collectorLog(LogLevel::Error, {}, e);
     mqtt_ = config.mqtt;
     apply(config.controllers);
+    applyModbus(config.modbus);
     return runningCount();
 }
 
@@ -29,6 +33,26 @@ void TCollector::reload(const TCollectorConfig& config) {
     collectorLog(LogLevel::Notice, {}, QStringLiteral("wczytano konfigurację ponownie"));
     mqtt_ = config.mqtt;
     apply(config.controllers);
+    applyModbus(config.modbus);
+}
+
+void TCollector::applyModbus(const modbus::TModbusSettings& settings) {
+    if (!settings.enabled) {
+        if (modbus_.listening())
+            collectorLog(LogLevel::Notice, {}, QStringLiteral("Modbus TCP: wyłączony"));
+        modbus_.stop();
+    } else if (!modbus_.listening() || !(settings == modbus_.settings())) {
+        // A new address or list: clients connected under the old one start again.
+        QString error;
+        if (!modbus_.start(settings, error))
+            collectorLog(LogLevel::Error, {},
+                         QStringLiteral("Modbus TCP: %1; serwer nie działa").arg(error));
+    }
+    QHash<int, QPointer<modbus::TModbusUnit>> units;
+    for (const auto& [name, unit] : units_)
+        if (unit->entry().unit > 0 && unit->modbusUnit())
+            units.insert(unit->entry().unit, unit->modbusUnit());
+    modbus_.setUnits(units);
 }
 
 void TCollector::apply(const QList<TControllerEntry>& wanted) {
@@ -50,8 +74,10 @@ void TCollector::apply(const QList<TControllerEntry>& wanted) {
     }
     for (const TControllerEntry& e : wanted) {
         // A changed [mqtt] or Id= reconnects; the controllers run on.
-        if (const auto it = units_.find(e.name); it != units_.end())
+        if (const auto it = units_.find(e.name); it != units_.end()) {
             it->second->setMqtt(mqtt_, e.id);
+            it->second->setModbusUnitId(e.unit);
+        }
     }
     for (const TControllerEntry& e : wanted) {
         if (units_.count(e.name))
@@ -64,6 +90,8 @@ void TCollector::apply(const QList<TControllerEntry>& wanted) {
 }
 
 void TCollector::stopAll() {
+    modbus_.stop();
+    modbus_.setUnits({});
     for (auto& [name, unit] : units_)
         unit->stop();
     units_.clear();

@@ -6,6 +6,7 @@
 
 #include "collector/collectorconfig.h"
 #include "collector/controllerunit.h"
+#include "modbus/modbusserver.h"
 
 #include <QObject>
 #include <map>
@@ -29,12 +30,15 @@ public:
     void stopAll();
 
     int runningCount() const;
+    const modbus::TModbusServer& modbusServer() const { return modbus_; }
     TControllerUnit* unit(const QString& name) const;
 
 private:
     void apply(const QList<TControllerEntry>& wanted);
+    void applyModbus(const modbus::TModbusSettings& settings);
 
     mqtt::TMqttSettings mqtt_;
+    modbus::TModbusServer modbus_;
     std::map<QString, std::unique_ptr<TControllerUnit>> units_;
 };
 

@@ -12,7 +12,8 @@ namespace {
 
 bool reserved(const QString& section) {
     return section.compare(QLatin1String("collector"), Qt::CaseInsensitive) == 0 ||
-           section.compare(QLatin1String("mqtt"), Qt::CaseInsensitive) == 0;
+           section.compare(QLatin1String("mqtt"), Qt::CaseInsensitive) == 0 ||
+           section.compare(QLatin1String("modbus"), Qt::CaseInsensitive) == 0;
 }
 
 QString value(const CSimpleIniA& ini, const QString& section, const char* key) {
@@ -52,14 +53,20 @@ TCollectorConfig readCollectorConfig(const QString& path) {
         mqtt::mqttSettings([&](const char* key) { return value(ini, QStringLiteral("mqtt"), key); },
                            base.absolutePath(), c.errors);
 
+    c.modbus = modbus::modbusSettings(
+        ini.GetSection("modbus") != nullptr,
+        [&](const char* key) { return value(ini, QStringLiteral("modbus"), key); }, c.errors);
+
     CSimpleIniA::TNamesDepend sections;
     ini.GetAllSections(sections);
     sections.sort(CSimpleIniA::Entry::LoadOrder());
     QList<TControllerEntry> candidates;
+    int position = 0;
     for (const auto& s : sections) {
         const QString name = QString::fromUtf8(s.pItem).trimmed();
         if (reserved(name))
             continue;
+        ++position;
         if (name.isEmpty() || name.contains(QLatin1Char(':')) || name.contains(QLatin1Char('\n'))) {
             c.errors << QStringLiteral("[%1]: nazwa sekcji nie nadaje się na nazwę sterownika")
                             .arg(name);
@@ -69,6 +76,18 @@ TCollectorConfig readCollectorConfig(const QString& path) {
         e.name = name;
         e.port = value(ini, name, "Port");
         e.id = value(ini, name, "Id");
+        // The unit identifier: given, or the section's place among the
+        // controllers (a section refused below keeps its place, so that the
+        // others' identifiers do not move).
+        const QString unit = value(ini, name, "Jednostka");
+        bool numeric = true;
+        e.unit = unit.isEmpty() ? position : unit.toInt(&numeric);
+        if (!numeric || e.unit < 1 || e.unit > 247) {
+            c.errors << QStringLiteral("[%1]: Jednostka=%2 poza zakresem 1–247 (sterownik nie "
+                                       "będzie widoczny przez Modbus)")
+                            .arg(name, unit.isEmpty() ? QString::number(e.unit) : unit);
+            e.unit = 0;
+        }
         QString folder = value(ini, name, "Folder");
         if (e.port.isEmpty()) {
             c.errors << QStringLiteral("[%1]: brak Port=").arg(name);
@@ -122,6 +141,24 @@ TCollectorConfig readCollectorConfig(const QString& path) {
                                   "zamienione na _)")
                 .arg(mqtt::topicLevel(e.name));
         });
+
+    // One unit identifier, two controllers: a Modbus master could not tell
+    // them apart, so neither is served (both still run).
+    QMap<int, QStringList> byUnit;
+    for (const TControllerEntry& e : c.controllers)
+        if (e.unit > 0)
+            byUnit[e.unit] << e.name;
+    for (TControllerEntry& e : c.controllers) {
+        const QStringList& sharing = byUnit[e.unit];
+        if (e.unit == 0 || sharing.size() == 1)
+            continue;
+        if (sharing.constFirst() == e.name)
+            c.errors << QStringLiteral("sekcje [%1] mają tę samą Jednostka=%2 (jawnie lub z "
+                                       "kolejności sekcji): żadna nie będzie widoczna przez Modbus")
+                            .arg(sharing.join(QStringLiteral("], [")))
+                            .arg(e.unit);
+        e.unit = 0;
+    }
     return c;
 }
 

@@ -6,6 +6,7 @@
 // where to publish states, events and alarms (mqtt/mqttsettings.h).
 #pragma once
 
+#include "modbus/modbussettings.h"
 #include "mqtt/mqttpayload.h"
 #include "mqtt/mqttsettings.h"
 
@@ -20,6 +21,7 @@ struct TControllerEntry {
     QString port;   // passed to TComPort::setPort as written
     QString folder; // absolute and clean
     QString id;     // Id=, empty when absent (the name is the identity on MQTT)
+    int unit = 0;   // Jednostka=, its Modbus unit identifier; 0: not served
     bool operator==(const TControllerEntry&) const = default;
     // The identity mqtt::controllerId() is made of, beside the prefix.
     QString key() const { return mqtt::identityKey(name, id); }
@@ -31,12 +33,15 @@ struct TCollectorConfig {
     QList<TControllerEntry> controllers; // the usable sections, in file order
     QStringList errors;                  // Polish, one per problem, naming the section
     mqtt::TMqttSettings mqtt;            // not enabled without [mqtt] Host= or with an error
+    modbus::TModbusSettings modbus;      // not enabled without [modbus] or with an error
 };
 
 // Reads `path`. A section without Port=, without Folder= (and no DataRoot=),
 // sharing its folder with another section, or whose identity (Id=, or else
 // the name) is another section's is named in `errors` and left out of
-// `controllers`; the others are kept.
+// `controllers`; the others are kept. A Jednostka= that is not 1..247, or
+// that another section has too (given, or its position), is named in
+// `errors` and that controller runs without being served over Modbus.
 TCollectorConfig readCollectorConfig(const QString& path);
 
 } // namespace qta

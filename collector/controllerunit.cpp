@@ -86,6 +86,7 @@ bool TControllerUnit::start() {
     }
     lock_ = std::move(lock);
     running_ = true;
+    modbus_ = std::make_unique<modbus::TModbusUnit>(core_);
     log(LogLevel::Info,
         QStringLiteral("folder %1, łączę z %2").arg(folder, shownPort(entry_.port)));
     start_.setOnlyPort(entry_.port);
@@ -125,6 +126,7 @@ void TControllerUnit::stop() {
         publisher_->stop(); // offline, the replay position saved
         publisher_.reset();
     }
+    modbus_.reset();
     core_.closeAll();
     lock_.reset(); // unlocks
     log(LogLevel::Info, QStringLiteral("zatrzymano, tabele zamknięte"));

@@ -9,6 +9,7 @@
 #include "collector/collectorlog.h"
 #include "core/controller.h"
 #include "core/startcycle.h"
+#include "modbus/modbusunit.h"
 #include "mqtt/mqttpublisher.h"
 
 #include <QLockFile>
@@ -41,6 +42,11 @@ public:
     const mqtt::TMqttSettings& mqttSettings() const { return mqtt_; }
     mqtt::TControllerPublisher* publisher() const { return publisher_.get(); }
 
+    // Its answers over Modbus while it runs (nullptr when stopped); served
+    // under entry().unit when that is not 0.
+    modbus::TModbusUnit* modbusUnit() const { return modbus_.get(); }
+    void setModbusUnitId(int unit) { entry_.unit = unit; }
+
     // The name the collector gives its lock files (QLockFile's application name).
     static QString lockAppName() { return QStringLiteral("qta504d"); }
 
@@ -64,6 +70,7 @@ private:
     std::unique_ptr<QLockFile> lock_;
     mqtt::TMqttSettings mqtt_;
     std::unique_ptr<mqtt::TControllerPublisher> publisher_;
+    std::unique_ptr<modbus::TModbusUnit> modbus_;
     void startPublisher();
     bool running_ = false;
     bool connected_ = false;

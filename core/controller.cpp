@@ -429,6 +429,7 @@ void TQTA504Core::storeController() {
     try {
         writeControllerFile(controllerFilePath(), Konfig, Konfig.Id);
         controllerFileFailReported_ = false;
+        Q_EMIT controllerStored();
     } catch (const std::exception& e) {
         reportTableFailure(controllerFileFailReported_, QString::fromUtf8(e.what()));
     }

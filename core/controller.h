@@ -132,6 +132,10 @@ public:
     // Arms the download with the timer's current interval (the start window's arming).
     void armDownload();
 
+    // The event code (byte 5 of the record) of the last event row this run
+    // appended; -1 until one is (the table keeps the text, not the code).
+    int lastEventCode = -1;
+
     // Index of the record the download waits for, -1 when none.
     int requestedRecord() const { return requested_; }
 
@@ -182,6 +186,8 @@ Q_SIGNALS:
     // remark being edited reaches its row first.
     void eventRowAboutToAppend();
     void statusRowAppended();
+    // rejestr/sterownik.ini has been written after a complete read.
+    void controllerStored();
 
 private:
     void postFrameComplete();

@@ -144,6 +144,7 @@ void TQTA504Core::decodeRecord() {
         t.Post();
         rejestrFailReported_ = false;
         Konfig.Baza_Last_Rekord = row.INDEKS;
+        lastEventCode = eventCode(r);
         Q_EMIT eventRowAppended(row.INDEKS);
     } catch (const std::exception& e) {
         // A half-filled row must never reach the file later (moving off a new

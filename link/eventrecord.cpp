@@ -137,6 +137,7 @@ QString activeLineCodeText(int code) { return activeLineText(code).value_or(QStr
 QString programCodeText(int code) { return programText(code).value_or(QString()); }
 
 bool isEmptyRecord(const EventRecordBytes& r) { return r[kMonth] > kEmptyMonthAbove; }
+int eventCode(const EventRecordBytes& r) { return r[kEvent]; }
 
 QString eventText(int event, int kod1, int kod2, int progr, const QLocale& locale) {
     // Events 22 to 46 carry one 16-bit value in Kod1 (high) and Kod2 (low).

@@ -14,6 +14,8 @@ using EventRecordBytes = std::array<std::uint8_t, 12>;
 
 // A record whose month byte is above 13 is empty.
 bool isEmptyRecord(const EventRecordBytes& r);
+// The record's event code (what eventText() names).
+int eventCode(const EventRecordBytes& r);
 
 struct EventLineFields {
     QString Status;              // "Linia zła", ...
