@@ -7,9 +7,8 @@
 namespace qta {
 
 TCollector::TCollector(QObject* parent)
-    : QObject(parent), modbus_([](int level, const QString& text) {
-          collectorLog(LogLevel(level), {}, text);
-      }) {}
+    : QObject(parent),
+      modbus_([](int level, const QString& text) { collectorLog(LogLevel(level), {}, text); }) {}
 
 TCollector::~TCollector() { stopAll(); }
 

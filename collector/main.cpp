@@ -4,6 +4,7 @@
 #include "collector/collector.h"
 #include "collector/collectorlog.h"
 #include "core/version.h"
+#include "modbus/registermap.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -41,6 +42,10 @@ int main(int argc, char** argv) {
         QStringLiteral("plik konfiguracji (domyślnie /etc/qta504/collector.ini)"),
         QStringLiteral("plik"), QStringLiteral("/etc/qta504/collector.ini"));
     parser.addOption(config);
+    const QCommandLineOption modbusMap(
+        QStringLiteral("modbus-map"),
+        QStringLiteral("wypisuje mapę rejestrów Modbus (CSV) i kończy pracę"));
+    parser.addOption(modbusMap);
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "qta504d: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -49,6 +54,12 @@ int main(int argc, char** argv) {
         parser.showHelp(0);
     if (parser.isSet(QStringLiteral("version")))
         parser.showVersion();
+    if (parser.isSet(modbusMap)) {
+        const QByteArray csv = qta::modbus::registerMapCsv();
+        return std::fwrite(csv.constData(), 1, size_t(csv.size()), stdout) == size_t(csv.size())
+                   ? 0
+                   : 1;
+    }
     const QString configPath = parser.value(config);
 
     qta::TCollector collector;

@@ -11,14 +11,15 @@ QString TListenAddress::text() const {
     return QStringLiteral("%1:%2").arg(host).arg(port);
 }
 
-bool parseListenAddress(const QString& text, const TListenAddress& fallback,
-                        TListenAddress& out, QString& error) {
+bool parseListenAddress(const QString& text, const TListenAddress& fallback, TListenAddress& out,
+                        QString& error) {
     const QString t = text.trimmed();
     if (t.isEmpty()) {
         out = fallback;
         return true;
     }
-    static const QRegularExpression form(QStringLiteral(R"(^(?:\[([0-9A-Fa-f:.]+)\]|([0-9.]+)):([0-9]{1,5})$)"));
+    static const QRegularExpression form(
+        QStringLiteral(R"(^(?:\[([0-9A-Fa-f:.]+)\]|([0-9.]+)):([0-9]{1,5})$)"));
     const QRegularExpressionMatch m = form.match(t);
     const auto refuse = [&] {
         error = QStringLiteral("„%1” nie jest adresem i portem (ADRES:PORT, np. 127.0.0.1:1502 "
@@ -56,8 +57,8 @@ bool parseAllowList(const QString& text, QList<TSubnet>& out, QString& error) {
         else
             subnet = QHostAddress::parseSubnet(item);
         if (subnet.first.isNull()) {
-            error = QStringLiteral("„%1” nie jest adresem ani siecią (ADRES lub ADRES/BITY)")
-                        .arg(item);
+            error =
+                QStringLiteral("„%1” nie jest adresem ani siecią (ADRES lub ADRES/BITY)").arg(item);
             out.clear();
             return false;
         }

@@ -22,8 +22,8 @@ struct TListenAddress {
 // ADDRESS:PORT, an IPv6 address in brackets; an empty text gives
 // `fallback`. False with `error` (Polish, naming the text) when the text is
 // not such an address.
-bool parseListenAddress(const QString& text, const TListenAddress& fallback,
-                        TListenAddress& out, QString& error);
+bool parseListenAddress(const QString& text, const TListenAddress& fallback, TListenAddress& out,
+                        QString& error);
 
 // Addresses and networks (ADDRESS or ADDRESS/BITS), separated by commas or
 // spaces. An empty text gives the loopback networks (127.0.0.0/8 and ::1).

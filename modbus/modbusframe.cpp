@@ -31,7 +31,12 @@ bool isReadFunction(int function) { return function >= 1 && function <= 4; }
 
 bool isWriteFunction(int function) {
     switch (function) {
-    case 5: case 6: case 15: case 16: case 22: case 23: return true;
+    case 5:
+    case 6:
+    case 15:
+    case 16:
+    case 22:
+    case 23: return true;
     default: return false;
     }
 }

@@ -10,8 +10,8 @@
 
 namespace qta::modbus {
 
-constexpr int kHeaderLength = 7;   // transaction 2, protocol 2, length 2, unit 1
-constexpr int kMaxPdu = 253;       // function and data
+constexpr int kHeaderLength = 7; // transaction 2, protocol 2, length 2, unit 1
+constexpr int kMaxPdu = 253;     // function and data
 constexpr int kMaxFrame = 6 + 1 + kMaxPdu;
 
 struct TFrame {

@@ -108,8 +108,8 @@ void TModbusServer::onAccept() {
     for (;;) {
         sockaddr_storage ss{};
         socklen_t len = sizeof ss;
-        const int fd =
-            ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&ss), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = ::accept4(listenFd_, reinterpret_cast<sockaddr*>(&ss), &len,
+                                 SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             return; // EAGAIN, or a connection reset before it was taken
         const QHostAddress address = peerAddress(ss);

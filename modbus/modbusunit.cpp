@@ -59,8 +59,7 @@ void TModbusUnit::readSettingsFile() {
             return;
         kept_.konf = file.konf;
         kept_.settingsKnown = true;
-        const QDateTime saved =
-            file.saved.isValid() ? file.saved : QFileInfo(path).lastModified();
+        const QDateTime saved = file.saved.isValid() ? file.saved : QFileInfo(path).lastModified();
         kept_.settingsTime = saved.toSecsSinceEpoch();
     } catch (const std::exception&) {
         // A file that cannot be read serves as no read at all; the next read rewrites it.

@@ -49,7 +49,9 @@ std::vector<TPoint> makeMap() {
         for (int k = 0; k < 3; ++k)
             reg(QStringLiteral("U_%1_L%2").arg(QLatin1String(kLines[n])).arg(k + 1),
                 QStringLiteral("V"),
-                QStringLiteral("Napięcie fazy L%1 linii %2").arg(k + 1).arg(QLatin1String(kLines[n])),
+                QStringLiteral("Napięcie fazy L%1 linii %2")
+                    .arg(k + 1)
+                    .arg(QLatin1String(kLines[n])),
                 [i = size_t(n * 3 + k)](const TUnitState& s) { return s.voltages[i]; });
     for (int n = 0; n < 3; ++n)
         reg(QStringLiteral("Stan_%1").arg(QLatin1String(kLines[n])), {},
@@ -85,7 +87,8 @@ std::vector<TPoint> makeMap() {
                 };
                 return (at(2 * w) << 8) | at(2 * w + 1);
             });
-    reg(QStringLiteral("Zdarzenia"), {},
+    reg(
+        QStringLiteral("Zdarzenia"), {},
         QStringLiteral("Liczba zdarzeń skopiowanych do rejestr.dbf (32 bity, starsze słowo "
                        "pierwsze)"),
         [](const TUnitState& s) { return s.eventsCopied; }, 2);
@@ -96,7 +99,8 @@ std::vector<TPoint> makeMap() {
         QStringLiteral("Kod ostatniego zdarzenia (65535: nieznany, gdy skopiowano je przed "
                        "uruchomieniem kolektora)"),
         [](const TUnitState& s) { return s.lastEventCode < 0 ? 65535 : s.lastEventCode; });
-    reg(QStringLiteral("Ostatnie_Zdarzenie_Czas"), QStringLiteral("s"),
+    reg(
+        QStringLiteral("Ostatnie_Zdarzenie_Czas"), QStringLiteral("s"),
         QStringLiteral("Czas ostatniego zdarzenia według zegara sterownika, sekundy od "
                        "1970-01-01 UTC (32 bity, starsze słowo pierwsze; 0: brak)"),
         [](const TUnitState& s) { return s.lastEventTime; }, 2);
@@ -134,7 +138,9 @@ std::vector<TPoint> makeMap() {
               [](const auto& a, const auto& b) { return int(a.kind) < int(b.kind); });
     for (const auto& k : kinds)
         bit(QStringLiteral("Alarm_%1_Aktywny").arg(QLatin1String(k.settingsKey)),
-            QStringLiteral("Alarm aktywny (bit %1): %2").arg(int(k.kind)).arg(QString::fromUtf8(k.label)),
+            QStringLiteral("Alarm aktywny (bit %1): %2")
+                .arg(int(k.kind))
+                .arg(QString::fromUtf8(k.label)),
             [n = int(k.kind)](const TUnitState& s) { return (s.activeKinds >> n) & 1; });
     for (const auto& k : kinds)
         bit(QStringLiteral("Alarm_%1_Niepotwierdzony").arg(QLatin1String(k.settingsKey)),
@@ -162,7 +168,8 @@ std::vector<TPoint> makeMap() {
                     items << QStringLiteral("%1 %2").arg(v).arg(choiceText(f, v));
                 description += QStringLiteral(": ") + items.join(QStringLiteral(", "));
             }
-            add(Space::HoldingRegister, 1, f.key, unitOf(f.spoken), description,
+            add(
+                Space::HoldingRegister, 1, f.key, unitOf(f.spoken), description,
                 [get = f.get, tenths](const TUnitState& s) {
                     const double v = get(s.konf);
                     return qint64(std::llround(tenths ? v * 10 : v));
@@ -200,7 +207,9 @@ void fillImage(const TUnitState& state, TImage& image) {
     image.discrete.assign(size_t(spaceSize(Space::DiscreteInput)), 0);
     for (const TPoint& p : registerMap()) {
         // Registers hold 0..65535 (two: 0..2^32-1); what does not fit is held at the limit.
-        const qint64 max = p.words == 2 ? 0xffffffffLL : p.space == Space::DiscreteInput ? 1 : 0xffff;
+        const qint64 max = p.words == 2                      ? 0xffffffffLL
+                           : p.space == Space::DiscreteInput ? 1
+                                                             : 0xffff;
         const quint32 v = quint32(std::clamp<qint64>(p.value(state), 0, max));
         switch (p.space) {
         case Space::DiscreteInput: image.discrete[size_t(p.address)] = quint8(v); break;
@@ -223,16 +232,14 @@ QByteArray registerMapCsv() {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     TCsvWriter csv(&buffer);
-    csv.writeRow({QStringLiteral("adres"), QStringLiteral("funkcja"), QStringLiteral("nazwa"),
-                  QStringLiteral("jednostka"), QStringLiteral("skala"), QStringLiteral("opis")});
+    csv.writeRow({QStringLiteral("adres"), QStringLiteral("funkcja"), QStringLiteral("rejestry"),
+                  QStringLiteral("nazwa"), QStringLiteral("jednostka"), QStringLiteral("skala"),
+                  QStringLiteral("opis")});
     const QLocale polish(QLocale::Polish, QLocale::Poland);
     for (const TPoint& p : registerMap())
-        csv.writeRow({QString::number(p.address), QString::number(int(p.space)), p.name, p.unit,
-                      polish.toString(p.scale), p.words == 2
-                                                    ? p.description + QStringLiteral("; rejestry %1–%2")
-                                                                          .arg(p.address)
-                                                                          .arg(p.address + 1)
-                                                    : p.description});
+        csv.writeRow({QString::number(p.address), QString::number(int(p.space)),
+                      QString::number(p.words), p.name, p.unit, polish.toString(p.scale),
+                      p.description});
     return buffer.data();
 }
 

@@ -29,14 +29,14 @@ struct TUnitState {
     bool link = false;
     int frameAgeS = -1; // seconds since the last frame; -1: none yet
     QString identifier;
-    qint64 eventsCopied = 0; // rows of rejestr.dbf
-    int lastIndeks = -1;     // record number of the last row; -1: none
-    int lastEventCode = -1;  // -1: not known (copied by an earlier run)
+    qint64 eventsCopied = 0;  // rows of rejestr.dbf
+    int lastIndeks = -1;      // record number of the last row; -1: none
+    int lastEventCode = -1;   // -1: not known (copied by an earlier run)
     qint64 lastEventTime = 0; // Unix seconds, 0: none
     int unacknowledged = 0;
-    int activeKinds = 0;   // bit n: an alarm of AlarmKind n is active
-    int unackedKinds = 0;  // bit n: one is unacknowledged
-    int highestUnacked = 0; // 0 none, 1 medium, 2 high
+    int activeKinds = 0;        // bit n: an alarm of AlarmKind n is active
+    int unackedKinds = 0;       // bit n: one is unacknowledged
+    int highestUnacked = 0;     // 0 none, 1 medium, 2 high
     bool settingsKnown = false; // a complete read of the settings is known
     qint64 settingsTime = 0;    // when it was read, Unix seconds
     TKonf konf;
@@ -69,7 +69,7 @@ struct TImage {
 void fillImage(const TUnitState& state, TImage& image);
 
 // The map as CSV (UTF-8 with BOM, ';', a header row): address, function,
-// name, unit, scale, description.
+// registers (or bits) it spans, name, unit, scale, description.
 QByteArray registerMapCsv();
 
 // Line state codes and what the controller means by them (the CSV and the
