@@ -177,27 +177,9 @@ void TModbusServer::onReadable(int fd) {
         return;
     }
     c.used += std::size_t(n);
-    std::size_t at = 0;
-    for (;;) {
-        const TFrame f = nextFrame(c.buffer + at, c.used - at);
-        if (f.kind == TFrame::Incomplete)
-            break;
-        if (f.kind == TFrame::Broken) {
-            drop(fd, QStringLiteral("ramka nie do odczytania: %1").arg(f.reason));
-            return;
-        }
-        if (f.kind == TFrame::Request) {
-            if (!handler_.answer(c.buffer + at, f.length, fd)) {
-                drop(fd, QStringLiteral("klient nie odbiera odpowiedzi"));
-                return;
-            }
-            ++answered_;
-        }
-        at += std::size_t(f.length);
-    }
-    // What is left is the start of the next request (at most one frame).
-    std::memmove(c.buffer, c.buffer + at, c.used - at);
-    c.used -= at;
+    const QString why = handler_.serve(c.buffer, c.used, fd);
+    if (!why.isEmpty())
+        drop(fd, why);
 }
 
 void TModbusServer::drop(int fd, const QString& why) {

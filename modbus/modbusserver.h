@@ -42,7 +42,7 @@ public:
     void setUnits(const QHash<int, QPointer<TModbusUnit>>& units);
 
     int clientCount() const { return int(clients_.size()); }
-    quint64 requestsAnswered() const { return answered_; }
+    quint64 requestsAnswered() const { return handler_.answered(); }
 
     static constexpr int kMaxClients = 128;
     static constexpr int kMaxClientsPerAddress = 8;
@@ -73,7 +73,6 @@ private:
     QHash<int, QPointer<TModbusUnit>> units_;
     TRequestHandler handler_;
     QSet<QString> refusedSaid_; // each refused address is logged once
-    quint64 answered_ = 0;
 };
 
 } // namespace qta::modbus

@@ -2,6 +2,7 @@
 
 #include "modbus/modbusframe.h"
 
+#include <cstring>
 #include <modbus/modbus.h>
 
 namespace qta::modbus {
@@ -43,6 +44,31 @@ bool TRequestHandler::answer(const std::uint8_t* frame, int length, int fd) {
     }
     modbus_set_socket(ctx_, -1);
     return rc > 0;
+}
+
+QString TRequestHandler::serve(std::uint8_t* buffer, std::size_t& used, int fd) {
+    std::size_t at = 0;
+    QString drop;
+    for (;;) {
+        const TFrame f = nextFrame(buffer + at, used - at);
+        if (f.kind == TFrame::Incomplete)
+            break;
+        if (f.kind == TFrame::Broken) {
+            drop = QStringLiteral("ramka nie do odczytania: %1").arg(f.reason);
+            break;
+        }
+        if (f.kind == TFrame::Request) {
+            if (!answer(buffer + at, f.length, fd)) {
+                drop = QStringLiteral("klient nie odbiera odpowiedzi");
+                break;
+            }
+            ++answered_;
+        }
+        at += std::size_t(f.length);
+    }
+    std::memmove(buffer, buffer + at, used - at);
+    used -= at;
+    return drop;
 }
 
 } // namespace qta::modbus

@@ -8,6 +8,8 @@
 
 #include "modbus/registermap.h"
 
+#include <QString>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -29,9 +31,18 @@ public:
     // read, or is gone): the stream is then out of step and must be closed.
     bool answer(const std::uint8_t* frame, int length, int fd);
 
+    // Answers every whole request at the start of `buffer` (`used` bytes, a
+    // client's stream so far) on `fd`, passes over another protocol's frames,
+    // and moves what is left (the start of the next request) to the front.
+    // An empty string, or why the client must be dropped (a length that
+    // cannot be right, an answer it does not take).
+    QString serve(std::uint8_t* buffer, std::size_t& used, int fd);
+    quint64 answered() const { return answered_; }
+
 private:
     Lookup lookup_;
     _modbus* ctx_;
+    quint64 answered_ = 0;
 };
 
 } // namespace qta::modbus
