@@ -188,7 +188,9 @@ void TModbusServer::drop(int fd, const QString& why) {
         return;
     if (!why.isEmpty())
         log_(kNotice, QStringLiteral("Modbus TCP: rozłączono %1: %2").arg(it->second->peer, why));
-    it->second->notifier.reset();
+    // Dropped from within the notifier's own signal: it goes when that returns.
+    it->second->notifier->setEnabled(false);
+    it->second->notifier.release()->deleteLater();
     ::close(fd);
     clients_.erase(it);
 }
