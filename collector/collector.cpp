@@ -47,11 +47,10 @@ void TCollector::applyModbus(const modbus::TModbusSettings& settings) {
             collectorLog(LogLevel::Error, {},
                          QStringLiteral("Modbus TCP: %1; serwer nie działa").arg(error));
     }
-    QHash<int, QPointer<modbus::TModbusUnit>> units;
     for (const auto& [name, unit] : units_)
-        if (unit->entry().unit > 0 && unit->modbusUnit())
-            units.insert(unit->entry().unit, unit->modbusUnit());
-    modbus_.setUnits(units);
+        if (unit->modbusUnit())
+            unit->modbusUnit()->serveAs(settings.enabled ? modbus_.board() : nullptr,
+                                        unit->entry().unit);
 }
 
 void TCollector::apply(const QList<TControllerEntry>& wanted) {
@@ -90,7 +89,6 @@ void TCollector::apply(const QList<TControllerEntry>& wanted) {
 
 void TCollector::stopAll() {
     modbus_.stop();
-    modbus_.setUnits({});
     for (auto& [name, unit] : units_)
         unit->stop();
     units_.clear();

@@ -6,7 +6,7 @@
 
 #include "collector/collectorconfig.h"
 #include "collector/controllerunit.h"
-#include "modbus/modbusserver.h"
+#include "modbus/modbusservice.h"
 
 #include <QObject>
 #include <map>
@@ -30,7 +30,6 @@ public:
     void stopAll();
 
     int runningCount() const;
-    const modbus::TModbusServer& modbusServer() const { return modbus_; }
     TControllerUnit* unit(const QString& name) const;
 
 private:
@@ -38,7 +37,7 @@ private:
     void applyModbus(const modbus::TModbusSettings& settings);
 
     mqtt::TMqttSettings mqtt_;
-    modbus::TModbusServer modbus_;
+    modbus::TModbusService modbus_;
     std::map<QString, std::unique_ptr<TControllerUnit>> units_;
 };
 

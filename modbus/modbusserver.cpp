@@ -1,13 +1,12 @@
 #include "modbus/modbusserver.h"
 
-#include "modbus/modbusunit.h"
-
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -39,8 +38,9 @@ QHostAddress peerAddress(const sockaddr_storage& ss) {
 }
 } // namespace
 
-TModbusServer::TModbusServer(Log log, QObject* parent)
-    : QObject(parent), log_(std::move(log)), handler_([this](int id) { return image(id); }) {}
+TModbusServer::TModbusServer(const TImageBoard& board, Log log, QObject* parent)
+    : QObject(parent), log_(std::move(log)), board_(board),
+      handler_([this](int id) { return board_.get(id); }) {}
 
 TModbusServer::~TModbusServer() { stop(); }
 
@@ -92,15 +92,6 @@ void TModbusServer::stop() {
     if (listenFd_ >= 0)
         ::close(listenFd_);
     listenFd_ = -1;
-}
-
-void TModbusServer::setUnits(const QHash<int, QPointer<TModbusUnit>>& units) { units_ = units; }
-
-const TImage* TModbusServer::image(int unitId) {
-    const auto it = units_.constFind(unitId);
-    if (it == units_.constEnd() || it->isNull())
-        return nullptr;
-    return &(*it)->image();
 }
 
 void TModbusServer::onAccept() {
@@ -160,12 +151,30 @@ void TModbusServer::onAccept() {
 }
 
 void TModbusServer::onReadable(int fd) {
+    serveOne(fd);
+    // Each turn of the event loop polls every controller's line as well:
+    // requests from other clients that are already waiting are served in
+    // this turn, a few rounds at most, so that the controllers' lines wait
+    // no longer than a round of answers.
+    std::vector<pollfd> ready;
+    for (int round = 0; round < kBurstRounds && !clients_.empty(); ++round) {
+        ready.clear();
+        for (const auto& [cfd, c] : clients_)
+            ready.push_back({cfd, POLLIN, 0});
+        if (::poll(ready.data(), nfds_t(ready.size()), 0) <= 0)
+            return;
+        for (const pollfd& p : ready)
+            if (p.revents != 0)
+                serveOne(p.fd);
+    }
+}
+
+void TModbusServer::serveOne(int fd) {
     const auto it = clients_.find(fd);
     if (it == clients_.end())
         return;
     Client& c = *it->second;
-    // One read per notification, so that a busy client cannot hold the loop;
-    // the notifier comes again while bytes wait.
+    // One read per turn, so that a busy client cannot hold the others.
     const ssize_t n = ::recv(fd, c.buffer + c.used, sizeof c.buffer - c.used, 0);
     if (n == 0) {
         drop(fd, {});

@@ -1,34 +1,33 @@
 // The collector's Modbus TCP server: one listening socket and its clients,
-// driven from the event loop by socket notifiers (no thread, no blocking
-// call), each request answered at once from the units' registers. Clients
+// driven by socket notifiers on an event loop of its own (TModbusService
+// runs it in a thread; no blocking call), each request answered at once from
+// the units' images on the board. Clients
 // outside Allow= are refused at accept; a client may hold a limited number
 // of connections; one that does not read its answers, or sends a stream
 // that cannot be framed, is dropped. Nothing a client sends reaches a
 // controller.
 #pragma once
 
+#include "modbus/imageboard.h"
 #include "modbus/modbusframe.h"
 #include "modbus/modbussettings.h"
 #include "modbus/requesthandler.h"
 
-#include <QHash>
 #include <QObject>
-#include <QPointer>
 #include <QSet>
 #include <QSocketNotifier>
 #include <functional>
 #include <map>
 #include <memory>
+#include <vector>
 
 namespace qta::modbus {
-
-class TModbusUnit;
 
 class TModbusServer : public QObject {
     Q_OBJECT
 public:
     using Log = std::function<void(int level, const QString& text)>; // level as LogLevel
-    explicit TModbusServer(Log log, QObject* parent = nullptr);
+    TModbusServer(const TImageBoard& board, Log log, QObject* parent = nullptr);
     ~TModbusServer() override;
 
     // Listens as `settings` say; false with `error` (Polish) when the
@@ -38,9 +37,6 @@ public:
     bool listening() const { return listenFd_ >= 0; }
     const TModbusSettings& settings() const { return settings_; }
 
-    // The units by identifier; a unit deleted meanwhile answers as unknown.
-    void setUnits(const QHash<int, QPointer<TModbusUnit>>& units);
-
     int clientCount() const { return int(clients_.size()); }
     quint64 requestsAnswered() const { return handler_.answered(); }
 
@@ -49,6 +45,8 @@ public:
     // Answers a client has not read yet that the kernel may hold for it;
     // past that the client is dropped.
     static constexpr int kSendBufferBytes = 64 * 1024;
+    // Rounds of waiting requests served in one turn of the event loop.
+    static constexpr int kBurstRounds = 4;
 
 private:
     struct Client {
@@ -62,15 +60,15 @@ private:
 
     void onAccept();
     void onReadable(int fd);
+    void serveOne(int fd);
     void drop(int fd, const QString& why);
-    const TImage* image(int unitId);
 
     Log log_;
     TModbusSettings settings_;
     int listenFd_ = -1;
     std::unique_ptr<QSocketNotifier> listenNotifier_;
     std::map<int, std::unique_ptr<Client>> clients_;
-    QHash<int, QPointer<TModbusUnit>> units_;
+    const TImageBoard& board_;
     TRequestHandler handler_;
     QSet<QString> refusedSaid_; // each refused address is logged once
 };

@@ -13,21 +13,58 @@ TModbusUnit::TModbusUnit(TQTA504Core& core, QObject* parent) : QObject(parent), 
     connect(&core_, &TQTA504Core::frameHandled, this, [this] {
         seenFrame_ = true;
         sinceFrame_.start();
-        dirty_ = true;
+        changed();
     });
-    connect(&core_.Alarmy, &TAlarmEngine::changed, this, [this] { dirty_ = true; });
+    connect(&core_.Alarmy, &TAlarmEngine::changed, this, [this] { changed(); });
     connect(&core_, &TQTA504Core::eventRowAppended, this, [this] {
         readLastEvent();
-        dirty_ = true;
+        changed();
     });
     connect(&core_, &TQTA504Core::controllerStored, this, [this] {
         kept_.settingsKnown = true;
         kept_.settingsTime = QDateTime::currentSecsSinceEpoch();
         kept_.konf = core_.Konfig;
-        dirty_ = true;
+        changed();
     });
+    // The age register counts seconds; a lost link shows without a frame.
+    everySecond_.setInterval(1000);
+    connect(&everySecond_, &QTimer::timeout, this, [this] { publish(); });
     readLastEvent();
     readSettingsFile();
+}
+
+TModbusUnit::~TModbusUnit() { serveAs(nullptr, 0); }
+
+void TModbusUnit::serveAs(TImageBoard* board, int unitId) {
+    if (board == board_ && unitId == unitId_)
+        return;
+    if (board_ && unitId_ > 0)
+        board_->remove(unitId_);
+    board_ = board;
+    unitId_ = unitId;
+    if (board_ && unitId_ > 0) {
+        everySecond_.start();
+        publish();
+    } else {
+        everySecond_.stop();
+    }
+}
+
+void TModbusUnit::changed() {
+    dirty_ = true;
+    // Several changes of one reply go out as one image.
+    if (publishQueued_ || !board_)
+        return;
+    publishQueued_ = true;
+    QTimer::singleShot(0, this, [this] {
+        publishQueued_ = false;
+        publish();
+    });
+}
+
+void TModbusUnit::publish() {
+    if (board_ && unitId_ > 0)
+        board_->publish(unitId_, std::make_shared<const TImage>(image()));
 }
 
 void TModbusUnit::readLastEvent() {

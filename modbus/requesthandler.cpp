@@ -19,7 +19,7 @@ bool TRequestHandler::answer(const std::uint8_t* frame, int length, int fd) {
     modbus_set_socket(ctx_, fd);
     const int unitId = frame[6];
     const int function = length > kHeaderLength ? frame[kHeaderLength] : -1;
-    const TImage* image = lookup_(unitId);
+    const std::shared_ptr<const TImage> image = lookup_(unitId);
     int rc;
     if (!image) {
         rc = modbus_reply_exception(ctx_, frame, MODBUS_EXCEPTION_GATEWAY_TARGET);

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 
 struct _modbus;
 
@@ -20,7 +21,7 @@ namespace qta::modbus {
 class TRequestHandler {
 public:
     // The unit's answers, or nullptr when no controller has that identifier.
-    using Lookup = std::function<const TImage*(int unitId)>;
+    using Lookup = std::function<std::shared_ptr<const TImage>(int unitId)>;
     explicit TRequestHandler(Lookup lookup);
     ~TRequestHandler();
     TRequestHandler(const TRequestHandler&) = delete;

@@ -15,7 +15,7 @@ using namespace qta::modbus;
 
 namespace {
 int pair[2] = {-1, -1};
-TImage image;
+std::shared_ptr<TImage> image = std::make_shared<TImage>();
 TRequestHandler* handler = nullptr;
 
 QByteArray drain() {
@@ -39,8 +39,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     TUnitState s;
     s.identifier = QStringLiteral("QTA1v2");
     s.voltages.fill(230);
-    fillImage(s, image);
-    handler = new TRequestHandler([](int unit) { return unit >= 1 && unit <= 3 ? &image : nullptr; });
+    fillImage(s, *image);
+    handler = new TRequestHandler([](int unit) {
+        return unit >= 1 && unit <= 3 ? std::shared_ptr<const TImage>(image) : nullptr;
+    });
     return 0;
 }
 
