@@ -2,6 +2,7 @@
 
 #include "collector/collectorlog.h"
 
+#include <QDir>
 #include <algorithm>
 
 namespace qta {
@@ -16,6 +17,7 @@ int TCollector::start(const TCollectorConfig& config) {
     for (const QString& e : config.errors)
         collectorLog(LogLevel::Error, {}, e);
     mqtt_ = config.mqtt;
+    setEmail(config);
     apply(config.controllers);
     applyModbus(config.modbus);
     return runningCount();
@@ -31,6 +33,7 @@ void TCollector::reload(const TCollectorConfig& config) {
     }
     collectorLog(LogLevel::Notice, {}, QStringLiteral("wczytano konfigurację ponownie"));
     mqtt_ = config.mqtt;
+    setEmail(config);
     apply(config.controllers);
     applyModbus(config.modbus);
 }
@@ -52,6 +55,30 @@ void TCollector::applyModbus(const modbus::TModbusSettings& settings) {
         if (unit->entry().unit > 0 && unit->modbusUnit())
             units.insert(unit->entry().unit, unit->modbusUnit());
     modbus_.setUnits(units);
+}
+
+void TCollector::setEmail(const TCollectorConfig& config) {
+    const QString dir = QDir(config.dataRoot).filePath(QStringLiteral(".poczta"));
+    if (config.email == email_ && dir == mailDir_ && (mailer_ || !email_.enabled()))
+        return;
+    mailer_.reset(); // stopped: its state saved, the message under way stays queued
+    email_ = config.email;
+    mailDir_ = dir;
+    if (!email_.enabled())
+        return;
+    mailer_ = std::make_unique<email::TMailer>(
+        email_, mailDir_,
+        [](int level, const QString& text) { collectorLog(LogLevel(level), {}, text); },
+        email::TMailer::timesFromEnvironment());
+    mailer_->start();
+}
+
+void TCollector::mailTransition(TControllerUnit& unit, const TAlarm& a, AlarmTransition t) {
+    if (!mailer_)
+        return;
+    const QString name = unit.entry().name, id = unit.core().Konfig.Id.trimmed();
+    mailer_->transition(email::mailEvent(name, id, a, t, QDateTime::currentDateTime()),
+                        email::waitingAlarms(name, id, unit.core().Alarmy.listed()));
 }
 
 void TCollector::apply(const QList<TControllerEntry>& wanted) {
@@ -82,6 +109,10 @@ void TCollector::apply(const QList<TControllerEntry>& wanted) {
         if (units_.count(e.name))
             continue;
         auto unit = std::make_unique<TControllerUnit>(e);
+        connect(&unit->core().Alarmy, &TAlarmEngine::transition, this,
+                [this, u = unit.get()](const TAlarm& a, AlarmTransition t) {
+                    mailTransition(*u, a, t);
+                });
         unit->setMqtt(mqtt_, e.id);
         if (unit->start())
             units_.emplace(e.name, std::move(unit));
@@ -94,6 +125,8 @@ void TCollector::stopAll() {
     for (auto& [name, unit] : units_)
         unit->stop();
     units_.clear();
+    if (mailer_)
+        mailer_->stop();
 }
 
 int TCollector::runningCount() const { return int(units_.size()); }

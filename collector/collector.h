@@ -6,6 +6,7 @@
 
 #include "collector/collectorconfig.h"
 #include "collector/controllerunit.h"
+#include "email/mailer.h"
 #include "modbus/modbusserver.h"
 
 #include <QObject>
@@ -36,8 +37,14 @@ public:
 private:
     void apply(const QList<TControllerEntry>& wanted);
     void applyModbus(const modbus::TModbusSettings& settings);
+    // One mailer for the site: made anew when [email] or the data root change.
+    void setEmail(const TCollectorConfig& config);
+    void mailTransition(TControllerUnit& unit, const TAlarm& a, AlarmTransition t);
 
     mqtt::TMqttSettings mqtt_;
+    email::TEmailSettings email_;
+    QString mailDir_;
+    std::unique_ptr<email::TMailer> mailer_;
     modbus::TModbusServer modbus_;
     std::map<QString, std::unique_ptr<TControllerUnit>> units_;
 };

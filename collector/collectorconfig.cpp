@@ -13,7 +13,8 @@ namespace {
 bool reserved(const QString& section) {
     return section.compare(QLatin1String("collector"), Qt::CaseInsensitive) == 0 ||
            section.compare(QLatin1String("mqtt"), Qt::CaseInsensitive) == 0 ||
-           section.compare(QLatin1String("modbus"), Qt::CaseInsensitive) == 0;
+           section.compare(QLatin1String("modbus"), Qt::CaseInsensitive) == 0 ||
+           section.compare(QLatin1String("email"), Qt::CaseInsensitive) == 0;
 }
 
 QString value(const CSimpleIniA& ini, const QString& section, const char* key) {
@@ -52,6 +53,10 @@ TCollectorConfig readCollectorConfig(const QString& path) {
     c.mqtt =
         mqtt::mqttSettings([&](const char* key) { return value(ini, QStringLiteral("mqtt"), key); },
                            base.absolutePath(), c.errors);
+    c.email = email::emailSettings(
+        [&](const char* key) { return value(ini, QStringLiteral("email"), key); },
+        base.absolutePath(), c.errors);
+    c.dataRoot = dataRoot.isEmpty() ? base.absolutePath() : dataRoot;
 
     c.modbus = modbus::modbusSettings(
         ini.GetSection("modbus") != nullptr,

@@ -3,9 +3,11 @@
 // data folder) and, optionally, Id= (its identity on MQTT in place of the
 // name: kept when the section is renamed). [collector] holds settings of the whole collector
 // (DataRoot=, the folder relative Folder= names and sections without Folder= go under); [mqtt] says
-// where to publish states, events and alarms (mqtt/mqttsettings.h).
+// where to publish states, events and alarms (mqtt/mqttsettings.h); [email]
+// where alarm messages go (email/emailsettings.h).
 #pragma once
 
+#include "email/emailsettings.h"
 #include "modbus/modbussettings.h"
 #include "mqtt/mqttpayload.h"
 #include "mqtt/mqttsettings.h"
@@ -34,6 +36,10 @@ struct TCollectorConfig {
     QStringList errors;                  // Polish, one per problem, naming the section
     mqtt::TMqttSettings mqtt;            // not enabled without [mqtt] Host= or with an error
     modbus::TModbusSettings modbus;      // not enabled without [modbus] or with an error
+    email::TEmailSettings email;         // likewise, [email] Host=
+    // Where relative Folder= go: DataRoot=, or else the file's own folder
+    // (the e-mail queue is kept there too).
+    QString dataRoot;
 };
 
 // Reads `path`. A section without Port=, without Folder= (and no DataRoot=),
