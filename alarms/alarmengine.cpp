@@ -281,6 +281,30 @@ void TAlarmEngine::restore() {
     if (!journal_)
         return;
     const std::vector<TAlarmJournalRow> rows = journal_->readAll();
+    applyRows(rows);
+    rowsRead_ = int(rows.size());
+    Q_EMIT changed();
+    Q_EMIT restored();
+    tick(); // a shelving that ran out while the program was not running ends now
+}
+
+void TAlarmEngine::follow() {
+    if (!readOnly())
+        return;
+    journal_->refresh();
+    const int n = journal_->rowCount();
+    if (n == rowsRead_)
+        return;
+    if (n < rowsRead_) { // another journal in its place: read it whole
+        entries_.clear();
+        rowsRead_ = 0;
+    }
+    applyRows(journal_->readRows(rowsRead_, n - rowsRead_));
+    rowsRead_ = n;
+    Q_EMIT changed();
+}
+
+void TAlarmEngine::applyRows(const std::vector<TAlarmJournalRow>& rows) {
     for (const TAlarmJournalRow& row : rows) {
         QString key;
         AlarmKind kind;
@@ -321,9 +345,6 @@ void TAlarmEngine::restore() {
         e.condition = e.alarm.active();
         ++it;
     }
-    Q_EMIT changed();
-    Q_EMIT restored();
-    tick(); // a shelving that ran out while the program was not running ends now
 }
 
 // ---------------------------------------------------------------- view

@@ -58,6 +58,12 @@ public:
     // Brings back from the journal every alarm that was not back to normal,
     // or still shelved, when the journal was last written.
     void restore();
+    // A read-only engine follows the program that writes the journal: the
+    // rows appended since restore() or the last follow() are applied as
+    // restore() applies them (a journal that got shorter, another file in
+    // its place, is read again whole), and changed() is emitted when there
+    // were any. Does nothing on a journal this engine writes. Raises ETable.
+    void follow();
 
     // --- what the link reports ---
     // A status reply: fault bits, operating program, active-line code and the
@@ -115,6 +121,9 @@ private:
     void journal(Entry& e, AlarmTransition t, const QDateTime& when, const QString& who = {},
                  const QString& remark = {});
     void notifyTransfer(int activeLine, int program);
+    // Journal rows in file order onto the alarms; then the alarms back to
+    // normal are dropped and the active ones hold their condition.
+    void applyRows(const std::vector<TAlarmJournalRow>& rows);
 
     Clock clock_;
     QString user_;
@@ -123,6 +132,7 @@ private:
     std::map<QString, Entry> entries_;
     int lastActiveLine_ = -1; // unknown until the first status reply
     bool journalFailing_ = false;
+    int rowsRead_ = 0; // journal rows applied by restore() and follow()
     QTimer timer_;
 };
 

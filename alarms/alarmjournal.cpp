@@ -79,6 +79,11 @@ void TAlarmJournal::openReadOnly() {
 
 bool TAlarmJournal::readOnly() const { return table_ && table_->ReadOnly(); }
 
+void TAlarmJournal::refresh() {
+    if (readOnly())
+        table_->Refresh();
+}
+
 void TAlarmJournal::append(const TAlarmJournalRow& row) {
     if (readOnly())
         return; // the program that writes the journal writes its own rows

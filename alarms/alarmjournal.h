@@ -39,6 +39,8 @@ public:
     void close();
     bool isOpen() const;
     bool readOnly() const;
+    // Read-only: takes in the rows the writer has appended since. Raises ETable.
+    void refresh();
 
     // Every row of the table, in file order. Raises ETable.
     std::vector<TAlarmJournalRow> readAll() const;

@@ -49,6 +49,7 @@ TCollectorConfig readCollectorConfig(const QString& path) {
     QString dataRoot = value(ini, QStringLiteral("collector"), "DataRoot");
     if (!dataRoot.isEmpty())
         dataRoot = QDir::cleanPath(base.absoluteFilePath(dataRoot));
+    c.dataRoot = dataRoot;
 
     c.mqtt =
         mqtt::mqttSettings([&](const char* key) { return value(ini, QStringLiteral("mqtt"), key); },

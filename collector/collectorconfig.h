@@ -33,6 +33,7 @@ struct TCollectorConfig {
     // False when the file itself could not be used (missing, unreadable, not INI).
     bool readable = false;
     QList<TControllerEntry> controllers; // the usable sections, in file order
+    QString dataRoot;                    // [collector] DataRoot=, absolute; empty when absent
     QStringList errors;                  // Polish, one per problem, naming the section
     mqtt::TMqttSettings mqtt;            // not enabled without [mqtt] Host= or with an error
     modbus::TModbusSettings modbus;      // not enabled without [modbus] or with an error

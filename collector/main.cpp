@@ -1,8 +1,10 @@
 // qta504d: the collector. Runs the link, the tables and the alarms of every
 // controller its configuration names, without windows, until SIGTERM or
-// SIGINT; SIGHUP reads the configuration again.
+// SIGINT; SIGHUP reads the configuration again. With --user it edits the
+// console's users file instead and exits.
 #include "collector/collector.h"
 #include "collector/collectorlog.h"
+#include "collector/usercommand.h"
 #include "core/version.h"
 #include "modbus/registermap.h"
 
@@ -46,6 +48,17 @@ int main(int argc, char** argv) {
         QStringLiteral("modbus-map"),
         QStringLiteral("wypisuje mapę rejestrów Modbus (CSV) i kończy pracę"));
     parser.addOption(modbusMap);
+    const QCommandLineOption user(
+        QStringLiteral("user"),
+        QStringLiteral("użytkownicy konsoli: add, passwd, role, del NAZWA albo list; hasło z "
+                       "terminala lub pierwszego wiersza standardowego wejścia"),
+        QStringLiteral("działanie"));
+    const QCommandLineOption role(QStringLiteral("role"),
+                                  QStringLiteral("rola przy add i role: viewer, operator, admin"),
+                                  QStringLiteral("rola"));
+    parser.addOptions({user, role});
+    parser.addPositionalArgument(QStringLiteral("nazwa"),
+                                 QStringLiteral("użytkownik konsoli (z --user)"), {});
     if (!parser.parse(QCoreApplication::arguments())) {
         std::fprintf(stderr, "qta504d: %s\n", qPrintable(parser.errorText()));
         return 2;
@@ -61,6 +74,16 @@ int main(int argc, char** argv) {
                    : 1;
     }
     const QString configPath = parser.value(config);
+    const QStringList names = parser.positionalArguments();
+    if (parser.isSet(user) && names.size() <= 1)
+        return qta::runUserCommand(configPath, parser.value(user), names.value(0),
+                                   parser.value(role));
+    if (parser.isSet(user) || parser.isSet(role) || !names.isEmpty()) {
+        std::fprintf(stderr, "qta504d: %s\n",
+                     parser.isSet(user) ? "--user przyjmuje jedną nazwę użytkownika"
+                                        : "--role i nazwa użytkownika tylko z --user");
+        return 2;
+    }
 
     qta::TCollector collector;
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, signalPipe) != 0) {

@@ -128,24 +128,29 @@ void TQTA504Core::openTablesReadOnly() {
     linia_->Last();
 
     Alarmy.setSettings(TAlarmSettings::load(settingsPath()));
-    const QString journal = dataPath(QStringLiteral("alarmy.dbf"));
-    if (QFileInfo::exists(journal)) {
-        try {
-            auto j = std::make_unique<TAlarmJournal>(journal);
-            j->openReadOnly();
-            Alarmy.setJournal(j.get());
-            alarmJournal_ = std::move(j);
-            Alarmy.restore();
-        } catch (const std::exception& e) {
-            Alarmy.setJournal(nullptr);
-            alarmJournal_.reset();
-            view_->reportError(QString::fromUtf8(e.what()));
-        }
-    }
+    openAlarmJournalReadOnly();
     ReadOnlyFollow.setInterval(kReadOnlyFollowMs);
     connect(&ReadOnlyFollow, &QTimer::timeout, this, &TQTA504Core::followReadOnly,
             Qt::UniqueConnection);
     ReadOnlyFollow.start();
+}
+
+void TQTA504Core::openAlarmJournalReadOnly() {
+    const QString journal = dataPath(QStringLiteral("alarmy.dbf"));
+    if (!QFileInfo::exists(journal))
+        return; // the writer makes it; the follow opens it then
+    try {
+        auto j = std::make_unique<TAlarmJournal>(journal);
+        j->openReadOnly();
+        Alarmy.setJournal(j.get());
+        alarmJournal_ = std::move(j);
+        Alarmy.restore();
+    } catch (const std::exception& e) {
+        Alarmy.setJournal(nullptr);
+        alarmJournal_.reset();
+        alarmFollowFailed_ = true;
+        view_->reportError(QString::fromUtf8(e.what()));
+    }
 }
 
 void TQTA504Core::followReadOnly() {
@@ -167,6 +172,19 @@ void TQTA504Core::followReadOnly() {
             Q_EMIT statusRowAppended();
     } catch (const std::exception& e) {
         reportTableFailure(liniaFailReported_, QString::fromUtf8(e.what()));
+    }
+    // The alarms as the writer journals them: an acknowledgement made there
+    // (the collector's console, MQTT) shows here within the follow period.
+    // A journal that failed to open is not tried again (it was reported).
+    if (!alarmJournal_ && !alarmFollowFailed_) {
+        openAlarmJournalReadOnly();
+        return;
+    }
+    try {
+        if (alarmJournal_)
+            Alarmy.follow();
+    } catch (const std::exception& e) {
+        reportTableFailure(alarmFollowReported_, QString::fromUtf8(e.what()));
     }
 }
 

@@ -219,7 +219,10 @@ private:
     bool posted_ = false;
     bool readOnly_ = false;
     void followReadOnly();
-    bool linkLost_ = false; // the watchdog has dropped the link since it was last read
+    void openAlarmJournalReadOnly();
+    bool alarmFollowFailed_ = false;   // the journal could not be opened (reported)
+    bool alarmFollowReported_ = false; // a failed follow of the journal, said once
+    bool linkLost_ = false;            // the watchdog has dropped the link since it was last read
     bool liniaFailReported_ = false;
     bool rejestrFailReported_ = false;
     bool controllerFileFailReported_ = false;

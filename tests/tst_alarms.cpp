@@ -1,8 +1,10 @@
 // The alarm engine without windows: its states and journal rows, flicker,
 // shelving, which status bits and line states raise what, restoring from the
-// journal after a restart, a journal that cannot be written, and the
-// [Alarmy] settings.
+// journal after a restart, a journal that cannot be written, the desktop
+// program following another program's journal, and the [Alarmy] settings.
 #include "alarms/alarmengine.h"
+#include "core/controller.h"
+#include "core/workfolder.h"
 #include "link/model.h"
 #include "tables/table.h"
 #include "tables/tablefile.h"
@@ -361,6 +363,54 @@ private Q_SLOTS:
         // Conditions gone in the first reply after the restart clear as usual.
         rig.status(0, ProgN1N2, ActiveN1, {3, 3, 3});
         QCOMPARE(rig.engine->alarm(QStringLiteral("awaria0"))->state, AlarmState::Normal);
+    }
+
+    // The desktop program on a collector's folder (a read-only core) follows
+    // the journal the collector writes: a journal made after it opened, an
+    // alarm raised there, its acknowledgement, its return to normal.
+    void readOnlyCoreFollowsTheJournal() {
+        QTemporaryDir dir;
+        prepareWorkFolder(dir.path());
+        const QString file = dir.filePath(QStringLiteral("rejestr/alarmy.dbf"));
+        QVERIFY(QFile::remove(file)); // the collector has not made it yet
+        TNullView view;
+        TQTA504Core reader(&view);
+        reader.setDataFolder(dir.path());
+        reader.openTablesReadOnly();
+        reader.ReadOnlyFollow.setInterval(20);
+        QVERIFY(reader.Alarmy.listed().empty());
+
+        // The writer: an engine on the same journal, as the collector's core.
+        TAlarmJournal journal(file);
+        journal.open();
+        TAlarmEngine writer;
+        TAlarmSettings settings;
+        settings.flickerSeconds = 0;
+        writer.setSettings(settings);
+        writer.setJournal(&journal);
+        writer.setUser(QStringLiteral("jan (www)"));
+        writer.status(kBreaker | 0x01, ProgN1N2N3, ActiveN1, {3, 3, 3});
+        QTRY_VERIFY_WITH_TIMEOUT(reader.Alarmy.alarm(QStringLiteral("awaria7")), 5000);
+        QVERIFY(reader.Alarmy.readOnly());
+        QCOMPARE(reader.Alarmy.unacknowledgedCount(), 2);
+
+        QSignalSpy changed(&reader.Alarmy, &TAlarmEngine::changed);
+        QVERIFY(
+            writer.acknowledge(QStringLiteral("awaria7"), QStringLiteral("sprawdzone")).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(reader.Alarmy.alarm(QStringLiteral("awaria7"))->state,
+                                  AlarmState::ActiveAcked, 5000);
+        QVERIFY(changed.count() >= 1);
+        QCOMPARE(reader.Alarmy.unacknowledgedCount(), 1);
+        const TAlarm raised = *reader.Alarmy.alarm(QStringLiteral("awaria7"));
+        QCOMPARE(raised.raised, writer.alarm(QStringLiteral("awaria7"))->raised);
+
+        // Cleared after its acknowledgement: back to normal, off the list.
+        writer.status(0x01, ProgN1N2N3, ActiveN1, {3, 3, 3});
+        QTRY_VERIFY_WITH_TIMEOUT(!reader.Alarmy.alarm(QStringLiteral("awaria7")), 5000);
+        QCOMPARE(reader.Alarmy.unacknowledgedCount(), 1);
+        // Only the writer wrote: Wystąpił twice, Potwierdzony, Ustąpił.
+        QCOMPARE(journal.rowCount(), 4);
+        reader.closeAll();
     }
 
     void failedJournalWriteIsKeptAndWrittenLater() {
