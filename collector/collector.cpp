@@ -20,6 +20,7 @@ int TCollector::start(const TCollectorConfig& config) {
     setEmail(config);
     apply(config.controllers);
     applyModbus(config.modbus);
+    applyWeb(config.web);
     return runningCount();
 }
 
@@ -29,6 +30,8 @@ void TCollector::reload(const TCollectorConfig& config) {
             collectorLog(LogLevel::Error, {}, e);
         collectorLog(LogLevel::Error, {},
                      QStringLiteral("konfiguracja odrzucona, sterowniki pracują bez zmian"));
+        if (web_)
+            web_->reloadUsers(); // the users file is not the configuration
         return;
     }
     collectorLog(LogLevel::Notice, {}, QStringLiteral("wczytano konfigurację ponownie"));
@@ -36,6 +39,26 @@ void TCollector::reload(const TCollectorConfig& config) {
     setEmail(config);
     apply(config.controllers);
     applyModbus(config.modbus);
+    applyWeb(config.web);
+}
+
+void TCollector::applyWeb(const web::TWebSettings& settings) {
+    if (!settings.enabled && !web_)
+        return;
+    if (!web_)
+        web_ = std::make_unique<web::TWebConsole>(
+            static_cast<const web::TSite&>(*this),
+            [](int level, const QString& text) { collectorLog(LogLevel(level), {}, text); });
+    web_->apply(settings);
+    web_->unitsChanged();
+}
+
+QList<web::TSiteUnit> TCollector::units() const {
+    QList<web::TSiteUnit> out;
+    for (const QString& name : order_)
+        if (const auto it = units_.find(name); it != units_.end())
+            out.append({name, it->second->entry().port, &it->second->core()});
+    return out;
 }
 
 void TCollector::applyModbus(const modbus::TModbusSettings& settings) {
@@ -82,6 +105,9 @@ void TCollector::mailTransition(TControllerUnit& unit, const TAlarm& a, AlarmTra
 }
 
 void TCollector::apply(const QList<TControllerEntry>& wanted) {
+    order_.clear();
+    for (const TControllerEntry& e : wanted)
+        order_ << e.name;
     // Stopped first: a folder may pass from a removed section to a new one.
     for (auto it = units_.begin(); it != units_.end();) {
         const auto same = std::find_if(wanted.begin(), wanted.end(),
@@ -120,6 +146,8 @@ void TCollector::apply(const QList<TControllerEntry>& wanted) {
 }
 
 void TCollector::stopAll() {
+    if (web_)
+        web_->stop(); // its pages hold no controller
     modbus_.stop();
     modbus_.setUnits({});
     for (auto& [name, unit] : units_)

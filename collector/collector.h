@@ -8,6 +8,7 @@
 #include "collector/controllerunit.h"
 #include "email/mailer.h"
 #include "modbus/modbusserver.h"
+#include "web/console.h"
 
 #include <QObject>
 #include <map>
@@ -15,7 +16,7 @@
 
 namespace qta {
 
-class TCollector : public QObject {
+class TCollector : public QObject, private web::TSite {
     Q_OBJECT
 public:
     explicit TCollector(QObject* parent = nullptr);
@@ -33,10 +34,15 @@ public:
     int runningCount() const;
     const modbus::TModbusServer& modbusServer() const { return modbus_; }
     TControllerUnit* unit(const QString& name) const;
+    // The site console; nullptr until a [web] section starts it.
+    web::TWebConsole* webConsole() const { return web_.get(); }
 
 private:
     void apply(const QList<TControllerEntry>& wanted);
     void applyModbus(const modbus::TModbusSettings& settings);
+    void applyWeb(const web::TWebSettings& settings);
+    // The console's view: the running controllers in the configuration's order.
+    QList<web::TSiteUnit> units() const override;
     // One mailer for the site: made anew when [email] or the data root change.
     void setEmail(const TCollectorConfig& config);
     void mailTransition(TControllerUnit& unit, const TAlarm& a, AlarmTransition t);
@@ -47,6 +53,8 @@ private:
     std::unique_ptr<email::TMailer> mailer_;
     modbus::TModbusServer modbus_;
     std::map<QString, std::unique_ptr<TControllerUnit>> units_;
+    QStringList order_; // the sections' order in the configuration
+    std::unique_ptr<web::TWebConsole> web_;
 };
 
 } // namespace qta

@@ -1,6 +1,7 @@
 #include "collector/collectorconfig.h"
 #include "mqtt/mqttpayload.h"
 #include "tables/inifile.h"
+#include "web/users.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,7 +15,8 @@ bool reserved(const QString& section) {
     return section.compare(QLatin1String("collector"), Qt::CaseInsensitive) == 0 ||
            section.compare(QLatin1String("mqtt"), Qt::CaseInsensitive) == 0 ||
            section.compare(QLatin1String("modbus"), Qt::CaseInsensitive) == 0 ||
-           section.compare(QLatin1String("email"), Qt::CaseInsensitive) == 0;
+           section.compare(QLatin1String("email"), Qt::CaseInsensitive) == 0 ||
+           section.compare(QLatin1String("web"), Qt::CaseInsensitive) == 0;
 }
 
 QString value(const CSimpleIniA& ini, const QString& section, const char* key) {
@@ -49,7 +51,6 @@ TCollectorConfig readCollectorConfig(const QString& path) {
     QString dataRoot = value(ini, QStringLiteral("collector"), "DataRoot");
     if (!dataRoot.isEmpty())
         dataRoot = QDir::cleanPath(base.absoluteFilePath(dataRoot));
-    c.dataRoot = dataRoot;
 
     c.mqtt =
         mqtt::mqttSettings([&](const char* key) { return value(ini, QStringLiteral("mqtt"), key); },
@@ -62,6 +63,13 @@ TCollectorConfig readCollectorConfig(const QString& path) {
     c.modbus = modbus::modbusSettings(
         ini.GetSection("modbus") != nullptr,
         [&](const char* key) { return value(ini, QStringLiteral("modbus"), key); }, c.errors);
+
+    c.web = web::webSettings(
+        ini.GetSection("web") != nullptr,
+        [&](const char* key) { return value(ini, QStringLiteral("web"), key); },
+        base.absolutePath(), c.errors);
+    c.web.stateDir = dataRoot.isEmpty() ? base.absolutePath() : dataRoot;
+    c.web.usersFile = web::TUsersFile::besideConfig(path);
 
     CSimpleIniA::TNamesDepend sections;
     ini.GetAllSections(sections);

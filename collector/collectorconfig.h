@@ -11,6 +11,7 @@
 #include "modbus/modbussettings.h"
 #include "mqtt/mqttpayload.h"
 #include "mqtt/mqttsettings.h"
+#include "web/websettings.h"
 
 #include <QList>
 #include <QString>
@@ -33,10 +34,10 @@ struct TCollectorConfig {
     // False when the file itself could not be used (missing, unreadable, not INI).
     bool readable = false;
     QList<TControllerEntry> controllers; // the usable sections, in file order
-    QString dataRoot;                    // [collector] DataRoot=, absolute; empty when absent
     QStringList errors;                  // Polish, one per problem, naming the section
     mqtt::TMqttSettings mqtt;            // not enabled without [mqtt] Host= or with an error
     modbus::TModbusSettings modbus;      // not enabled without [modbus] or with an error
+    web::TWebSettings web;               // the site console: not enabled without [web]
     email::TEmailSettings email;         // likewise, [email] Host=
     // Where relative Folder= go: DataRoot=, or else the file's own folder
     // (the e-mail queue is kept there too).
