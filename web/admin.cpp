@@ -25,9 +25,10 @@ THttpResponse TWebConsole::activityPage(const THttpRequest& r) {
                                 {"object", a.object},
                                 {"result", a.result},
                                 {"details", a.details}});
-    return THttpResponse::json(QJsonObject{{"records", rows},
-                                           {"more", page.more},
-                                           {"problems", QJsonArray::fromStringList(page.problems)}});
+    return THttpResponse::json(
+        QJsonObject{{"records", rows},
+                    {"more", page.more},
+                    {"problems", QJsonArray::fromStringList(page.problems)}});
 }
 
 THttpResponse TWebConsole::activityCsv(const THttpRequest& r, const TSession& s) {
@@ -60,7 +61,8 @@ THttpResponse TWebConsole::sessionList(const TSession& own) const {
 }
 
 THttpResponse TWebConsole::endSession(const THttpRequest& r, const TSession& s) {
-    const QByteArray handle = QJsonDocument::fromJson(r.body).object().value(u"handle").toString().toLatin1();
+    const QByteArray handle =
+        QJsonDocument::fromJson(r.body).object().value(u"handle").toString().toLatin1();
     const TSession* target = sessions_.findByHandle(handle);
     if (!target)
         return THttpResponse::error(404, QStringLiteral("Nie ma takiej sesji"));

@@ -43,12 +43,14 @@ THttpResponse TWebConsole::alarmAction(const QString& action, const THttpRequest
     const QString object = action == u"ack-all" ? controller.left(64)
                                                 : controller.left(64) + QStringLiteral(": ") + key;
     if (!roleAllows(s.role, Role::Operator)) {
-        record(s.user, r.peer, what, object, kRefused, QStringLiteral("rola %1").arg(roleKeyword(s.role)));
+        record(s.user, r.peer, what, object, kRefused,
+               QStringLiteral("rola %1").arg(roleKeyword(s.role)));
         return THttpResponse::error(403, QStringLiteral("Brak uprawnień"));
     }
     const auto u = unitNamed(site_, controller);
     if (!u)
-        return THttpResponse::error(404, QStringLiteral("Nie ma sterownika %1").arg(controller.left(64)));
+        return THttpResponse::error(
+            404, QStringLiteral("Nie ma sterownika %1").arg(controller.left(64)));
     TAlarmEngine& engine = u->core->Alarmy;
     const QString who = TAlarmEngine::channelUser(s.user, QStringLiteral("www"));
     QString problem;

@@ -6,11 +6,11 @@
 #include <QHostInfo>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
@@ -55,10 +55,11 @@ bool addExtension(X509* cert, int nid, const QByteArray& value) {
 
 // Writes `data` to a new file of `mode`; an existing file is not replaced.
 bool writeNew(const QString& path, const QByteArray& data, mode_t mode, QString& error) {
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
-        error = QStringLiteral("nie można utworzyć %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+        error = QStringLiteral("nie można utworzyć %1: %2")
+                    .arg(path, QString::fromLocal8Bit(strerror(errno)));
         return false;
     }
     const bool ok = ::fchmod(fd, mode) == 0 &&
@@ -100,7 +101,8 @@ bool makeSelfSigned(const QString& certFile, const QString& keyFile, const QStri
     X509_set_version(cert.get(), 2);
     unsigned char serial[16];
     QFile urandom(QStringLiteral("/dev/urandom"));
-    if (!urandom.open(QIODevice::ReadOnly) || urandom.read(reinterpret_cast<char*>(serial), 16) != 16) {
+    if (!urandom.open(QIODevice::ReadOnly) ||
+        urandom.read(reinterpret_cast<char*>(serial), 16) != 16) {
         error = QStringLiteral("brak liczb losowych dla certyfikatu");
         return false;
     }
@@ -180,7 +182,8 @@ bool loadCertificate(const QString& certFile, const QString& keyFile, const QStr
             break;
     }
     if (out.key.isNull()) {
-        error = QStringLiteral("%1 nie zawiera klucza PEM (EC lub RSA, bez hasła)").arg(out.keyFile);
+        error =
+            QStringLiteral("%1 nie zawiera klucza PEM (EC lub RSA, bez hasła)").arg(out.keyFile);
         return false;
     }
     return true;

@@ -46,8 +46,7 @@ void TWebConsole::apply(const TWebSettings& s) {
     const bool sameServer = s == settings_ && server_.listening();
     if (!users_ || users_->path() != s.usersFile)
         users_ = std::make_unique<TUserStore>(s.usersFile);
-    activity_ = std::make_unique<TActivityLog>(
-        QDir(s.stateDir).filePath(TActivityLog::fileName()));
+    activity_ = std::make_unique<TActivityLog>(QDir(s.stateDir).filePath(TActivityLog::fileName()));
     reloadUsers();
     if (sameServer)
         return;
@@ -72,10 +71,12 @@ void TWebConsole::apply(const TWebSettings& s) {
         settings_.enabled = false;
         return;
     }
-    const QString where = QStringLiteral("%1://%2").arg(tlsCert ? "https" : "http", s.listen.text());
+    const QString where =
+        QStringLiteral("%1://%2").arg(tlsCert ? "https" : "http", s.listen.text());
     log_(Notice, QStringLiteral("konsola: %1").arg(where));
     if (tlsCert)
-        log_(Notice, QStringLiteral("konsola: odcisk SHA-256 certyfikatu %1").arg(cert_.fingerprint()));
+        log_(Notice,
+             QStringLiteral("konsola: odcisk SHA-256 certyfikatu %1").arg(cert_.fingerprint()));
     unitsChanged();
 }
 
@@ -90,9 +91,8 @@ void TWebConsole::reloadUsers() {
 void TWebConsole::unitsChanged() { hub_.unitsChanged(); }
 
 void TWebConsole::sweep() {
-    sessions_.sweep([this](const QString& user) {
-        return users_ ? users_->generation(user) : QByteArray();
-    });
+    sessions_.sweep(
+        [this](const QString& user) { return users_ ? users_->generation(user) : QByteArray(); });
 }
 
 void TWebConsole::record(const QString& user, const QHostAddress& address, const QString& action,
@@ -144,7 +144,8 @@ void TWebConsole::handle(const THttpRequest& r, const TReply& reply) {
         if (!originMatches(r) || !tokenMatches(r, *s)) {
             record(s->user, r.peer, QStringLiteral("żądanie odrzucone"), p, kRefused,
                    QStringLiteral("brak tokenu lub obce pochodzenie"));
-            reply.send(THttpResponse::error(403, QStringLiteral("Żądanie odrzucone (token lub pochodzenie)")));
+            reply.send(THttpResponse::error(
+                403, QStringLiteral("Żądanie odrzucone (token lub pochodzenie)")));
             return;
         }
         if (p == u"/api/logout")
@@ -152,7 +153,8 @@ void TWebConsole::handle(const THttpRequest& r, const TReply& reply) {
         else if (p == u"/api/ack" || p == u"/api/ack-all" || p == u"/api/shelve")
             reply.send(alarmAction(p.mid(5), r, *s));
         else if (p == u"/api/sessions/end")
-            reply.send(admin ? endSession(r, *s) : THttpResponse::error(403, QStringLiteral("Brak uprawnień")));
+            reply.send(admin ? endSession(r, *s)
+                             : THttpResponse::error(403, QStringLiteral("Brak uprawnień")));
         else
             reply.send(THttpResponse::error(404, QStringLiteral("Nie ma takiej funkcji")));
         return;
@@ -162,11 +164,14 @@ void TWebConsole::handle(const THttpRequest& r, const TReply& reply) {
     else if (p.startsWith(u"/api/controller/"))
         reply.send(controllerTile(p.mid(16)));
     else if (p == u"/api/activity")
-        reply.send(admin ? activityPage(r) : THttpResponse::error(403, QStringLiteral("Brak uprawnień")));
+        reply.send(admin ? activityPage(r)
+                         : THttpResponse::error(403, QStringLiteral("Brak uprawnień")));
     else if (p == u"/api/activity.csv")
-        reply.send(admin ? activityCsv(r, *s) : THttpResponse::error(403, QStringLiteral("Brak uprawnień")));
+        reply.send(admin ? activityCsv(r, *s)
+                         : THttpResponse::error(403, QStringLiteral("Brak uprawnień")));
     else if (p == u"/api/sessions")
-        reply.send(admin ? sessionList(*s) : THttpResponse::error(403, QStringLiteral("Brak uprawnień")));
+        reply.send(admin ? sessionList(*s)
+                         : THttpResponse::error(403, QStringLiteral("Brak uprawnień")));
     else
         reply.send(THttpResponse::error(404, QStringLiteral("Nie ma takiej funkcji")));
 }

@@ -64,8 +64,9 @@ TRequestFramer::Verdict TRequestFramer::feed(const char* data, qsizetype n) {
         }
         const qsizetype firstLine = head_.indexOf('\n');
         if (firstLine < 0 && head_.size() > kMaxRequestLine)
-            return refuse(414, QStringLiteral("wiersz żądania dłuższy niż %1 B").arg(kMaxRequestLine));
-        if (head_.size() > kMaxRequestLine + kMaxHeaderBytes)
+            return refuse(414,
+                          QStringLiteral("wiersz żądania dłuższy niż %1 B").arg(kMaxRequestLine));
+        if (firstLine >= 0 && head_.size() - firstLine > kMaxHeaderBytes)
             return refuse(431, QStringLiteral("nagłówki dłuższe niż %1 B").arg(kMaxHeaderBytes));
     }
     return Verdict::More;
@@ -83,7 +84,8 @@ TRequestFramer::Verdict TRequestFramer::endOfHeaders() {
         return refuse(400, QStringLiteral("puste żądanie"));
     const QList<QByteArray> parts = lines.first().split(' ');
     if (parts.size() != 3 || parts[0].isEmpty() ||
-        !std::all_of(parts[0].begin(), parts[0].end(), [](char c) { return c >= 'A' && c <= 'Z'; }) ||
+        !std::all_of(parts[0].begin(), parts[0].end(),
+                     [](char c) { return c >= 'A' && c <= 'Z'; }) ||
         !parts[1].startsWith('/'))
         return refuse(400, QStringLiteral("błędny wiersz żądania"));
     for (char c : parts[1])
@@ -91,7 +93,8 @@ TRequestFramer::Verdict TRequestFramer::endOfHeaders() {
             return refuse(400, QStringLiteral("niedozwolony znak w adresie"));
     const qsizetype query = parts[1].indexOf('?');
     if (checkedPath(query < 0 ? parts[1] : parts[1].left(query)).isEmpty())
-        return refuse(400, QStringLiteral("niedozwolona ścieżka (.., zakodowany ukośnik lub kropka)"));
+        return refuse(400,
+                      QStringLiteral("niedozwolona ścieżka (.., zakodowany ukośnik lub kropka)"));
     if (parts[2] != "HTTP/1.1" && parts[2] != "HTTP/1.0")
         return refuse(parts[2].startsWith("HTTP/") ? 505 : 400,
                       QStringLiteral("nieobsługiwana wersja HTTP"));
@@ -112,7 +115,8 @@ TRequestFramer::Verdict TRequestFramer::endOfHeaders() {
             return refuse(411, QStringLiteral("treść tylko z Content-Length"));
         if (name == "content-length") {
             if (value.isEmpty() ||
-                !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
+                !std::all_of(value.begin(), value.end(),
+                             [](char c) { return c >= '0' && c <= '9'; }) ||
                 (!length.isEmpty() && length != value))
                 return refuse(400, QStringLiteral("błędne Content-Length"));
             length = value;

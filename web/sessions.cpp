@@ -20,7 +20,8 @@ QString endReasonText(EndReason r) {
     case EndReason::SignOut: return QStringLiteral("wylogowanie");
     case EndReason::Idle: return QStringLiteral("wygaśnięcie sesji (30 min bezczynności)");
     case EndReason::Lifetime: return QStringLiteral("wygaśnięcie sesji (12 h)");
-    case EndReason::UserChanged: return QStringLiteral("koniec sesji (użytkownik usunięty lub zmieniony)");
+    case EndReason::UserChanged:
+        return QStringLiteral("koniec sesji (użytkownik usunięty lub zmieniony)");
     case EndReason::EndedByAdmin: return QStringLiteral("sesja zakończona przez administratora");
     case EndReason::Limit: return QStringLiteral("koniec sesji (za dużo sesji)");
     }
@@ -162,7 +163,8 @@ void TSignInLimiter::failed(const QString& user, const QString& address) {
     // exist), under a bounded table: the oldest entries go first.
     if (counts_.size() > 10000)
         counts_.clear();
-    for (const QString& key : {QStringLiteral("u:") + user.toLower().left(64), QStringLiteral("a:") + address}) {
+    for (const QString& key :
+         {QStringLiteral("u:") + user.toLower().left(64), QStringLiteral("a:") + address}) {
         Count& c = counts_[key];
         if (clock_() - c.lastMs >= kForgetMs)
             c.failures = 0;

@@ -80,7 +80,8 @@ void TWebConsole::signIn(const THttpRequest& r, const TReply& reply) {
     }
     // Answered later, on the event loop; a second attempt for the same name
     // or address meanwhile is refused without looking at its password.
-    const QString userKey = QStringLiteral("u:") + user.toLower(), addrKey = QStringLiteral("a:") + address;
+    const QString userKey = QStringLiteral("u:") + user.toLower(),
+                  addrKey = QStringLiteral("a:") + address;
     const bool locked = signingIn_.contains(userKey) || signingIn_.contains(addrKey);
     signingIn_.insert(userKey);
     signingIn_.insert(addrKey);
@@ -105,7 +106,8 @@ void TWebConsole::finishSignIn(const THttpRequest& r, const TReply& reply, const
                                         [now](qint64 at) { return now - at > 1000; }),
                          hashTimes_.end());
         if (hashTimes_.size() >= kMaxChecksPerSecond) {
-            reply.send(THttpResponse::error(429, QStringLiteral("Zbyt wiele prób logowania, spróbuj za chwilę")));
+            reply.send(THttpResponse::error(
+                429, QStringLiteral("Zbyt wiele prób logowania, spróbuj za chwilę")));
             return;
         }
         hashTimes_ << now;

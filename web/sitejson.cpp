@@ -6,9 +6,7 @@
 
 namespace qta::web {
 
-QString isoOrEmpty(const QDateTime& t) {
-    return t.isValid() ? t.toString(Qt::ISODate) : QString();
-}
+QString isoOrEmpty(const QDateTime& t) { return t.isValid() ? t.toString(Qt::ISODate) : QString(); }
 
 namespace {
 QString stateCode(AlarmState s) {
@@ -38,9 +36,10 @@ QJsonObject TTileMemory::tile(const TSiteUnit& u) {
         m.rows = t->RecordCount();
         if (m.rows > 0) {
             const int r = m.rows - 1;
-            m.eventTime = (t->stringValue(r, t->fieldIndex(QStringLiteral("DATA"))).trimmed() +
-                           u' ' + t->stringValue(r, t->fieldIndex(QStringLiteral("CZAS"))).trimmed())
-                              .trimmed();
+            m.eventTime =
+                (t->stringValue(r, t->fieldIndex(QStringLiteral("DATA"))).trimmed() + u' ' +
+                 t->stringValue(r, t->fieldIndex(QStringLiteral("CZAS"))).trimmed())
+                    .trimmed();
             m.eventText = t->stringValue(r, t->fieldIndex(QStringLiteral("ZDARZENIE"))).trimmed();
         }
     }
@@ -49,7 +48,9 @@ QJsonObject TTileMemory::tile(const TSiteUnit& u) {
     o[u"name"] = u.name;
     o[u"id"] = c.Konfig.Id.trimmed();
     o[u"port"] = u.port;
-    o[u"link"] = up ? QStringLiteral("up") : m.everUp ? QStringLiteral("lost") : QStringLiteral("none");
+    o[u"link"] = up         ? QStringLiteral("up")
+                 : m.everUp ? QStringLiteral("lost")
+                            : QStringLiteral("none");
     o[u"lostSince"] = isoOrEmpty(m.lostSince);
     const bool known = m.everUp; // program and lines mean something once read
     o[u"program"] = known ? programCodeText(c.Aktywny_Program) : QString();
@@ -93,8 +94,8 @@ QJsonArray alarmsJson(const TSiteUnit& u) {
                                                            : QStringLiteral("sredni")},
             {"priorityText", priorityText(a.priority)},
             {"state", a.shelved() ? QStringLiteral("wyciszony") : stateCode(a.state)},
-            {"stateText", a.shelved() ? QStringLiteral("wyciszony")
-                                      : stateText(a.state, a.notification())},
+            {"stateText",
+             a.shelved() ? QStringLiteral("wyciszony") : stateText(a.state, a.notification())},
             {"unacked", a.unacknowledged()},
             {"raised", isoOrEmpty(a.raised)},
             {"cleared", isoOrEmpty(a.cleared)},

@@ -37,8 +37,9 @@ TWsHub::TWsHub(const TSite& site, QObject* parent) : QObject(parent), site_(site
         schedule();
     });
     tickTimer_.start(1000);
-    connect(&pingTimer_, &QTimer::timeout, this,
-            [this] { broadcast(compact(QJsonObject{{"t", "ping"}})); });
+    connect(&pingTimer_, &QTimer::timeout, this, [this] {
+        broadcast(compact(QJsonObject{{"t", "ping"}}));
+    });
     pingTimer_.start(kPingMs);
     connect(&windowTimer_, &QTimer::timeout, this, [this] {
         for (Client& c : clients_)
@@ -70,9 +71,8 @@ void TWsHub::onNewConnection() {
             continue;
         }
         QWebSocket* raw = ws.get();
-        connect(raw, &QWebSocket::disconnected, this, [this, raw] {
-            drop(raw, QWebSocketProtocol::CloseCodeNormal, {});
-        });
+        connect(raw, &QWebSocket::disconnected, this,
+                [this, raw] { drop(raw, QWebSocketProtocol::CloseCodeNormal, {}); });
         connect(raw, &QWebSocket::textMessageReceived, this, [this, raw](const QString&) {
             for (Client& c : clients_)
                 if (c.ws.get() == raw && ++c.received > 50)
@@ -149,8 +149,8 @@ void TWsHub::follow() {
     for (const TSiteUnit& u : site_.units()) {
         kept[u.name] = units_.count(u.name) ? units_[u.name] : Unit{};
         const QString name = u.name;
-        follows_.push_back(connect(u.core, &TQTA504Core::frameHandled, this,
-                                   [this, name] { markDirty(name); }));
+        follows_.push_back(
+            connect(u.core, &TQTA504Core::frameHandled, this, [this, name] { markDirty(name); }));
         follows_.push_back(connect(u.core, &TQTA504Core::eventRowAppended, this,
                                    [this, name] { markDirty(name); }));
         follows_.push_back(connect(&u.core->Alarmy, &TAlarmEngine::changed, this,
