@@ -65,5 +65,7 @@ $('ack-all').addEventListener('click', () =>
   act('/api/ack-all', { controller: filter.value, remark: $('remark').value }));
 
 startPage({ snapshot: render, alarms: render, tile: () => {} }).then(() => {
-  for (const e of document.querySelectorAll('.ops')) e.hidden = !state.session.canAct;
+  // A viewer gets no column of buttons at all.
+  for (const e of document.querySelectorAll('.ops'))
+    if (state.session.canAct) e.hidden = false; else e.remove();
 });

@@ -15,16 +15,16 @@ function tile(t) {
     ...t.lines.map((l) => el('li', { class: `line ${lineClass(l.code)}` },
       el('span', { class: 'line-name', text: l.name }), el('span', { text: l.state }))));
   const alarms = t.unacked > 0
-    ? el('a', { class: `alarms ${t.top === 'wysoki' ? 'high' : 'medium'}`, href: '/alarmy',
+    ? el('a', { class: `tile-alarms ${t.top === 'wysoki' ? 'high' : 'medium'}`, href: '/alarmy',
       text: `Niepotwierdzone alarmy: ${t.unacked}` })
-    : el('span', { class: 'alarms none', text: 'Brak niepotwierdzonych alarmów' });
+    : el('span', { class: 'tile-alarms none', text: 'Brak niepotwierdzonych alarmów' });
   return el('article', { class: `tile link-${t.link}`, 'data-name': t.name },
     el('header', {},
       el('h2', { text: t.name }),
       el('span', { class: 'ident', text: t.id ? `ID ${t.id}` : '' })),
     el('p', { class: `link link-${t.link}` },
-      el('span', { class: 'dot' }), el('span', { class: 'link-text', text: link }),
-      el('span', { class: 'port', text: t.port })),
+      el('span', { class: 'dot' }), el('span', { class: 'link-text', text: link })),
+    el('p', { class: 'port', text: t.port }),
     el('dl', {},
       el('dt', { text: 'Program' }), el('dd', { class: 'program', text: t.program || '–' }),
       el('dt', { text: 'Linia aktywna' }), el('dd', { class: 'active', text: t.active || '–' })),
