@@ -64,7 +64,7 @@ class Sim:
 class Site:
     """Controllers `names` behind one collector with [web] on TLS."""
 
-    def __init__(self, qta504d, sim, names, users, period=500, tls=True):
+    def __init__(self, qta504d, sim, names, users, period=500, tls=True, read_timeout=30):
         self.qta504d = qta504d
         self.tmp = tempfile.TemporaryDirectory(prefix="qta-web-")
         self.dir = self.tmp.name
@@ -99,7 +99,7 @@ class Site:
         self.base = f"{'https' if tls else 'http'}://127.0.0.1:{self.port}"
         wait_for("the console", lambda: "konsola: http" in self.log(), 15)
         wait_for("every controller read",
-                 lambda: self.log().count("odczytany (identyfikator") >= len(names), 30)
+                 lambda: self.log().count("odczytany (identyfikator") >= len(names), read_timeout)
 
     def log(self):
         with open(self.log_path) as f:
