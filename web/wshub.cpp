@@ -203,17 +203,20 @@ void TWsHub::flush() {
         const QByteArray tileBytes = compact(tile);
         const QJsonArray alarms = alarmsJson(su);
         const QByteArray alarmBytes = QJsonDocument(alarms).toJson(QJsonDocument::Compact);
-        bool sentAny = false;
+        // One message per controller: its tile and its alarms, each only
+        // when changed.
+        QJsonObject m{{"t", "unit"}, {"c", su.name}};
         if (tileBytes != u.tile) {
             u.tile = tileBytes;
-            broadcast(compact(QJsonObject{{"t", "tile"}, {"tile", tile}}));
-            sentAny = true;
+            m[u"tile"] = tile;
         }
         if (alarmBytes != u.alarms) {
             u.alarms = alarmBytes;
-            broadcast(compact(QJsonObject{{"t", "alarms"}, {"c", su.name}, {"list", alarms}}));
-            sentAny = true;
+            m[u"alarms"] = alarms;
         }
+        const bool sentAny = m.size() > 2;
+        if (sentAny)
+            broadcast(compact(m));
         if (sentAny)
             u.lastSentMs = now;
     }

@@ -1,6 +1,7 @@
 // The pages' live view: every signed-in page holds one WebSocket, gets the
-// whole site once and then only what changed: a controller's tile, or its
-// list of alarms, at most twice a second per controller (a change sooner
+// whole site once and then only what changed: of one controller its tile,
+// its list of alarms or both in one message, at most twice a second per
+// controller (a change sooner
 // waits for its turn, so the last state always arrives). A ping every 15 s
 // lets a page tell a silent collector from a quiet one. A page that does not
 // read its messages is dropped once more than kMaxQueue bytes wait for it;

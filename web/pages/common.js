@@ -155,13 +155,16 @@ function connect(handlers) {
         state.tiles = m.controllers;
         state.alarms = m.alarms;
         handlers.snapshot?.();
-      } else if (m.t === 'tile') {
-        const i = state.tiles.findIndex((t) => t.name === m.tile.name);
-        if (i >= 0) state.tiles[i] = m.tile; else state.tiles.push(m.tile);
-        handlers.tile?.(m.tile);
-      } else if (m.t === 'alarms') {
-        state.alarms[m.c] = m.list;
-        handlers.alarms?.(m.c);
+      } else if (m.t === 'unit') {
+        if (m.tile) {
+          const i = state.tiles.findIndex((t) => t.name === m.tile.name);
+          if (i >= 0) state.tiles[i] = m.tile; else state.tiles.push(m.tile);
+          handlers.tile?.(m.tile);
+        }
+        if (m.alarms) {
+          state.alarms[m.c] = m.alarms;
+          handlers.alarms?.(m.c);
+        }
       }
       updateBadge();
     };
