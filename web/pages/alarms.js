@@ -56,8 +56,8 @@ function render() {
     .sort((x, y) => (y.raised || '').localeCompare(x.raised || ''));
   $('rows').replaceChildren(...list.map((a) => row(a, canAct)));
   $('none').hidden = list.length > 0;
-  $('ack-all').disabled = !filter.value ||
-    !(state.alarms[filter.value] || []).some((a) => a.unacked);
+  const all = $('ack-all'); // gone for a viewer
+  if (all) all.disabled = !filter.value || !(state.alarms[filter.value] || []).some((a) => a.unacked);
 }
 
 filter.addEventListener('change', render);
