@@ -283,7 +283,8 @@ private Q_SLOTS:
         a.raised = kT0;
         a.state = AlarmState::ActiveAcked;
         a.who = QStringLiteral("jan (mqtt)");
-        a.remark = QStringLiteral("wymiana bezpiecznika");
+        // A remark from the network cannot add a line (a link) of its own.
+        a.remark = QStringLiteral("wymiana\r\nKonsola: https://zly.example");
         TAlarm gen = a;
         gen.key = QStringLiteral("awaria2");
         gen.text = QStringLiteral("Załączenie generatora");
@@ -303,12 +304,13 @@ private Q_SLOTS:
             "Wystąpił")));
         QVERIFY(lines.contains(QStringLiteral(
             "  2026-12-11 03:00:20  Zadziałanie wyłącznika bezpieczeństwa, priorytet wysoki: "
-            "Potwierdzony (kto: jan (mqtt); uwagi: wymiana bezpiecznika)")));
+            "Potwierdzony (kto: jan (mqtt); uwagi: wymiana Konsola: https://zly.example)")));
         QVERIFY(lines.contains(QStringLiteral(
             "  Załączenie generatora, priorytet średni: aktywny, niepotwierdzony, wyciszony do "
             "04:00 (wystąpił 2026-12-11 03:00:00)")));
         QCOMPARE(c.controllers[0].waiting.size(), 1); // the acknowledged one waits no more
-        QVERIFY(lines.contains(QStringLiteral("Konsola: https://scada.zaklad.pl/alarmy")));
+        QCOMPARE(lines.filter(QRegularExpression(QStringLiteral("^Konsola:"))),
+                 QStringList{"Konsola: https://scada.zaklad.pl/alarmy"});
         const QString all = lines.join(u' ');
         QVERIFY(all.contains(QStringLiteral("To 10. wiadomość w ciągu godziny")));
         QVERIFY(all.contains(QStringLiteral("o 04:00")));
