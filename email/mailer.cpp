@@ -90,10 +90,10 @@ void TMailer::start() {
             say(kWarning, QStringLiteral("nieczytelny plik %1 pominięto").arg(stateFile_));
     }
     say(kInfo,
-        QStringLiteral("wiadomości o alarmach do %1 odbiorców przez %2 (%3)%4")
+        QStringLiteral("wiadomości o alarmach przez %1 (%2), odbiorców: %3%4")
+            .arg(where(), securityName(settings_.security))
             .arg(settings_.recipients.size())
-            .arg(where(), securityName(settings_.security),
-                 queue_.empty() ? QString()
+            .arg(queue_.empty() ? QString()
                                 : QStringLiteral(", w kolejce czeka %1").arg(queue_.size())));
     schedule();
     pump();
@@ -180,8 +180,13 @@ void TMailer::pump() {
     qint64 soonest = -1;
     for (const TQueuedMail& m : queue_.items()) {
         if (m.notBefore <= now) {
-            if (sender_.send(m.recipient, m.message))
+            if (sender_.send(m.recipient, m.message)) {
                 inFlight_ = m.id;
+            } else {
+                // libcurl could not even begin: tried again like a server away.
+                serverNotBefore_ = now + retryMs_;
+                retryTimer_.start(int(retryMs_));
+            }
             return;
         }
         soonest = soonest < 0 ? m.notBefore : std::min(soonest, m.notBefore);

@@ -32,15 +32,27 @@ QString controllerTitle(const QString& name, const QString& identifier) {
                : QStringLiteral("Sterownik %1 (identyfikator %2)").arg(name, identifier);
 }
 
+// Text from outside (a name or a remark given over MQTT or in the browser)
+// on one line of its own: a line break in it could pass for a line of the
+// message (a "Konsola:" link of somebody else's).
+QString oneLine(const QString& s) {
+    QString out = s;
+    for (QChar& c : out)
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            c = u' ';
+    return out.simplified();
+}
+
 QString eventLine(const TMailEvent& e) {
     QString line =
         QStringLiteral("  %1  %2, priorytet %3: %4")
             .arg(when(e.time), e.alarm, priorityText(e.priority), transitionText(e.transition));
     if (!e.who.isEmpty() && (e.transition == AlarmTransition::Acknowledged ||
                              e.transition == AlarmTransition::Shelved)) {
-        line += QStringLiteral(" (kto: %1").arg(e.who);
+        line += QStringLiteral(" (kto: %1").arg(oneLine(e.who));
         if (!e.remark.isEmpty())
-            line += QStringLiteral("; uwagi: %1").arg(e.remark);
+            line += QStringLiteral("; uwagi: %1").arg(oneLine(e.remark));
         line += u')';
     }
     return line;

@@ -137,6 +137,9 @@ bool TSmtpSender::send(const QString& recipient, const QByteArray& message) {
     curl_easy_setopt(e, CURLOPT_READDATA, this);
     curl_easy_setopt(e, CURLOPT_ERRORBUFFER, error_);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    // A connection per message: one kept open would meet the next message
+    // (often many minutes later) closed by the server.
+    curl_easy_setopt(e, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, 20000L);
     curl_easy_setopt(e, CURLOPT_TIMEOUT_MS, 120000L);
     if (curl_multi_add_handle(multi_, e) != CURLM_OK) {
