@@ -73,6 +73,8 @@ struct TAlarm {
     QDateTime cleared;      // when its condition went away (invalid while active)
     QDateTime shelvedUntil; // invalid when not shelved
     quint64 changes = 0;    // counts the alarm's transitions
+    QString who;            // who last acknowledged or shelved it (the journal's KTO)
+    QString remark;         // the remark given with the last acknowledgement
 
     bool notification() const { return kind == AlarmKind::Transfer; }
     bool unacknowledged() const {

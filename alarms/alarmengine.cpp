@@ -193,7 +193,7 @@ void TAlarmEngine::tick() {
 
 // ---------------------------------------------------------------- operator
 
-QString TAlarmEngine::acknowledge(const QString& key, const QString& remark) {
+QString TAlarmEngine::acknowledge(const QString& key, const QString& remark, const QString& who) {
     if (readOnly())
         return QStringLiteral("Tylko do odczytu: dziennik alarmów prowadzi inny program.");
     auto it = entries_.find(key);
@@ -203,11 +203,15 @@ QString TAlarmEngine::acknowledge(const QString& key, const QString& remark) {
         return QStringLiteral("Alarmu nie potwierdzono. ") + problem;
     TAlarm& a = it->second.alarm;
     a.state = a.state == AlarmState::ActiveUnacked ? AlarmState::ActiveAcked : AlarmState::Normal;
-    journal(it->second, AlarmTransition::Acknowledged, clock_(), user_, remark);
+    a.who = who.isEmpty() ? user_ : who;
+    a.remark = remark;
+    journal(it->second, AlarmTransition::Acknowledged, clock_(), a.who, remark);
     return {};
 }
 
-int TAlarmEngine::acknowledgeAll() {
+int TAlarmEngine::acknowledgeAll(const QString& who, const QString& remark) {
+    if (!TAlarmJournal::remarkProblem(remark).isEmpty())
+        return 0;
     QStringList keys;
     for (const TAlarm& a : listed())
         if (a.unacknowledged())
@@ -216,11 +220,11 @@ int TAlarmEngine::acknowledgeAll() {
     std::reverse(keys.begin(), keys.end());
     int n = 0;
     for (const QString& k : keys)
-        n += acknowledge(k).isEmpty() ? 1 : 0;
+        n += acknowledge(k, remark, who).isEmpty() ? 1 : 0;
     return n;
 }
 
-QString TAlarmEngine::shelve(const QString& key) {
+QString TAlarmEngine::shelve(const QString& key, const QString& who) {
     if (readOnly())
         return QStringLiteral("Tylko do odczytu: dziennik alarmów prowadzi inny program.");
     auto it = entries_.find(key);
@@ -232,8 +236,18 @@ QString TAlarmEngine::shelve(const QString& key) {
             .arg(a.shelvedUntil.toString(QStringLiteral("HH:mm")));
     const QDateTime now = clock_();
     a.shelvedUntil = now.addMSecs(kShelveMs);
-    journal(it->second, AlarmTransition::Shelved, now, user_);
+    a.who = who.isEmpty() ? user_ : who;
+    a.remark.clear();
+    journal(it->second, AlarmTransition::Shelved, now, a.who);
     return {};
+}
+
+QString TAlarmEngine::channelUser(const QString& name, const QString& channel) {
+    // Too long a name is shortened; the channel stays whole.
+    const QString tail = TAlarmJournal::fitUser(QStringLiteral(" (") + channel + u')');
+    return TAlarmJournal::fitUser(name.simplified())
+               .left(std::max<qsizetype>(0, TAlarmJournal::kUserWidth - tail.size())) +
+           tail;
 }
 
 // ---------------------------------------------------------------- journal

@@ -77,9 +77,18 @@ public:
 
     // --- what the operator does ---
     // Each returns an empty string when done, otherwise why not (Polish).
-    QString acknowledge(const QString& key, const QString& remark = {});
-    int acknowledgeAll(); // how many were acknowledged
-    QString shelve(const QString& key);
+    // `who` is the journal's KTO as written ("jan (mqtt)", see channelUser);
+    // empty: the program's own user (setUser). A remark is refused, and
+    // nothing acknowledged, where TAlarmJournal::remarkProblem refuses it.
+    QString acknowledge(const QString& key, const QString& remark = {}, const QString& who = {});
+    // How many were acknowledged (none when the remark is refused).
+    int acknowledgeAll(const QString& who = {}, const QString& remark = {});
+    QString shelve(const QString& key, const QString& who = {});
+
+    // KTO of an operator who acts through a channel other than this
+    // program's own windows: "jan (mqtt)", "jan (www)". Fitted to the
+    // journal's field, the channel always kept whole.
+    static QString channelUser(const QString& name, const QString& channel);
 
     // --- what the windows show ---
     // Alarms not back to normal, and shelved ones; newest first.

@@ -12,7 +12,6 @@
 namespace qta {
 
 namespace {
-constexpr int kUserWidth = 32;
 constexpr int kRemarkWidth = 254;
 } // namespace
 

@@ -60,6 +60,7 @@ public:
     static QString remarkProblem(const QString& text);
     // The user name as the KTO field can hold it.
     static QString fitUser(const QString& user);
+    static constexpr int kUserWidth = 32; // characters of KTO
 
 private:
     QString fileName_;

@@ -2,6 +2,7 @@
 
 #include "collector/collectorlog.h"
 
+#include <QDir>
 #include <algorithm>
 
 namespace qta {
@@ -16,8 +17,10 @@ int TCollector::start(const TCollectorConfig& config) {
     for (const QString& e : config.errors)
         collectorLog(LogLevel::Error, {}, e);
     mqtt_ = config.mqtt;
+    setEmail(config);
     apply(config.controllers);
     applyModbus(config.modbus);
+    applyWeb(config.web);
     return runningCount();
 }
 
@@ -27,12 +30,35 @@ void TCollector::reload(const TCollectorConfig& config) {
             collectorLog(LogLevel::Error, {}, e);
         collectorLog(LogLevel::Error, {},
                      QStringLiteral("konfiguracja odrzucona, sterowniki pracują bez zmian"));
+        if (web_)
+            web_->reloadUsers(); // the users file is not the configuration
         return;
     }
     collectorLog(LogLevel::Notice, {}, QStringLiteral("wczytano konfigurację ponownie"));
     mqtt_ = config.mqtt;
+    setEmail(config);
     apply(config.controllers);
     applyModbus(config.modbus);
+    applyWeb(config.web);
+}
+
+void TCollector::applyWeb(const web::TWebSettings& settings) {
+    if (!settings.enabled && !web_)
+        return;
+    if (!web_)
+        web_ = std::make_unique<web::TWebConsole>(
+            static_cast<const web::TSite&>(*this),
+            [](int level, const QString& text) { collectorLog(LogLevel(level), {}, text); });
+    web_->apply(settings);
+    web_->unitsChanged();
+}
+
+QList<web::TSiteUnit> TCollector::units() const {
+    QList<web::TSiteUnit> out;
+    for (const QString& name : order_)
+        if (const auto it = units_.find(name); it != units_.end())
+            out.append({name, it->second->entry().port, &it->second->core()});
+    return out;
 }
 
 void TCollector::applyModbus(const modbus::TModbusSettings& settings) {
@@ -53,7 +79,34 @@ void TCollector::applyModbus(const modbus::TModbusSettings& settings) {
                                         unit->entry().unit);
 }
 
+void TCollector::setEmail(const TCollectorConfig& config) {
+    const QString dir = QDir(config.dataRoot).filePath(QStringLiteral(".poczta"));
+    if (config.email == email_ && dir == mailDir_ && (mailer_ || !email_.enabled()))
+        return;
+    mailer_.reset(); // stopped: its state saved, the message under way stays queued
+    email_ = config.email;
+    mailDir_ = dir;
+    if (!email_.enabled())
+        return;
+    mailer_ = std::make_unique<email::TMailer>(
+        email_, mailDir_,
+        [](int level, const QString& text) { collectorLog(LogLevel(level), {}, text); },
+        email::TMailer::timesFromEnvironment());
+    mailer_->start();
+}
+
+void TCollector::mailTransition(TControllerUnit& unit, const TAlarm& a, AlarmTransition t) {
+    if (!mailer_)
+        return;
+    const QString name = unit.entry().name, id = unit.core().Konfig.Id.trimmed();
+    mailer_->transition(email::mailEvent(name, id, a, t, QDateTime::currentDateTime()),
+                        email::waitingAlarms(name, id, unit.core().Alarmy.listed()));
+}
+
 void TCollector::apply(const QList<TControllerEntry>& wanted) {
+    order_.clear();
+    for (const TControllerEntry& e : wanted)
+        order_ << e.name;
     // Stopped first: a folder may pass from a removed section to a new one.
     for (auto it = units_.begin(); it != units_.end();) {
         const auto same = std::find_if(wanted.begin(), wanted.end(),
@@ -81,6 +134,10 @@ void TCollector::apply(const QList<TControllerEntry>& wanted) {
         if (units_.count(e.name))
             continue;
         auto unit = std::make_unique<TControllerUnit>(e);
+        connect(&unit->core().Alarmy, &TAlarmEngine::transition, this,
+                [this, u = unit.get()](const TAlarm& a, AlarmTransition t) {
+                    mailTransition(*u, a, t);
+                });
         unit->setMqtt(mqtt_, e.id);
         if (unit->start())
             units_.emplace(e.name, std::move(unit));
@@ -88,10 +145,14 @@ void TCollector::apply(const QList<TControllerEntry>& wanted) {
 }
 
 void TCollector::stopAll() {
+    if (web_)
+        web_->stop(); // its pages hold no controller
     modbus_.stop();
     for (auto& [name, unit] : units_)
         unit->stop();
     units_.clear();
+    if (mailer_)
+        mailer_->stop();
 }
 
 int TCollector::runningCount() const { return int(units_.size()); }

@@ -1,6 +1,7 @@
 #include "collector/collectorconfig.h"
 #include "mqtt/mqttpayload.h"
 #include "tables/inifile.h"
+#include "web/users.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -13,7 +14,9 @@ namespace {
 bool reserved(const QString& section) {
     return section.compare(QLatin1String("collector"), Qt::CaseInsensitive) == 0 ||
            section.compare(QLatin1String("mqtt"), Qt::CaseInsensitive) == 0 ||
-           section.compare(QLatin1String("modbus"), Qt::CaseInsensitive) == 0;
+           section.compare(QLatin1String("modbus"), Qt::CaseInsensitive) == 0 ||
+           section.compare(QLatin1String("email"), Qt::CaseInsensitive) == 0 ||
+           section.compare(QLatin1String("web"), Qt::CaseInsensitive) == 0;
 }
 
 QString value(const CSimpleIniA& ini, const QString& section, const char* key) {
@@ -48,15 +51,25 @@ TCollectorConfig readCollectorConfig(const QString& path) {
     QString dataRoot = value(ini, QStringLiteral("collector"), "DataRoot");
     if (!dataRoot.isEmpty())
         dataRoot = QDir::cleanPath(base.absoluteFilePath(dataRoot));
-    c.dataRoot = dataRoot;
 
     c.mqtt =
         mqtt::mqttSettings([&](const char* key) { return value(ini, QStringLiteral("mqtt"), key); },
                            base.absolutePath(), c.errors);
+    c.email = email::emailSettings(
+        [&](const char* key) { return value(ini, QStringLiteral("email"), key); },
+        base.absolutePath(), c.errors);
+    c.dataRoot = dataRoot.isEmpty() ? base.absolutePath() : dataRoot;
 
     c.modbus = modbus::modbusSettings(
         ini.GetSection("modbus") != nullptr,
         [&](const char* key) { return value(ini, QStringLiteral("modbus"), key); }, c.errors);
+
+    c.web = web::webSettings(
+        ini.GetSection("web") != nullptr,
+        [&](const char* key) { return value(ini, QStringLiteral("web"), key); },
+        base.absolutePath(), c.errors);
+    c.web.stateDir = dataRoot.isEmpty() ? base.absolutePath() : dataRoot;
+    c.web.usersFile = web::TUsersFile::besideConfig(path);
 
     CSimpleIniA::TNamesDepend sections;
     ini.GetAllSections(sections);

@@ -3,12 +3,15 @@
 // data folder) and, optionally, Id= (its identity on MQTT in place of the
 // name: kept when the section is renamed). [collector] holds settings of the whole collector
 // (DataRoot=, the folder relative Folder= names and sections without Folder= go under); [mqtt] says
-// where to publish states, events and alarms (mqtt/mqttsettings.h).
+// where to publish states, events and alarms (mqtt/mqttsettings.h); [email]
+// where alarm messages go (email/emailsettings.h).
 #pragma once
 
+#include "email/emailsettings.h"
 #include "modbus/modbussettings.h"
 #include "mqtt/mqttpayload.h"
 #include "mqtt/mqttsettings.h"
+#include "web/websettings.h"
 
 #include <QList>
 #include <QString>
@@ -31,10 +34,14 @@ struct TCollectorConfig {
     // False when the file itself could not be used (missing, unreadable, not INI).
     bool readable = false;
     QList<TControllerEntry> controllers; // the usable sections, in file order
-    QString dataRoot;                    // [collector] DataRoot=, absolute; empty when absent
     QStringList errors;                  // Polish, one per problem, naming the section
     mqtt::TMqttSettings mqtt;            // not enabled without [mqtt] Host= or with an error
     modbus::TModbusSettings modbus;      // not enabled without [modbus] or with an error
+    web::TWebSettings web;               // the site console: not enabled without [web]
+    email::TEmailSettings email;         // likewise, [email] Host=
+    // Where relative Folder= go: DataRoot=, or else the file's own folder
+    // (the e-mail queue is kept there too).
+    QString dataRoot;
 };
 
 // Reads `path`. A section without Port=, without Folder= (and no DataRoot=),

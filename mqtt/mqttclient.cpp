@@ -98,6 +98,7 @@ void TMqttClient::attempt() {
     mosquitto_connect_callback_set(mosq_, &TMqttClient::onConnectCb);
     mosquitto_disconnect_callback_set(mosq_, &TMqttClient::onDisconnectCb);
     mosquitto_publish_callback_set(mosq_, &TMqttClient::onPublishCb);
+    mosquitto_message_callback_set(mosq_, &TMqttClient::onMessageCb);
     const QByteArray will = willTopic_.toUtf8();
     mosquitto_will_set(mosq_, will.constData(), 7, "offline", 1, true);
     if (!settings_.user.isEmpty())
@@ -223,6 +224,10 @@ int TMqttClient::publish(const QString& topic, const QByteArray& payload, int qo
     return mid;
 }
 
+void TMqttClient::subscribe(const QString& topic, int qos) {
+    subscriptions_.append({topic.toUtf8(), qos});
+}
+
 void TMqttClient::stop(int waitMs) {
     stopping_ = true;
     retry_.stop();
@@ -261,6 +266,9 @@ void TMqttClient::onConnectCb(mosquitto*, void* self, int rc) {
     c->connected_ = true;
     const QByteArray t = c->willTopic_.toUtf8();
     mosquitto_publish(c->mosq_, nullptr, t.constData(), 6, "online", 1, true);
+    // A clean session: the subscriptions are made anew at every connection.
+    for (const auto& [topic, qos] : c->subscriptions_)
+        mosquitto_subscribe(c->mosq_, nullptr, topic.constData(), qos);
     // Told once the library call has returned.
     QMetaObject::invokeMethod(
         c,
@@ -286,6 +294,24 @@ void TMqttClient::onDisconnectCb(mosquitto*, void* self, int) {
 
 void TMqttClient::onPublishCb(mosquitto*, void* self, int mid) {
     Q_EMIT static_cast<TMqttClient*>(self)->published(mid);
+}
+
+void TMqttClient::onMessageCb(mosquitto*, void* self, const mosquitto_message* m) {
+    auto* c = static_cast<TMqttClient*>(self);
+    if (!m || !m->topic)
+        return;
+    const QString topic = QString::fromUtf8(m->topic);
+    const QByteArray payload(static_cast<const char*>(m->payload), m->payloadlen);
+    const bool retained = m->retain;
+    // Handed on once the library call has returned (whoever handles it may
+    // publish, or stop this connection).
+    QMetaObject::invokeMethod(
+        c,
+        [c, g = c->generation_, topic, payload, retained] {
+            if (c->mosq_ && g == c->generation_)
+                Q_EMIT c->message(topic, payload, retained);
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace qta::mqtt

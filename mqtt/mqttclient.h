@@ -1,7 +1,8 @@
 // One connection to the MQTT broker, driven from the Qt event loop: the
 // libmosquitto socket is watched by QSocketNotifiers (read; write only while
 // the library has bytes to send) and a one-second timer does its keepalive.
-// Nothing is subscribed to: the connection only publishes.
+// It publishes; the only topics it subscribes to are those its owner names
+// with subscribe() (the alarm acknowledgements, when they are enabled).
 //
 // A connection that fails (refused login, untrusted certificate, broker gone)
 // is said once in the log and tried again after 1 s, 2 s, 4 s ... up to 60 s.
@@ -12,13 +13,16 @@
 
 #include "mqtt/mqttsettings.h"
 
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <functional>
 #include <memory>
 
 struct mosquitto;
+struct mosquitto_message;
 
 namespace qta::mqtt {
 
@@ -42,6 +46,10 @@ public:
     // The message id, or -1 when not connected or the library refused it.
     int publish(const QString& topic, const QByteArray& payload, int qos, bool retain);
 
+    // A topic subscribed to at every connection; what arrives on it comes as
+    // message(). Called before start().
+    void subscribe(const QString& topic, int qos);
+
     // Test seam and benchmark: the current back-off delay.
     int retryDelayMs() const { return retryMs_; }
 
@@ -49,6 +57,9 @@ Q_SIGNALS:
     void connectedChanged(bool up);
     // The broker has taken message `mid` (PUBACK for QoS 1; sent for QoS 0).
     void published(int mid);
+    // A message on a subscribed topic; `retained` when the broker sent it as
+    // the topic's retained message (at a subscription), not as it came.
+    void message(const QString& topic, const QByteArray& payload, bool retained);
 
 private:
     void attempt();
@@ -65,6 +76,7 @@ private:
     static void onConnectCb(mosquitto*, void* self, int rc);
     static void onDisconnectCb(mosquitto*, void* self, int rc);
     static void onPublishCb(mosquitto*, void* self, int mid);
+    static void onMessageCb(mosquitto*, void* self, const mosquitto_message* m);
 
     TMqttSettings settings_;
     QString clientId_, willTopic_;
@@ -78,6 +90,7 @@ private:
     int connackRc_ = -1;
     int generation_ = 0; // counts the attempts, so a late callback knows its own
     QString lastSaid_;   // the last failure said; repeated ones are not
+    QList<QPair<QByteArray, int>> subscriptions_;
 };
 
 } // namespace qta::mqtt

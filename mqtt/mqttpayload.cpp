@@ -216,10 +216,24 @@ QByteArray alarmsJson(const TSource& source, const std::vector<TAlarm>& listed,
             {"cleared", timeOrNull(a.cleared)},
             {"shelved_until", timeOrNull(a.shelvedUntil)},
         });
-    return compact(QJsonObject{{"controller_id", source.controllerId},
-                               {"identifier", source.identifier},
-                               {"time", isoTime(time)},
-                               {"alarms", alarms}});
+    // What waits for somebody: unacknowledged and not shelved (the count the
+    // windows show), and the highest priority among them.
+    int waiting = 0;
+    bool high = false;
+    for (const TAlarm& a : listed)
+        if (a.unacknowledged() && !a.shelved()) {
+            ++waiting;
+            high = high || a.priority == AlarmPriority::High;
+        }
+    const QJsonValue highest =
+        waiting == 0 ? QJsonValue(QJsonValue::Null)
+                     : QJsonValue(priorityText(high ? AlarmPriority::High : AlarmPriority::Medium));
+    return compact(QJsonObject{
+        {"controller_id", source.controllerId},
+        {"identifier", source.identifier},
+        {"time", isoTime(time)},
+        {"alarms", alarms},
+        {"summary", QJsonObject{{"unacknowledged", waiting}, {"highest_priority", highest}}}});
 }
 
 QList<TMessage> discoveryMessages(const QString& prefix, const QString& name, const QString& key,
@@ -271,6 +285,49 @@ QList<TMessage> discoveryMessages(const QString& prefix, const QString& name, co
                     compact(config)});
     }
     return out;
+}
+
+QString ackTopic(const QString& prefix, const QString& name) {
+    return topic(prefix, name, "alarm/ack");
+}
+
+QList<TMessage> acknowledgeDiscovery(const QString& prefix, const QString& name, const QString& key,
+                                     const QString& identifier, bool enabled,
+                                     const QString& discoveryPrefix) {
+    const QString node = controllerId(prefix, key);
+    const QJsonObject device{{"identifiers", QJsonArray{node}},
+                             {"name", QStringLiteral("SZR ") + name},
+                             {"model", QStringLiteral("QTA-504")},
+                             {"manufacturer", QStringLiteral("QTA")},
+                             {"sw_version", identifier}};
+    const auto record = [&](const char* component, const char* object, QJsonObject config) {
+        const QString where = discoveryPrefix + u'/' + QLatin1String(component) + u'/' + node +
+                              u'/' + QLatin1String(object) + QStringLiteral("/config");
+        if (!enabled)
+            return TMessage{where, {}};
+        config.insert("unique_id", node + u'_' + QLatin1String(object));
+        config.insert("object_id", node + u'_' + QLatin1String(object));
+        config.insert("device", device);
+        config.insert("availability_topic", topic(prefix, name, "availability"));
+        return TMessage{where, compact(config)};
+    };
+    const QByteArray press =
+        compact(QJsonObject{{"alarm", "all"}, {"kto", "Home Assistant"}, {"uwagi", ""}});
+    return {
+        record("button", "potwierdz_wszystkie",
+               {{"name", QStringLiteral("Potwierdź wszystkie alarmy")},
+                {"command_topic", ackTopic(prefix, name)},
+                {"payload_press", QString::fromUtf8(press)},
+                {"qos", 1},
+                {"retain", false}}),
+        record("sensor", "niepotwierdzone",
+               {{"name", QStringLiteral("Niepotwierdzone alarmy")},
+                {"state_topic", topic(prefix, name, "alarms")},
+                {"value_template", QStringLiteral("{{ value_json.summary.unacknowledged }}")},
+                {"json_attributes_topic", topic(prefix, name, "alarms")},
+                {"json_attributes_template", QStringLiteral("{{ value_json.summary | tojson }}")},
+                {"state_class", "measurement"}}),
+    };
 }
 
 QStringList formerDiscoveryTopics(const QString& name, const QString& discoveryPrefix) {

@@ -79,7 +79,9 @@ QByteArray eventJson(const TSource& source, const TEventSnapshot& e);
 
 // One row of alarmy.dbf.
 QByteArray alarmJson(const TSource& source, int row, const TAlarmJournalRow& r);
-// The alarms not back to normal (or shelved), newest first, as the engine lists them.
+// The alarms not back to normal (or shelved), newest first, as the engine
+// lists them, and their "summary": how many wait for acknowledgement (not
+// shelved) and the highest priority among those (null when none).
 QByteArray alarmsJson(const TSource& source, const std::vector<TAlarm>& listed,
                       const QDateTime& time);
 // The kind's stable name in messages: its settings key ("WylacznikBezpieczenstwa").
@@ -97,6 +99,18 @@ struct TMessage {
 QList<TMessage> discoveryMessages(const QString& prefix, const QString& name, const QString& key,
                                   const QString& identifier,
                                   const QString& discoveryPrefix = QStringLiteral("homeassistant"));
+// PREFIX/NAME/alarm/ack, where acknowledgements come (mqtt/mqttack.h).
+QString ackTopic(const QString& prefix, const QString& name);
+// Discovery of acknowledgement, `enabled` with Potwierdzanie=tak: a button
+// "Potwierdź wszystkie alarmy" that publishes {"alarm":"all",...} to the
+// ack topic, and a sensor with the count of alarms waiting for
+// acknowledgement (its attributes: that count and the highest priority
+// among them, from the list's "summary"). Not enabled: the same topics with
+// empty payloads, which remove what an earlier run published.
+QList<TMessage>
+acknowledgeDiscovery(const QString& prefix, const QString& name, const QString& key,
+                     const QString& identifier, bool enabled,
+                     const QString& discoveryPrefix = QStringLiteral("homeassistant"));
 // The discovery topics earlier versions used for a controller of this name
 // (node "qta504_" and the name in lower-case ASCII, whatever the prefix, the
 // device identified by the firmware identifier): publishing an empty retained

@@ -123,6 +123,17 @@ void TControllerPublisher::start() {
     connect(client_.get(), &TMqttClient::connectedChanged, this,
             &TControllerPublisher::onConnected);
     connect(client_.get(), &TMqttClient::published, this, &TControllerPublisher::onPublished);
+    if (settings_.acknowledge) {
+        const QString ack = ackTopic(settings_.prefix, name_);
+        ack_ = std::make_unique<TAckReceiver>(core_.Alarmy, ack, log_);
+        ackClock_.start();
+        client_->subscribe(ack, 1);
+        connect(client_.get(), &TMqttClient::message, this,
+                [this, ack](const QString& t, const QByteArray& payload, bool retained) {
+                    if (t == ack && ack_)
+                        ack_->receive(payload, retained, ackClock_.elapsed());
+                });
+    }
     tick_.start();
     client_->start();
 }
@@ -213,6 +224,9 @@ void TControllerPublisher::publishDiscovery() {
     if (id.isEmpty() || id == discoveredFor_ || !live_)
         return;
     for (const TMessage& m : discoveryMessages(settings_.prefix, name_, key_, id))
+        client_->publish(m.topic, m.payload, 1, true);
+    for (const TMessage& m :
+         acknowledgeDiscovery(settings_.prefix, name_, key_, id, settings_.acknowledge))
         client_->publish(m.topic, m.payload, 1, true);
     discoveredFor_ = id;
 }

@@ -7,11 +7,14 @@
 // a row may so arrive twice, never not at all. The live state is not
 // replayed: the next status reply brings it.
 //
-// Nothing that arrives over MQTT is acted upon: the connection subscribes to
-// nothing.
+// With Potwierdzanie=tak the connection subscribes to PREFIX/NAME/alarm/ack
+// and acknowledges alarms asked for there (mqtt/mqttack.h); that is the one
+// thing taken from the broker. Nothing else that arrives is acted upon, and
+// nothing from the broker reaches the controller.
 #pragma once
 
 #include "alarms/alarmjournal.h"
+#include "mqtt/mqttack.h"
 #include "mqtt/mqttclient.h"
 #include "mqtt/mqttpayload.h"
 #include "mqtt/mqttsettings.h"
@@ -105,6 +108,8 @@ private:
     QString controllerId_;
     TMqttClient::Log log_;
     std::unique_ptr<TMqttClient> client_;
+    std::unique_ptr<TAckReceiver> ack_;
+    QElapsedTimer ackClock_;
     QString positionFile_;
     TReplayPosition acked_, saved_;
     int nextEventRow_ = 0, nextAlarmRow_ = 0;

@@ -73,6 +73,11 @@ TMqttSettings mqttSettings(const std::function<QString(const char*)>& value, con
     const QString prefix = value("Prefix");
     if (!prefix.isEmpty())
         s.prefix = prefix;
+    if (const QString ack = value("Potwierdzanie").toLower(); ack == QLatin1String("tak"))
+        s.acknowledge = true;
+    else if (!ack.isEmpty() && ack != QLatin1String("nie"))
+        errors << QStringLiteral("[mqtt]: Potwierdzanie=%1: dozwolone tak lub nie")
+                      .arg(value("Potwierdzanie"));
     if (s.prefix.contains(u'+') || s.prefix.contains(u'#') || s.prefix.endsWith(u'/'))
         errors << QStringLiteral("[mqtt]: Prefix=%1 nie nadaje się na początek tematu").arg(prefix);
     if (!s.passwordFile.isEmpty()) {

@@ -19,6 +19,8 @@ struct TMqttSettings {
     QString caFile, certFile, keyFile; // TLS when CaFile= is given
     int keepAlive = 30;
     QString prefix = QStringLiteral("qta504");
+    // Potwierdzanie=tak: alarms may be acknowledged through PREFIX/NAME/alarm/ack.
+    bool acknowledge = false;
 
     bool enabled() const { return !host.isEmpty(); }
     bool tls() const { return !caFile.isEmpty(); }

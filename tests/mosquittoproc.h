@@ -69,8 +69,10 @@ inline bool makeCertificates(const QString& dir, const QString& name) {
 class Mosquitto {
 public:
     // Users as "user:password" lines; `tlsName` non-empty: a TLS listener with
-    // the certificates makeCertificates(dir, tlsName) made.
-    Mosquitto(const QString& dir, const QStringList& users, const QString& tlsName = {})
+    // the certificates makeCertificates(dir, tlsName) made; `acl` non-empty:
+    // the text of its ACL file (who may read and write which topics).
+    Mosquitto(const QString& dir, const QStringList& users, const QString& tlsName = {},
+              const QByteArray& acl = {})
         : dir_(dir), port_(freePort()) {
         const QString passwdFile = dir + QStringLiteral("/passwd");
         ok_ = writeSecret(passwdFile, users.join(u'\n').toUtf8() + '\n') &&
@@ -91,6 +93,11 @@ public:
             conf += QStringLiteral("cafile %1/%2-ca.crt\ncertfile %1/%2-server.crt\n"
                                    "keyfile %1/%2-server.key\n")
                         .arg(dir, tlsName);
+        if (!acl.isEmpty()) {
+            const QString aclFile = dir + QStringLiteral("/acl");
+            ok_ = ok_ && writeSecret(aclFile, acl);
+            conf += QStringLiteral("acl_file %1\n").arg(aclFile);
+        }
         QFile f(dir + QStringLiteral("/mosquitto.conf"));
         ok_ = ok_ && f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
               f.write(conf.toUtf8()) == conf.toUtf8().size();
@@ -119,6 +126,36 @@ private:
     bool ok_ = false;
     ServerProcess proc_;
 };
+
+// One message published with mosquitto_pub as `user`, client id "pub-USER"
+// (QoS 1; `retain`: a
+// retained one, an empty `payload` clearing it). The password goes through
+// its options file. Whether mosquitto_pub ended well (a broker that drops a
+// message the ACL denies still answers it).
+inline bool publishAs(const QString& dir, quint16 port, const QString& user,
+                      const QString& password, const QString& topic, const QByteArray& payload,
+                      bool retain = false) {
+    const QString config = dir + QStringLiteral("/pubconf-") + user;
+    QDir().mkpath(config);
+    if (!writeSecret(config + QStringLiteral("/mosquitto_pub"),
+                     QStringLiteral("-u %1\n-P %2\n").arg(user, password).toUtf8()))
+        return false;
+    QProcess pub;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config);
+    pub.setProcessEnvironment(env);
+    QStringList args{"-h",          "127.0.0.1", "-p", QString::number(port), "-q", "1", "-i",
+                     "pub-" + user, "-t",        topic};
+    if (retain)
+        args << "-r";
+    if (payload.isEmpty())
+        args << "-n";
+    else
+        args << "-m" << QString::fromUtf8(payload);
+    pub.start(QStringLiteral("mosquitto_pub"), args);
+    return pub.waitForFinished(10000) && pub.exitStatus() == QProcess::NormalExit &&
+           pub.exitCode() == 0;
+}
 
 // mosquitto_sub -v on the broker with a persistent session (QoS 1), so that
 // what is published while it reconnects after a broker restart still

@@ -181,6 +181,58 @@ private Q_SLOTS:
         QCOMPARE(rig.stany(), QStringList{"Wystąpił"});
     }
 
+    // An operator of another channel (MQTT, the browser) acknowledges and
+    // shelves under a name and the channel: that is the journal's KTO, and
+    // a remark the journal cannot hold acknowledges nothing, all at once too.
+    void actsOnBehalfOfAChannel() {
+        Rig rig;
+        rig.status(kBreaker | 0x04); // breaker (high) and generator (medium)
+        const QString jan = TAlarmEngine::channelUser(QStringLiteral("jan"), "mqtt");
+        QCOMPARE(jan, QStringLiteral("jan (mqtt)"));
+        QVERIFY(!rig.engine->acknowledgeAll(jan, QStringLiteral("→")));
+        QCOMPARE(rig.engine->unacknowledgedCount(), 2);
+        QCOMPARE(rig.engine->acknowledge(QStringLiteral("awaria7"), QStringLiteral("wymiana"), jan),
+                 QString());
+        QCOMPARE(rig.engine->alarm(QStringLiteral("awaria7"))->who, jan);
+        QCOMPARE(rig.engine->shelve(QStringLiteral("awaria2"), QStringLiteral("ola (www)")),
+                 QString());
+        QCOMPARE(rig.engine->acknowledgeAll(jan, QStringLiteral("sprawdzone")), 1);
+        QCOMPARE(rig.engine->acknowledge(QStringLiteral("awaria7")), // nothing left
+                 QStringLiteral("Ten alarm nie czeka na potwierdzenie."));
+        QStringList rows;
+        for (const TAlarmJournalRow& r : rig.journal->readAll())
+            rows << r.stan + '|' + r.kto + '|' + r.uwagi;
+        QCOMPARE(rows, (QStringList{"Wystąpił||", "Wystąpił||", "Potwierdzony|jan (mqtt)|wymiana",
+                                    "Wyciszony|ola (www)|", "Potwierdzony|jan (mqtt)|sprawdzone"}));
+        // Without a name, the program's own user, as before.
+        rig.status(0x04);
+        rig.status(kBreaker);
+        QCOMPARE(rig.engine->acknowledgeAll(), 1);
+        QCOMPARE(rig.journal->readAll().back().kto, QStringLiteral("technik"));
+    }
+
+    void channelUserFitsTheField_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("kto");
+        QTest::newRow("plain") << "Jan Kowalski"
+                               << "Jan Kowalski (mqtt)";
+        QTest::newRow("white space") << "  Jan \t Kowalski "
+                                     << "Jan Kowalski (mqtt)";
+        QTest::newRow("long name shortened, channel kept")
+            << "Konstanty Ildefons Gałczyński-Wielkopolski"
+            << "Konstanty Ildefons Gałczy (mqtt)";
+        QTest::newRow("outside the code page") << "Jan → Ola"
+                                               << "Jan ? Ola (mqtt)";
+    }
+    void channelUserFitsTheField() {
+        QFETCH(QString, name);
+        QFETCH(QString, kto);
+        const QString got = TAlarmEngine::channelUser(name, QStringLiteral("mqtt"));
+        QCOMPARE(got, kto);
+        QVERIFY(got.size() <= TAlarmJournal::kUserWidth);
+        QCOMPARE(TAlarmJournal::fitUser(got), got); // the journal keeps it as it is
+    }
+
     // Which alarms a status reply raises, with their texts and priorities.
     void conditions_data() {
         QTest::addColumn<int>("awaria");

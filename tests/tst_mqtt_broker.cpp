@@ -157,6 +157,8 @@ private Q_SLOTS:
             if (l.startsWith(QStringLiteral("homeassistant/")) && l.contains("MQTT01"))
                 ++discovery;
         QCOMPARE(discovery, 9 + 2 + 8);
+        // Acknowledgement is off unless asked for: nothing subscribed to.
+        QCOMPARE(broker.count(QStringLiteral("alarm/ack")), 0);
         QVERIFY(json(sub.payloads("qta504/A/alarms").constLast())["alarms"].toArray().isEmpty());
 
         // An alarm while the broker runs: the transition and the list.

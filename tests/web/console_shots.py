@@ -1,0 +1,68 @@
+"""Screenshots of the site console's pages from headless Chromium, against a
+collector with three simulated controllers in typical states (one on its
+second line, one with a tripped safety breaker, one whose link is lost):
+    python3 console_shots.py QTA504D QTA504_SIM OUTDIR"""
+
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from consolefixture import Site, browser, sign_in_browser, wait_for  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+
+NAMES = ["N1-szpital", "N2-serwerownia", "N3-kotlownia"]
+USERS = {"ala": ("admin", "haslo-ali-123"), "ewa": ("viewer", "haslo-ewy-12"),
+         "jan": ("operator", "haslo-jana-1")}
+
+
+def main():
+    qta504d, sim, out = sys.argv[1:4]
+    os.makedirs(out, exist_ok=True)
+    site = Site(qta504d, sim, NAMES, USERS)
+    d = browser(1280, 760)
+    try:
+        shot = lambda name: d.save_screenshot(os.path.join(out, name))  # noqa: E731
+        d.get(site.base + "/login")
+        sign_in_browser(d, site, "jan", "zle-haslo")
+        wait_for("the refusal", lambda: d.find_element(By.ID, "error").text)
+        shot("konsola-logowanie.png")
+        d.delete_all_cookies()
+        sign_in_browser(d, site, "ala", USERS["ala"][1])
+        wait_for("tiles", lambda: len(d.find_elements(By.CSS_SELECTOR, ".tile")) == 3)
+        site.sims["N2-serwerownia"].command("states 3 0 3")
+        site.sims["N2-serwerownia"].command("active 3")
+        site.sims["N1-szpital"].command("awaria 128")
+        site.sims["N3-kotlownia"].stop()
+        wait_for("the lost link", lambda: d.find_elements(By.CSS_SELECTOR, ".tile.link-lost"), 20)
+        time.sleep(1)
+        shot("konsola-przeglad.png")
+        d.get(site.base + "/alarmy")
+        wait_for("alarm rows", lambda: d.find_elements(By.CSS_SELECTOR, "#rows tr"))
+        d.find_element(By.CSS_SELECTOR, '#rows tr[data-controller="N1-szpital"] button.ack').click()
+        time.sleep(1)
+        shot("konsola-alarmy.png")
+        d.get(site.base + "/admin")
+        wait_for("activity rows", lambda: d.find_elements(By.CSS_SELECTOR, "#activity tr"))
+        time.sleep(0.5)
+        shot("konsola-administracja.png")
+        d.delete_all_cookies()
+        sign_in_browser(d, site, "ewa", USERS["ewa"][1])
+        wait_for("tiles", lambda: d.find_elements(By.CSS_SELECTOR, ".tile"))
+        d.get(site.base + "/alarmy")
+        wait_for("alarm rows", lambda: d.find_elements(By.CSS_SELECTOR, "#rows tr"))
+        time.sleep(0.5)
+        shot("konsola-alarmy-podglad.png")
+        d.get(site.base + "/")
+        wait_for("tiles", lambda: d.find_elements(By.CSS_SELECTOR, ".tile"))
+        site.proc.terminate()
+        wait_for("the lost collector", lambda: d.find_element(By.ID, "lost").is_displayed(), 20)
+        shot("konsola-utracone-polaczenie.png")
+    finally:
+        d.quit()
+        site.stop()
+    print(f"console screenshots in {out}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,102 @@
+// The site console: the web server, the users it signs in, their sessions,
+// the activity log and the live view, put together for the collector. One
+// per collector; apply() takes a new [web] (SIGHUP) without touching the
+// controllers, reloadUsers() the users file.
+//
+// Its request handlers live in files of their own, each one job:
+// signin.cpp (sign-in, sign-out, the session and anti-forgery checks),
+// pages.cpp (pages, scripts, styles and icons from the resources),
+// alarmactions.cpp (acknowledge, shelve), admin.cpp (activity log, sessions).
+#pragma once
+
+#include "web/activitylog.h"
+#include "web/certificate.h"
+#include "web/sessions.h"
+#include "web/site.h"
+#include "web/userstore.h"
+#include "web/webserver.h"
+#include "web/websettings.h"
+#include "web/wshub.h"
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+#include <memory>
+
+namespace qta::web {
+
+class TWebConsole : public QObject {
+    Q_OBJECT
+public:
+    using Log = std::function<void(int level, const QString& text)>; // level as LogLevel
+    TWebConsole(const TSite& site, Log log, QObject* parent = nullptr);
+    ~TWebConsole() override;
+
+    // Starts, restarts or stops the server as `s` says. The users file is
+    // read again too.
+    void apply(const TWebSettings& s);
+    void stop();
+    // Reads the users file again: sessions of users removed or changed end.
+    void reloadUsers();
+    // The set of controllers changed (a reload): the pages get it anew.
+    void unitsChanged();
+
+    bool running() const { return server_.listening(); }
+    quint16 port() const { return server_.port(); }
+    const TWebSettings& settings() const { return settings_; }
+    const TCertificate& certificate() const { return cert_; }
+    TSessionStore& sessions() { return sessions_; }
+    TWsHub& hub() { return hub_; }
+
+private:
+    friend class TConsoleRoutes;
+    void handle(const THttpRequest& r, const TReply& reply);
+    std::optional<THttpResponse> checkUpgrade(const THttpRequest& r);
+
+    // signin.cpp
+    void signIn(const THttpRequest& r, const TReply& reply);
+    void finishSignIn(const THttpRequest& r, const TReply& reply, const QString& user,
+                      const QString& password, bool locked);
+    THttpResponse signOut(const THttpRequest& r, const TSession& s);
+    THttpResponse sessionInfo(const TSession& s) const;
+    // The session of the request's cookie, touched; nullptr without one.
+    const TSession* session(const THttpRequest& r);
+    // Origin and, with a session, its token: what every POST must carry.
+    bool originMatches(const THttpRequest& r) const;
+    bool tokenMatches(const THttpRequest& r, const TSession& s) const;
+    QByteArray sessionCookie(const QByteArray& value, bool expire) const;
+
+    // pages.cpp
+    std::optional<THttpResponse> page(const THttpRequest& r, const TSession* s);
+
+    // alarmactions.cpp
+    THttpResponse alarmAction(const QString& action, const THttpRequest& r, const TSession& s);
+    THttpResponse controllerTile(const QString& name);
+
+    // admin.cpp
+    THttpResponse activityPage(const THttpRequest& r);
+    THttpResponse activityCsv(const THttpRequest& r, const TSession& s);
+    THttpResponse sessionList(const TSession& s) const;
+    THttpResponse endSession(const THttpRequest& r, const TSession& s);
+
+    void record(const QString& user, const QHostAddress& address, const QString& action,
+                const QString& object, const QString& result, const QString& details = {});
+    void sweep();
+    bool plainLoopback() const { return !settings_.tls(); }
+
+    const TSite& site_;
+    Log log_;
+    TWebSettings settings_;
+    TCertificate cert_;
+    TWebServer server_;
+    std::unique_ptr<TUserStore> users_;
+    std::unique_ptr<TActivityLog> activity_;
+    TSessionStore sessions_;
+    TSignInLimiter limiter_;
+    TWsHub hub_;
+    QTimer sweepTimer_;
+    QList<qint64> hashTimes_; // sign-ins checked in the last second
+    QSet<QString> signingIn_; // users and addresses with a delayed attempt waiting
+};
+
+} // namespace qta::web
