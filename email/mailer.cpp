@@ -74,12 +74,30 @@ void TMailer::say(int level, const QString& text) {
 }
 
 void TMailer::start() {
-    running_ = true;
     QString error;
-    if (!queue_.open(error))
+    const bool onDisk = queue_.open(error);
+    if (!onDisk)
         say(kError, error + QStringLiteral("; wiadomości czekają tylko w pamięci"));
     else if (!error.isEmpty())
         say(kWarning, error);
+    // One sender per queue: another collector with the same data root would
+    // send every message twice and overwrite the batches.
+    if (onDisk) {
+        lock_ = std::make_unique<QLockFile>(QDir(queue_.dir()).filePath(QStringLiteral(".lock")));
+        lock_->setStaleLockTime(0);
+        if (!lock_->tryLock(0)) {
+            qint64 pid = 0;
+            QString host, app;
+            lock_->getLockInfo(&pid, &host, &app);
+            say(kError, QStringLiteral("kolejka %1 jest zajęta przez inny proces (PID %2); "
+                                       "wiadomości o alarmach nie będą wysyłane")
+                            .arg(queue_.dir())
+                            .arg(pid));
+            lock_.reset();
+            return;
+        }
+    }
+    running_ = true;
     QFile f(stateFile_);
     if (f.open(QIODevice::ReadOnly)) {
         QJsonParseError pe{};
@@ -108,6 +126,7 @@ void TMailer::stop() {
     dueTimer_.stop();
     retryTimer_.stop();
     saveState();
+    lock_.reset(); // for the mailer that may follow (SIGHUP)
 }
 
 void TMailer::transition(const TMailEvent& e, const TControllerAlarms& alarms) {

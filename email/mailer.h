@@ -19,9 +19,11 @@
 #include "email/smtpsender.h"
 
 #include <QElapsedTimer>
+#include <QLockFile>
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 namespace qta::email {
 
@@ -77,6 +79,7 @@ private:
     QString stateError_; // likewise for the state file
     bool pumpQueued_ = false;
     bool running_ = false;
+    std::unique_ptr<QLockFile> lock_; // the queue's, held while running
 };
 
 } // namespace qta::email

@@ -3,9 +3,10 @@
 // RFC 2047 words and the quoted-printable body, the subject and body of a
 // batch, when messages go (batches, the priority filter, the hourly limit
 // and its summary) as tables of steps on a hand-moved clock, the planner's
-// state across a restart, the queue on disk (files, order, limit, leftovers)
-// and what a failed sending means.
+// state across a restart, the queue on disk (files, order, limit, leftovers,
+// one mailer to a queue) and what a failed sending means.
 #include "email/emailsettings.h"
+#include "email/mailer.h"
 #include "email/mailplan.h"
 #include "email/mailqueue.h"
 #include "email/mailtext.h"
@@ -454,6 +455,30 @@ private Q_SLOTS:
         again.remove(0);
         QVERIFY(!QFile::exists(first));
         QCOMPARE(again.items()[0].subject, QStringLiteral("temat 3"));
+    }
+
+    // Two mailers on one queue would send everything twice: the second
+    // says so and stays off; once the first stops, the queue is free.
+    void oneMailerPerQueue() {
+        QTemporaryDir dir;
+        TEmailSettings s;
+        s.host = QStringLiteral("127.0.0.1");
+        s.from = QStringLiteral("qta@zaklad.pl");
+        s.recipients = {{"jan@zaklad.pl", AlarmPriority::Medium}};
+        QStringList log;
+        const auto sink = [&](int, const QString& t) { log << t; };
+        const QString queue = dir.filePath(QStringLiteral(".poczta"));
+        auto first = std::make_unique<TMailer>(s, queue, sink);
+        first->start();
+        TMailer second(s, queue, sink);
+        second.start();
+        QVERIFY2(log.constLast().contains(QStringLiteral("jest zajęta przez inny proces")),
+                 qPrintable(log.join(u'\n')));
+        first.reset();
+        TMailer third(s, queue, sink);
+        third.start();
+        QVERIFY2(log.constLast().contains(QStringLiteral("wiadomości o alarmach przez")),
+                 qPrintable(log.constLast()));
     }
 
     void sendingResults_data() {

@@ -1,4 +1,6 @@
-// Acknowledging alarms over MQTT (Potwierdzanie=tak): the real qta504d
+// Acknowledging alarms over MQTT (Potwierdzanie=tak). Without a broker: the
+// discovery button and count sensor, the request as a table of payloads,
+// the receiver against a real engine and journal. Then the real qta504d
 // against qta504-sim and a mosquitto with a password file and an ACL that
 // lets only the dashboard's user publish to …/alarm/ack. The dashboard
 // acknowledges one alarm and then all of the controller (journal rows
@@ -7,9 +9,12 @@
 // remark the journal cannot hold acknowledges nothing; a repeated request
 // acknowledges nothing twice; a retained request met at a reconnection is
 // ignored. Discovery carries the button and the count sensor.
+#include "alarms/alarmengine.h"
 #include "alarms/alarmjournal.h"
 #include "collectorproc.h"
 #include "mosquittoproc.h"
+#include "mqtt/mqttack.h"
+#include "mqtt/mqttpayload.h"
 #include "simprocess.h"
 
 #include <QJsonArray>
@@ -20,6 +25,8 @@
 #include <csignal>
 #include <memory>
 
+using namespace qta;
+using namespace qta::mqtt;
 using namespace qta::test;
 
 namespace {
@@ -27,7 +34,8 @@ namespace {
 constexpr int kLong = 60000;
 const QString kAck = QStringLiteral("qta504/A/alarm/ack");
 
-QJsonObject json(const QString& s) { return QJsonDocument::fromJson(s.toUtf8()).object(); }
+QJsonObject json(const QByteArray& s) { return QJsonDocument::fromJson(s).object(); }
+QJsonObject json(const QString& s) { return json(s.toUtf8()); }
 
 // The journal's rows as "STAN|KTO|UWAGI", and the acknowledgements alone.
 QStringList rows(const QString& folder, bool acknowledgements = false) {
@@ -57,6 +65,189 @@ private Q_SLOTS:
     }
     void cleanup() { dir_.reset(); }
 
+    // With acknowledgement on: a button whose press is a request the
+    // collector takes, and a sensor reading the list's summary; off: the
+    // same topics emptied, so that an earlier button goes away. None of
+    // them is a topic of the other records.
+    void acknowledgeDiscovery() {
+        const QString node = controllerId(QStringLiteral("qta504"), QStringLiteral("A"));
+        const QList<TMessage> on = mqtt::acknowledgeDiscovery(
+            QStringLiteral("qta504"), QStringLiteral("A"), QStringLiteral("A"), "QTA1v2", true);
+        QCOMPARE(on.size(), 2);
+        QCOMPARE(on[0].topic, "homeassistant/button/" + node + "/potwierdz_wszystkie/config");
+        QCOMPARE(on[1].topic, "homeassistant/sensor/" + node + "/niepotwierdzone/config");
+        const QJsonObject button = json(on[0].payload), sensor = json(on[1].payload);
+        QCOMPARE(button["command_topic"].toString(), QStringLiteral("qta504/A/alarm/ack"));
+        QCOMPARE(button["name"].toString(), QStringLiteral("Potwierdź wszystkie alarmy"));
+        QCOMPARE(button["retain"].toBool(true), false);
+        QString error;
+        const auto press = parseAckRequest(button["payload_press"].toString().toUtf8(), error);
+        QVERIFY2(press && press->all(), qPrintable(error));
+        QCOMPARE(button["device"].toObject()["identifiers"].toArray(), QJsonArray{node});
+        TAlarm a;
+        a.state = AlarmState::ActiveUnacked;
+        const QJsonObject list = json(alarmsJson({}, {a, a}, QDateTime::currentDateTime()));
+        QCOMPARE(sensor["state_topic"].toString(), QStringLiteral("qta504/A/alarms"));
+        QCOMPARE(sensor["value_template"].toString(),
+                 QStringLiteral("{{ value_json.summary.unacknowledged }}"));
+        QCOMPARE(list["summary"].toObject()["unacknowledged"].toInt(), 2);
+        QCOMPARE(sensor["json_attributes_template"].toString(),
+                 QStringLiteral("{{ value_json.summary | tojson }}"));
+        QCOMPARE(sensor["unique_id"].toString(), node + QStringLiteral("_niepotwierdzone"));
+
+        const QList<TMessage> off = mqtt::acknowledgeDiscovery(
+            QStringLiteral("qta504"), QStringLiteral("A"), QStringLiteral("A"), "QTA1v2", false);
+        QCOMPARE(off.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(off[i].topic, on[i].topic);
+            QVERIFY(off[i].payload.isEmpty());
+        }
+        QStringList others = formerDiscoveryTopics(QStringLiteral("A"));
+        for (const TMessage& m : discoveryMessages("qta504", "A", "A", "QTA1v2"))
+            others << m.topic;
+        for (const TMessage& m : on)
+            QVERIFY(!others.contains(m.topic));
+    }
+
+    void ackRequests_data() {
+        QTest::addColumn<QByteArray>("payload");
+        QTest::addColumn<QString>("alarm"); // empty: refused
+        QTest::addColumn<QString>("who");
+        QTest::addColumn<QString>("remark");
+        QTest::addColumn<QString>("error"); // a part of the reason
+        QTest::newRow("one alarm") << QByteArray(R"({"alarm":"awaria7","kto":"jan"})") << "awaria7"
+                                   << "jan"
+                                   << ""
+                                   << "";
+        QTest::newRow("all, with a remark")
+            << QByteArray(R"({"alarm":"all","kto":"  Jan   Kowalski ","uwagi":"wymiana"})") << "all"
+            << "Jan Kowalski"
+            << "wymiana"
+            << "";
+        QTest::newRow("remark null, other fields ignored")
+            << QByteArray(R"({"alarm":"linia2","kto":"ola","uwagi":null,"x":1})") << "linia2"
+            << "ola"
+            << ""
+            << "";
+        QTest::newRow("not JSON") << QByteArray("potwierdz") << ""
+                                  << ""
+                                  << ""
+                                  << "nie jest obiekt JSON";
+        QTest::newRow("an array") << QByteArray(R"(["all"])") << ""
+                                  << ""
+                                  << ""
+                                  << "nie jest obiekt JSON";
+        QTest::newRow("no alarm") << QByteArray(R"({"kto":"jan"})") << ""
+                                  << ""
+                                  << ""
+                                  << "„alarm”";
+        QTest::newRow("alarm a number") << QByteArray(R"({"alarm":7,"kto":"jan"})") << ""
+                                        << ""
+                                        << ""
+                                        << "„alarm”";
+        QTest::newRow("no one") << QByteArray(R"({"alarm":"all","kto":"   "})") << ""
+                                << ""
+                                << ""
+                                << "„kto”";
+        QTest::newRow("a control character in the name")
+            << QByteArray(R"({"alarm":"all","kto":"jan\u0007x"})") << ""
+            << ""
+            << ""
+            << "„kto”";
+        QTest::newRow("remark a number")
+            << QByteArray(R"({"alarm":"all","kto":"jan","uwagi":5})") << ""
+            << ""
+            << ""
+            << "„uwagi”";
+        QTest::newRow("too long") << QByteArray(R"({"alarm":"all","kto":"jan","uwagi":")") +
+                                         QByteArray(3000, 'x') + QByteArray(R"("})")
+                                  << ""
+                                  << ""
+                                  << ""
+                                  << "najwyżej 2048";
+    }
+    void ackRequests() {
+        QFETCH(QByteArray, payload);
+        QFETCH(QString, alarm);
+        QFETCH(QString, who);
+        QFETCH(QString, remark);
+        QFETCH(QString, error);
+        QString why;
+        const std::optional<TAckRequest> r = parseAckRequest(payload, why);
+        if (alarm.isEmpty()) {
+            QVERIFY(!r);
+            QVERIFY2(why.contains(error), qPrintable(why));
+        } else {
+            QVERIFY2(r, qPrintable(why));
+            QCOMPARE(*r, (TAckRequest{alarm, who, remark}));
+        }
+    }
+
+    // The receiver against a real engine and journal: what is acknowledged
+    // and in whose name, and what is not (a retained message, the same
+    // payload again, a remark the journal cannot hold, malformed payloads,
+    // said at most once a minute).
+    void ackReceiver() {
+        QTemporaryDir dir;
+        TAlarmJournal journal(dir.filePath(QStringLiteral("alarmy.dbf")));
+        journal.open();
+        TAlarmEngine engine;
+        TAlarmSettings settings;
+        settings.flickerSeconds = 0;
+        engine.setSettings(settings);
+        engine.setJournal(&journal);
+        QStringList log;
+        TAckReceiver receiver(
+            engine, QStringLiteral("qta504/A/alarm/ack"),
+            [&](int level, const QString& t) { log << QString::number(level) + ' ' + t; });
+        const auto acks = [&] {
+            QStringList out;
+            for (const TAlarmJournalRow& r : journal.readAll())
+                if (r.stan == QStringLiteral("Potwierdzony"))
+                    out << r.alarm + '|' + r.kto + '|' + r.uwagi;
+            return out;
+        };
+        engine.status(0x84, 1, 1, {3, 3, 3}); // breaker and generator
+        const QByteArray all = R"({"alarm":"all","kto":"jan","uwagi":"sprawdzone"})";
+
+        receiver.receive(all, true, 0); // retained: nothing
+        QCOMPARE(acks(), QStringList());
+        QVERIFY(log.constLast().contains(QStringLiteral("retained")));
+        receiver.receive(R"({"alarm":"awaria7","kto":"ola","uwagi":"zasilanie → N2"})", false, 0);
+        QCOMPARE(acks(), QStringList());
+        QVERIFY(log.constLast().startsWith(QStringLiteral("4 ")));
+        QVERIFY(log.constLast().contains(QStringLiteral("Windows-1250")));
+        receiver.receive(R"({"alarm":"awaria7","kto":"ola"})", false, 100);
+        QCOMPARE(acks(), QStringList{"Zadziałanie wyłącznika bezpieczeństwa|ola (mqtt)|"});
+        receiver.receive(R"({"alarm":"awaria7","kto":"ola","uwagi":"znowu"})", false, 200);
+        QVERIFY(log.constLast().contains(QStringLiteral("nie czeka")));
+
+        // The same request twice: a repeated delivery, even with a new alarm between.
+        receiver.receive(all, false, 1000);
+        QCOMPARE(acks().size(), 2);
+        QCOMPARE(acks().constLast(), QStringLiteral("Załączenie generatora|jan (mqtt)|sprawdzone"));
+        engine.status(0x80 | 0x01, 1, 1, {3, 3, 3}); // the output alarm too
+        receiver.receive(all, false, 1000 + TAckReceiver::kRepeatMs - 1);
+        QCOMPARE(acks().size(), 2);
+        QVERIFY(log.constLast().contains(QStringLiteral("powtórzone")));
+        receiver.receive(all, false, 1000 + TAckReceiver::kRepeatMs);
+        QCOMPARE(acks().size(), 3);
+        QCOMPARE(engine.unacknowledgedCount(), 0);
+
+        // Malformed: said once a minute, with how many went unsaid.
+        const int before = int(log.size());
+        for (int i = 0; i < 5; ++i)
+            receiver.receive("{", false, 20000 + i);
+        QCOMPARE(log.size(), before + 1);
+        QVERIFY(
+            log.constLast().contains(QStringLiteral("odrzucono wiadomość z qta504/A/alarm/ack")));
+        receiver.receive("[]", false, 20000 + TAckReceiver::kMalformedQuietMs);
+        QCOMPARE(log.size(), before + 2);
+        QVERIFY(log.constLast().contains(QStringLiteral("jeszcze 4")));
+    }
+
+    // The collector against a broker whose ACL lets the dashboard alone
+    // publish requests.
     void acknowledgedFromTheDashboardOnly() {
         Mosquitto broker(
             dir_->path(),
