@@ -404,10 +404,12 @@ private Q_SLOTS:
         }
 
         // As an integrator types it: the voltages by unit identifier, a write refused.
-        const Mbpoll read =
-            mbpoll(port, {"-a", "12", "-t", "3", "-r", "1", "-c", "9", "127.0.0.1"});
-        QCOMPARE(read.exitCode, 0);
-        QCOMPARE(read.values, (QList<int>{240, 240, 240, 240, 240, 240, 240, 240, 240}));
+        for (const Sim& s : sims) {
+            const Mbpoll read = mbpoll(
+                port, {"-a", QString::number(s.unit), "-t", "3", "-r", "1", "-c", "9", "127.0.0.1"});
+            QCOMPARE(read.exitCode, 0);
+            QCOMPARE(read.values, QList<int>(s.u.begin(), s.u.end()));
+        }
         const Mbpoll write = mbpoll(port, {"-a", "1", "-t", "4", "-r", "1", "127.0.0.1", "5"});
         QVERIFY2(write.exitCode != 0 && write.output.contains(QStringLiteral("Illegal function")),
                  qPrintable(write.output));
