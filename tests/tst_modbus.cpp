@@ -405,8 +405,8 @@ private Q_SLOTS:
 
         // As an integrator types it: the voltages by unit identifier, a write refused.
         for (const Sim& s : sims) {
-            const Mbpoll read = mbpoll(
-                port, {"-a", QString::number(s.unit), "-t", "3", "-r", "1", "-c", "9", "127.0.0.1"});
+            const Mbpoll read = mbpoll(port, {"-a", QString::number(s.unit), "-t", "3", "-r", "1",
+                                              "-c", "9", "127.0.0.1"});
             QCOMPARE(read.exitCode, 0);
             QCOMPARE(read.values, QList<int>(s.u.begin(), s.u.end()));
         }
