@@ -303,6 +303,28 @@ private slots:
         QVERIFY(waitUntil([&] { return statusOf(get("/static/style.css")) == 200; }, 3000));
     }
 
+    // A request that never ends, dripped a byte a second: answered 408 and
+    // closed once the request time is up, however often bytes come.
+    void unfinishedRequestTimesOut() {
+        const int fd = connectTo(port_);
+        QVERIFY(fd >= 0);
+        const QByteArray drip = "GET /static/style.css HTTP/1.1\r\nHost: " + host_ +
+                                "\r\nX-Slow: " + QByteArray(64, 'a');
+        QElapsedTimer t;
+        t.start();
+        QByteArray answer;
+        for (qsizetype i = 0;
+             i < drip.size() && answer.isEmpty() && t.elapsed() < kRequestTimeoutMs + 10000; ++i) {
+            sendAll(fd, drip.mid(i, 1));
+            answer = readAnswer(fd, 1000); // waits for the answer, a second at most
+        }
+        QCOMPARE(statusOf(answer), 408);
+        QVERIFY2(t.elapsed() >= kRequestTimeoutMs - 1000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(peerClosed(fd, 3000));
+        ::close(fd);
+        QCOMPARE(statusOf(get("/static/style.css")), 200);
+    }
+
     void sessionsExpire() {
         qint64 now = 0;
         TSessionStore store;
