@@ -4,6 +4,7 @@
 // WebSocket frame over the limit; and, without a process, the sessions'
 // expiry, the sign-in delays and the certificate the collector makes.
 #include "collectorproc.h"
+#include "serverproc.h"
 #include "simprocess.h"
 #include "waituntil.h"
 #include "web/certificate.h"
@@ -27,12 +28,6 @@
 using namespace qta::web;
 
 namespace {
-
-quint16 freePort() {
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
 
 int connectTo(quint16 port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -126,7 +121,7 @@ private slots:
             dir_.filePath(QStringLiteral("sim")), dir_.filePath(QStringLiteral("sim.log")),
             QStringList{QStringLiteral("--period"), QStringLiteral("500")});
         QVERIFY(sim_->ready());
-        port_ = freePort();
+        port_ = qta::test::freePort();
         host_ = "127.0.0.1:" + QByteArray::number(port_);
         const QString config = dir_.filePath(QStringLiteral("collector.ini"));
         QFile f(config);
