@@ -152,6 +152,8 @@ void TWebConsole::handle(const THttpRequest& r, const TReply& reply) {
             reply.send(signOut(r, *s));
         else if (p == u"/api/ack" || p == u"/api/ack-all" || p == u"/api/shelve")
             reply.send(alarmAction(p.mid(5), r, *s));
+        else if (p == u"/api/remark")
+            reply.send(storeRemark(r, *s));
         else if (p == u"/api/sessions/end")
             reply.send(admin ? endSession(r, *s)
                              : THttpResponse::error(403, QStringLiteral("Brak uprawnień")));
@@ -163,6 +165,12 @@ void TWebConsole::handle(const THttpRequest& r, const TReply& reply) {
         reply.send(sessionInfo(*s));
     else if (p.startsWith(u"/api/controller/"))
         reply.send(controllerTile(p.mid(16)));
+    else if (p == u"/api/events")
+        reply.send(eventLogPage(r, *s));
+    else if (p == u"/api/events.csv")
+        reply.send(eventLogCsv(r, *s));
+    else if (p == u"/api/config")
+        reply.send(configuration(r));
     else if (p == u"/api/activity")
         reply.send(admin ? activityPage(r)
                          : THttpResponse::error(403, QStringLiteral("Brak uprawnień")));

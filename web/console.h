@@ -6,7 +6,8 @@
 // Its request handlers live in files of their own, each one job:
 // signin.cpp (sign-in, sign-out, the session and anti-forgery checks),
 // pages.cpp (pages, scripts, styles and icons from the resources),
-// alarmactions.cpp (acknowledge, shelve), admin.cpp (activity log, sessions).
+// alarmactions.cpp (acknowledge, shelve), admin.cpp (activity log, sessions),
+// controllerviews.cpp (a controller's event log, remarks, configuration).
 #pragma once
 
 #include "web/activitylog.h"
@@ -72,6 +73,12 @@ private:
     // alarmactions.cpp
     THttpResponse alarmAction(const QString& action, const THttpRequest& r, const TSession& s);
     THttpResponse controllerTile(const QString& name);
+
+    // controllerviews.cpp
+    THttpResponse eventLogPage(const THttpRequest& r, const TSession& s);
+    THttpResponse eventLogCsv(const THttpRequest& r, const TSession& s);
+    THttpResponse storeRemark(const THttpRequest& r, const TSession& s);
+    THttpResponse configuration(const THttpRequest& r);
 
     // admin.cpp
     THttpResponse activityPage(const THttpRequest& r);

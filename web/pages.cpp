@@ -51,10 +51,11 @@ std::optional<THttpResponse> TWebConsole::page(const THttpRequest& r, const TSes
             return f;
         return THttpResponse::error(404, QStringLiteral("Nie ma takiego pliku"));
     }
-    const QString html = p == u"/"         ? QStringLiteral("overview.html")
-                         : p == u"/alarmy" ? QStringLiteral("alarms.html")
-                         : p == u"/admin"  ? QStringLiteral("admin.html")
-                                           : QString();
+    const QString html = p == u"/"            ? QStringLiteral("overview.html")
+                         : p == u"/alarmy"    ? QStringLiteral("alarms.html")
+                         : p == u"/admin"     ? QStringLiteral("admin.html")
+                         : p == u"/sterownik" ? QStringLiteral("controller.html")
+                                              : QString();
     if (html.isEmpty())
         return std::nullopt;
     if (!s)

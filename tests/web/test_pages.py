@@ -1,0 +1,241 @@
+"""A controller's page in a real browser against a real collector with two
+simulated controllers (plain HTTP on the loopback): the event log seeded
+with 130 rows over 26 days, a page at a time, filtered by date, with
+remarks; the configuration; bad input as a table of requests:
+    python3 test_pages.py QTA504D QTA504_SIM QTA504_TABLES
+The cases share one site and run in order."""
+
+import os
+import signal
+import subprocess
+import sys
+import unittest
+import urllib.parse
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from consolefixture import Site, browser, dbf_append, dbf_read, sign_in_browser, wait_for  # noqa: E402
+
+from selenium.common.exceptions import StaleElementReferenceException  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
+
+NAMES = ["N1-hala", "N2-biuro"]
+USERS = {"jan": ("operator", "haslo-jana-1"), "ewa": ("viewer", "haslo-ewy-12")}
+SEEDED = 130
+site = None
+tables_tool = None
+
+
+def seed(s):
+    """N1's event log: 130 rows, five a day from 2026-10-01, the last one
+    with the simulator's newest index so that nothing more is copied."""
+    folder = s.folder(NAMES[0])
+    subprocess.run([tables_tool, "create", folder], check=True, capture_output=True)
+    rows = []
+    for i in range(SEEDED):
+        rows.append({"INDEKS": str((i - (SEEDED - 1) + 4) % 500),
+                     "DATA": f"2026-10-{1 + i // 5:02d}", "CZAS": f"{(i % 5) * 4:02d}:{i % 60:02d}",
+                     "ZDARZENIE": f"Zanik napięcia linii N1 – próba {i}", "UWAGI": "",
+                     "N1_STATUS": "Linia kwalifikowana jako dobra"})
+    dbf_append(os.path.join(folder, "rejestr", "rejestr.dbf"), rows)
+
+
+def table():
+    names, rows = dbf_read(os.path.join(site.folder(NAMES[0]), "rejestr", "rejestr.dbf"))
+    cols = [names.index(c) for c in ("DATA", "CZAS", "ZDARZENIE", "UWAGI")]
+    return [[r[c] for c in cols] for r in rows]
+
+
+def activity():
+    with open(os.path.join(site.data, "aktywnosc.jsonl")) as f:
+        return f.read()
+
+
+def setUpModule():
+    global site, tables_tool
+    tables_tool = sys.argv[3]
+    site = Site(sys.argv[1], sys.argv[2], NAMES, USERS, tls=False, before_start=seed)
+
+
+def tearDownModule():
+    if site:
+        site.stop()
+
+
+class ControllerPage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.driver = browser()
+        sign_in_browser(cls.driver, site, "jan", USERS["jan"][1])
+        wait_for("the overview", lambda: cls.driver.find_elements(By.CSS_SELECTOR, ".tile"), 20)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.driver.quit()
+
+    def shown_rows(self):
+        # Read in one go: the rows are replaced whenever the log grows.
+        return self.driver.execute_script("""
+            return [...document.querySelectorAll('#event-rows tr')].map((tr) =>
+              [...tr.cells].map((td, c) => c === 3 && td.querySelector('input')
+                ? td.querySelector('input').value : td.textContent));""")
+
+    def open_page(self, name, view):
+        d = self.driver
+        d.get("about:blank")
+        d.get(f"{site.base}/sterownik?n={urllib.parse.quote(name)}#{view}")
+
+    def wait_page(self, n):
+        d = self.driver
+        wait_for(f"event page {n}",
+                 lambda: d.find_element(By.TAG_NAME, "body").get_attribute("data-events-page")
+                 == str(n), 10)
+
+    def test_1_event_log_pages_and_date_filter_show_the_tables_rows(self):
+        d = self.driver
+        def click():
+            try:
+                d.find_element(By.LINK_TEXT, NAMES[0]).click()
+                return True
+            except StaleElementReferenceException:  # the tile was replaced meanwhile
+                return False
+        wait_for("the tile's link", click)
+        wait_for("the header", lambda: d.find_element(By.ID, "unit-name").text == NAMES[0], 10)
+        self.assertIn("/sterownik?n=", d.current_url)
+        wait_for("the link state", lambda: d.find_element(By.ID, "unit-link").text == "połączony")
+        self.assertTrue(d.find_element(By.ID, "unit-id").text.startswith("ID "))
+        self.wait_page(1)
+        rows = table()
+        self.assertEqual(len(rows), SEEDED)
+        header = [th.text for th in d.find_elements(By.CSS_SELECTOR, "#event-columns th")]
+        self.assertEqual(header, ["Data", "Czas", "Zdarzenie", "Uwagi"])
+        # Newest first, 50 a page.
+        self.assertEqual(self.shown_rows(), rows[::-1][:50])
+        self.assertIn("strona 1 z 3", d.find_element(By.ID, "page-info").text)
+        d.find_element(By.ID, "older").click()
+        self.wait_page(2)
+        self.assertEqual(self.shown_rows(), rows[::-1][50:100])
+        d.find_element(By.ID, "older").click()
+        self.wait_page(3)
+        self.assertEqual(self.shown_rows(), rows[::-1][100:])
+        self.assertFalse(d.find_element(By.ID, "older").is_enabled())
+        # One day, and a period over three days.
+        for od, do in (("2026-10-05", "2026-10-05"), ("2026-10-24", "2026-10-26")):
+            d.execute_script("document.getElementById('od').value = arguments[0];"
+                             "document.getElementById('do').value = arguments[1];", od, do)
+            d.find_element(By.CSS_SELECTOR, "#event-filter button[type=submit]").click()
+            expected = [r for r in rows[::-1] if od <= r[0] <= do]
+            wait_for(f"rows of {od}..{do}", lambda: self.shown_rows() == expected, 10)
+            self.assertEqual(len(expected), 5 if od == do else 15)
+
+    def test_2_remark_typed_in_the_page_is_in_the_table_and_survives_a_kill(self):
+        d = self.driver
+        self.open_page(NAMES[0], "rejestr")
+        self.wait_page(1)
+        box = d.find_element(By.CSS_SELECTOR, f'#event-rows tr[data-row="{SEEDED - 3}"] input.remark')
+        box.send_keys("Sprawdzono łącznik – żółć", Keys.ENTER)
+        wait_for("the remark in rejestr.dbf",
+                 lambda: table()[SEEDED - 3][3] == "Sprawdzono łącznik – żółć", 10)
+        wait_for("the activity log's record",
+                 lambda: '"action":"uwaga w rejestrze zdarzeń","object":"N1-hala: wiersz 128",'
+                 '"result":"sukces","details":"Sprawdzono łącznik – żółć"' in activity())
+        site.proc.send_signal(signal.SIGKILL)
+        site.proc.wait(10)
+        self.assertEqual(table()[SEEDED - 3][3], "Sprawdzono łącznik – żółć")
+        site.start()
+        # Sessions live in the collector's memory: sign in anew.
+        sign_in_browser(d, site, "jan", USERS["jan"][1])
+        wait_for("the overview", lambda: d.find_elements(By.CSS_SELECTOR, ".tile"), 20)
+        self.open_page(NAMES[0], "rejestr")
+        self.wait_page(1)
+        self.assertEqual(self.shown_rows()[2][3], "Sprawdzono łącznik – żółć")
+
+    def test_3_remark_the_table_cannot_hold_is_refused_as_the_window_refuses_it(self):
+        d = self.driver
+        self.open_page(NAMES[0], "rejestr")
+        self.wait_page(1)
+        before = table()
+        box = d.find_element(By.CSS_SELECTOR, f'#event-rows tr[data-row="{SEEDED - 1}"] input.remark')
+        box.send_keys("bez zmian ☺", Keys.ENTER)
+        msg = d.find_element(By.ID, "remark-message")
+        wait_for("the refusal", lambda: msg.is_displayed())
+        self.assertEqual(msg.text, "Uwagi nie zapisano: znaku „☺” (na pozycji 11) nie da się "
+                         "zapisać w rejestrze, który przechowuje tekst w stronie kodowej "
+                         "Windows-1250; usuń go lub zastąp innym. Wpisany tekst pozostaje w "
+                         "komórce do poprawienia.")
+        # The text stays in its cell for correction; the table is as it was.
+        self.assertEqual(box.get_attribute("value"), "bez zmian ☺")
+        self.assertEqual(table(), before)
+        wait_for("the refusal in the activity log",
+                 lambda: '"result":"odmowa"' in activity().splitlines()[-1])
+
+    def test_4_configuration_of_the_last_read(self):
+        d = self.driver
+        self.open_page(NAMES[1], "konfiguracja")
+        wait_for("the groups", lambda: d.find_elements(By.CSS_SELECTOR, "#config-groups h2"), 10)
+        titles = [h.text for h in d.find_elements(By.CSS_SELECTOR, "#config-groups h2")]
+        self.assertEqual(titles, ["Napięcia", "Czasy", "Aparaty",
+                                  "Tryb: program pracy, linia główna, zrzut obciążenia",
+                                  "Dostosowanie"])
+        pairs = dict(zip([e.text for e in d.find_elements(By.CSS_SELECTOR, "#config-groups dt")],
+                         [e.text for e in d.find_elements(By.CSS_SELECTOR, "#config-groups dd")]))
+        # The simulator's limits: 195 V, 253 V, hysteresis 8 V.
+        self.assertEqual(pairs["U_Min linii N1"], "195 V")
+        self.assertEqual(pairs["U_Max linii N3"], "253 V")
+        self.assertIn("Ostatni pełny odczyt sterownika N2-biu", d.find_element(By.ID, "config-read").text)
+
+    def test_5_csv_of_a_period_is_the_desktops_export(self):
+        cookie, _, _ = site.sign_in("ewa", USERS["ewa"][1])
+        status, headers, body = site.request(
+            "GET", f"/api/events.csv?c={NAMES[0]}&od=2026-10-03&do=2026-10-04", None,
+            {"Cookie": f"qta_sesja={cookie}"})
+        self.assertEqual(status, 200)
+        self.assertIn("attachment", dict(headers)["Content-Disposition"])
+        desktop = subprocess.run(
+            [tables_tool, "export", os.path.join(site.folder(NAMES[0]), "rejestr", "rejestr.dbf"),
+             "--from", "2026-10-03", "--to", "2026-10-04"], check=True, capture_output=True).stdout
+        self.assertEqual(body, desktop)
+        self.assertEqual(body.count(b"\r\n"), 11)
+
+    def test_6_bad_input_gets_a_clear_message_and_writes_nothing(self):
+        op, csrf, _ = site.sign_in("jan", USERS["jan"][1])
+        viewer, vcsrf, _ = site.sign_in("ewa", USERS["ewa"][1])
+        n1 = urllib.parse.quote(NAMES[0])
+        before = table()
+        cases = [
+            ("GET", "/api/events?c=N9", None, op, 404, "Nie ma sterownika „N9”"),
+            ("GET", f"/api/events?c={n1}&od=2026-10-09&do=2026-10-01", None, op, 400,
+             "Początek okresu (2026-10-09) przypada po jego końcu (2026-10-01)"),
+            ("GET", f"/api/events?c={n1}&od=1.10.2026", None, op, 400,
+             "Data „1.10.2026” (od) nie jest datą w postaci RRRR-MM-DD"),
+            ("GET", f"/api/events?c={n1}&strona=4", None, op, 400,
+             "Nie ma strony 4: w tym okresie rejestr ma 3 strony"),
+            ("GET", f"/api/events?c={n1}&strona=0", None, op, 400, "Nie ma strony 0"),
+            ("GET", f"/api/events?c={n1}&strona=x", None, op, 400, "Numer strony musi być liczbą"),
+            ("GET", "/api/config?c=N9", None, op, 404, "Nie ma sterownika"),
+            ("POST", "/api/remark", {"controller": NAMES[0], "row": 0, "text": "x" * 255}, op, 409,
+             "uwaga ma 255 znaków, a pole mieści najwyżej 254; skróć ją o 1 znak"),
+            ("POST", "/api/remark", {"controller": NAMES[0], "row": SEEDED, "text": "x"}, op, 400,
+             "Nie ma wiersza 131 w rejestrze zdarzeń"),
+            ("POST", "/api/remark", {"controller": "N9", "row": 0, "text": "x"}, op, 404,
+             "Nie ma sterownika"),
+            ("POST", "/api/remark", {"controller": NAMES[0], "row": 0, "text": "x"}, viewer, 403,
+             "Brak uprawnień"),
+        ]
+        for method, path, body, cookie, status, text in cases:
+            with self.subTest(path=path, body=body):
+                token = csrf if cookie == op else vcsrf
+                got, _, answer = site.request(method, path, body,
+                                              {"Cookie": f"qta_sesja={cookie}", "Origin": site.base,
+                                               "X-CSRF-Token": token})
+                self.assertEqual(got, status, answer)
+                self.assertIn(text, answer.decode())
+        self.assertEqual(table(), before)
+
+
+if __name__ == "__main__":
+    args = sys.argv[:1] + sys.argv[4:]
+    result = unittest.main(argv=args, verbosity=2, exit=False).result
+    failed = len(result.failures) + len(result.errors)
+    print(f"{result.testsRun - failed} passed, {failed} failed")
+    sys.exit(1 if failed else 0)
