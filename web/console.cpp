@@ -169,6 +169,8 @@ void TWebConsole::handle(const THttpRequest& r, const TReply& reply) {
         reply.send(eventLogPage(r, *s));
     else if (p == u"/api/events.csv")
         reply.send(eventLogCsv(r, *s));
+    else if (p == u"/api/mimic-layout")
+        reply.send(mimicLayoutAnswer(r));
     else if (p == u"/api/config")
         reply.send(configuration(r));
     else if (p == u"/api/activity")

@@ -79,6 +79,7 @@ private:
     THttpResponse eventLogCsv(const THttpRequest& r, const TSession& s);
     THttpResponse storeRemark(const THttpRequest& r, const TSession& s);
     THttpResponse configuration(const THttpRequest& r);
+    THttpResponse mimicLayoutAnswer(const THttpRequest& r);
 
     // admin.cpp
     THttpResponse activityPage(const THttpRequest& r);

@@ -6,6 +6,7 @@
 #include "web/console.h"
 
 #include "history/rejestrmodel.h"
+#include "mimic/mimicview.h"
 #include "report/reportcontent.h"
 #include "settings/controllerfile.h"
 #include "tables/table.h"
@@ -191,6 +192,18 @@ THttpResponse TWebConsole::configuration(const THttpRequest& r) {
                                            {"id", f.controllerId},
                                            {"read", isoOrEmpty(f.saved)},
                                            {"groups", groups}});
+}
+
+THttpResponse TWebConsole::mimicLayoutAnswer(const THttpRequest& r) {
+    bool ok = false;
+    const int program = q(r, "program").toInt(&ok);
+    const TMimicLayout* layout = ok ? mimicLayout(program) : nullptr;
+    if (!layout)
+        return THttpResponse::error(
+            404, QStringLiteral("Program %1 nie ma schematu").arg(q(r, "program").left(8)));
+    THttpResponse out = THttpResponse::json(mimicLayoutJson(*layout));
+    out.noStore = false; // the same for as long as the collector runs
+    return out;
 }
 
 } // namespace qta::web

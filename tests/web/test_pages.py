@@ -104,6 +104,7 @@ class ControllerPage(unittest.TestCase):
         self.assertIn("/sterownik?n=", d.current_url)
         wait_for("the link state", lambda: d.find_element(By.ID, "unit-link").text == "połączony")
         self.assertTrue(d.find_element(By.ID, "unit-id").text.startswith("ID "))
+        d.find_element(By.LINK_TEXT, "Rejestr zdarzeń").click()
         self.wait_page(1)
         rows = table()
         self.assertEqual(len(rows), SEEDED)
@@ -231,6 +232,51 @@ class ControllerPage(unittest.TestCase):
                 self.assertEqual(got, status, answer)
                 self.assertIn(text, answer.decode())
         self.assertEqual(table(), before)
+
+
+    def mimic(self):
+        """(elements shown, readings, the list the collector sent) of the page's mimic."""
+        return self.driver.execute_script("""
+            const box = document.getElementById('mimic');
+            const shown = [...box.children].filter((e) => !e.hidden).map((e) => e.dataset.name);
+            const readings = Object.fromEntries([...box.querySelectorAll('.mimic-reading')]
+              .map((e) => [e.dataset.name, e.textContent]));
+            return [shown.sort(), readings, (box.dataset.shown || '').split(' ').sort(),
+                    document.getElementById('mimic-caption').textContent];""")
+
+    def test_7_mimic_follows_the_simulator_in_two_programs(self):
+        d = self.driver
+        sim = site.sims[NAMES[1]]
+        self.open_page(NAMES[1], "schemat")
+        sim.command("voltages 231 190 260 229 228 227 80 300 252")
+        def readings_are(expected):
+            shown, readings, sent, _ = self.mimic()
+            return shown == sent and all(readings.get(k) == v for k, v in expected.items())
+        wait_for("program 1's readings", lambda: readings_are(
+            {"N1L1_U": "231V", "N1L2_U": "190V", "N1L3_U": "260V", "N2L1_U": "229V",
+             "N3L1_U": "---", "N3L2_U": "+++", "N3L3_U": "252V"}), 10)
+        shown, _, _, caption = self.mimic()
+        self.assertEqual(caption, "Aktualny program: N1 + N2 + N3")
+        # Vok against the limits read (195..253 V), the badges of state 3, N1 feeding.
+        for name in ("N1L1_OK", "N1L2_OK_Off", "N1L3_OK_Off", "N3L1_OK_Off", "N3L3_OK",
+                     "N1_Status_D", "N2_Status_D", "N3_Status_D", "N1_Aktywna", "N1_Wykres"):
+            self.assertIn(name, shown)
+        self.assertNotIn("Linie_OFF", shown)
+        for img in d.find_elements(By.CSS_SELECTOR, "#mimic img:not([hidden])"):
+            self.assertTrue(d.execute_script("return arguments[0].naturalWidth > 0", img),
+                            img.get_attribute("src"))
+        # Program 3 (two panels): N1 bad, N2 fed.
+        sim.command("program 3")
+        sim.command("states 0 3 3")
+        sim.command("active 2")
+        sim.command("voltages 120 121 122 240 241 242 230 230 230")
+        wait_for("program 3's mimic", lambda: self.mimic()[3] == "Aktualny program: N1 + N2"
+                 and readings_are({"N1L1_U": "120V", "N2L3_U": "242V"}), 10)
+        shown, readings, _, _ = self.mimic()
+        self.assertNotIn("N3L1_U", readings)
+        for name in ("N1_Status_A", "N2_Status_D", "N2_Aktywna", "N1L1_OK_Off", "N2L1_OK"):
+            self.assertIn(name, shown)
+        self.assertNotIn("N1_Aktywna", shown)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,9 @@
 // One controller's page: its header (name, identifier, link, alarms) kept
 // live from the overview's tiles, and its views: the event log a page at a
-// time from the server, with remarks, and the configuration of the last read.
+// time from the server, with remarks, the configuration of the last read, and
+// the live mimic (mimic.js).
 import { state, startPage, $, el, fmtTime, post } from './common.js';
+import { showMimic } from './mimic.js';
 
 const name = new URLSearchParams(location.search).get('n') || '';
 const LINK = { up: 'połączony', lost: 'brak połączenia', none: 'nie znaleziono sterownika' };
@@ -35,6 +37,7 @@ function header() {
   const a = $('unit-alarms');
   a.className = `tile-alarms ${t.unacked > 0 ? (t.top === 'wysoki' ? 'high' : 'medium') : 'none'}`;
   a.textContent = t.unacked > 0 ? `Niepotwierdzone alarmy: ${t.unacked}` : 'Brak niepotwierdzonych alarmów';
+  showMimic(t);
   const ev = `${t.eventTime}|${t.eventText}`;
   if (lastEvent !== null && ev !== lastEvent && view === 'rejestr' && events.page === 1 && !editing())
     loadEvents();
@@ -44,7 +47,7 @@ function header() {
 // --- views ---
 let view = '';
 function showView(v) {
-  view = ['rejestr', 'konfiguracja'].includes(v) ? v : 'rejestr';
+  view = ['schemat', 'rejestr', 'konfiguracja'].includes(v) ? v : 'schemat';
   for (const a of document.querySelectorAll('#views a'))
     a.classList.toggle('current', a.dataset.view === view);
   for (const s of document.querySelectorAll('.view')) s.hidden = s.id !== `view-${view}`;
