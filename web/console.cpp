@@ -1,5 +1,7 @@
 #include "web/console.h"
 
+#include "history/linehistory.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -88,7 +90,10 @@ void TWebConsole::reloadUsers() {
     sweep();
 }
 
-void TWebConsole::unitsChanged() { hub_.unitsChanged(); }
+void TWebConsole::unitsChanged() {
+    histories_.clear(); // their tables may be gone
+    hub_.unitsChanged();
+}
 
 void TWebConsole::sweep() {
     sessions_.sweep(
@@ -169,6 +174,8 @@ void TWebConsole::handle(const THttpRequest& r, const TReply& reply) {
         reply.send(eventLogPage(r, *s));
     else if (p == u"/api/events.csv")
         reply.send(eventLogCsv(r, *s));
+    else if (p == u"/api/chart")
+        reply.send(chartData(r));
     else if (p == u"/api/mimic-layout")
         reply.send(mimicLayoutAnswer(r));
     else if (p == u"/api/config")

@@ -22,7 +22,12 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <map>
 #include <memory>
+
+namespace qta {
+class TLineHistory;
+}
 
 namespace qta::web {
 
@@ -81,6 +86,9 @@ private:
     THttpResponse configuration(const THttpRequest& r);
     THttpResponse mimicLayoutAnswer(const THttpRequest& r);
 
+    // chartviews.cpp
+    THttpResponse chartData(const THttpRequest& r);
+
     // admin.cpp
     THttpResponse activityPage(const THttpRequest& r);
     THttpResponse activityCsv(const THttpRequest& r, const TSession& s);
@@ -105,6 +113,8 @@ private:
     QTimer sweepTimer_;
     QList<qint64> hashTimes_; // sign-ins checked in the last second
     QSet<QString> signingIn_; // users and addresses with a delayed attempt waiting
+    // The line index of each controller whose chart was asked for.
+    std::map<QString, std::unique_ptr<TLineHistory>> histories_;
 };
 
 } // namespace qta::web

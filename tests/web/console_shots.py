@@ -4,6 +4,7 @@ second line, one with a tripped safety breaker, one whose link is lost):
     python3 console_shots.py QTA504D QTA504_SIM OUTDIR"""
 
 import os
+import subprocess
 import sys
 import time
 
@@ -18,8 +19,19 @@ USERS = {"ala": ("admin", "haslo-ali-123"), "ewa": ("viewer", "haslo-ewy-12"),
 
 def main():
     qta504d, sim, out = sys.argv[1:4]
+    tables = os.path.join(os.path.dirname(qta504d), "qta504-tables")
     os.makedirs(out, exist_ok=True)
-    site = Site(qta504d, sim, NAMES, USERS)
+
+    def history(s):
+        # Eight days of voltages behind N2-serwerownia, ending now.
+        folder = s.folder("N2-serwerownia")
+        subprocess.run([tables, "create", folder], check=True, capture_output=True)
+        linia = os.path.join(folder, "rejestr", "linia.dbf")
+        os.remove(linia)
+        end = time.strftime("%Y-%m-%d %H:%M:%S")
+        subprocess.run([tables, "generate", linia, "--rows", str(8 * 86400), "--end", end],
+                       check=True, capture_output=True)
+    site = Site(qta504d, sim, NAMES, USERS, before_start=history)
     d = browser(1280, 760)
     try:
         shot = lambda name: d.save_screenshot(os.path.join(out, name))  # noqa: E731
@@ -67,6 +79,15 @@ def main():
         box.send_keys("\n")
         time.sleep(0.5)
         shot("konsola-rejestr.png")
+        d.get(site.base + "/sterownik?n=N2-serwerownia#wykresy")
+        for scale, name in ((3, "konsola-wykres-doba.png"), (4, "konsola-wykres-tydzien.png")):
+            loads = d.execute_script("return document.getElementById('chart').dataset.loads || '0'")
+            wait_for("the scale buttons", lambda: d.find_elements(By.CSS_SELECTOR, "#chart-scales button"))
+            d.find_element(By.CSS_SELECTOR, f'#chart-scales button[data-scale="{scale}"]').click()
+            wait_for("the chart", lambda: d.execute_script(
+                "return document.getElementById('chart').dataset.loads") != loads, 30)
+            time.sleep(0.5)
+            shot(name)
         d.get(site.base + "/sterownik?n=N2-serwerownia#konfiguracja")
         wait_for("settings", lambda: d.find_elements(By.CSS_SELECTOR, "#config-groups h2"))
         shot("konsola-konfiguracja.png")

@@ -268,3 +268,21 @@ def dbf_append(path, rows):
         f.seek(0)
         f.truncate()
         f.write(data)
+
+
+def linia_rows(path):
+    """(wall-clock ms, nine voltages or None) of every row of a line-voltage table."""
+    import struct
+    with open(path, "rb") as f:
+        data = f.read()
+    count, header, length = struct.unpack("<IHH", data[4:12])
+    out = []
+    for r in range(count):
+        rec = data[header + r * length: header + (r + 1) * length]
+        day, ms = struct.unpack("<ii", rec[1:9])
+        volts = []
+        for k in range(9):
+            text = rec[9 + 5 * k: 14 + 5 * k].strip()
+            volts.append(int(text) if text else None)
+        out.append(((day - 2440588) * 86400000 + ms, volts))
+    return out

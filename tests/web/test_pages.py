@@ -13,7 +13,8 @@ import unittest
 import urllib.parse
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from consolefixture import Site, browser, dbf_append, dbf_read, sign_in_browser, wait_for  # noqa: E402
+from consolefixture import (Site, browser, dbf_append, dbf_read, linia_rows,  # noqa: E402
+                            sign_in_browser, wait_for)
 
 from selenium.common.exceptions import StaleElementReferenceException  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
@@ -22,6 +23,7 @@ from selenium.webdriver.common.keys import Keys  # noqa: E402
 NAMES = ["N1-hala", "N2-biuro"]
 USERS = {"jan": ("operator", "haslo-jana-1"), "ewa": ("viewer", "haslo-ewy-12")}
 SEEDED = 130
+CHART_ROWS = 259200
 site = None
 tables_tool = None
 
@@ -38,6 +40,12 @@ def seed(s):
                      "ZDARZENIE": f"Zanik napięcia linii N1 – próba {i}", "UWAGI": "",
                      "N1_STATUS": "Linia kwalifikowana jako dobra"})
     dbf_append(os.path.join(folder, "rejestr", "rejestr.dbf"), rows)
+    # Its voltage history: 3 days at one row a second, with two stops and the
+    # clock set back and forward.
+    linia = os.path.join(folder, "rejestr", "linia.dbf")
+    os.remove(linia)
+    subprocess.run([tables_tool, "generate", linia, "--rows", str(CHART_ROWS), "--end",
+                    "2026-10-26 23:59:59"], check=True, capture_output=True)
 
 
 def table():
@@ -277,6 +285,40 @@ class ControllerPage(unittest.TestCase):
         for name in ("N1_Status_A", "N2_Status_D", "N2_Aktywna", "N1L1_OK_Off", "N2L1_OK"):
             self.assertIn(name, shown)
         self.assertNotIn("N1_Aktywna", shown)
+
+    def test_8_chart_shows_each_columns_lowest_and_highest(self):
+        d = self.driver
+        t0 = 1792454400000  # 2026-10-20 00:00 wall time
+        t1 = t0 + 7 * 86400000
+        d.get("about:blank")
+        d.get(f"{site.base}/sterownik?n={NAMES[0]}&od={t0}&do={t1}#wykresy")
+        chart = wait_for("the chart's data", lambda: d.execute_script(
+            "const b = document.getElementById('chart');"
+            "return b.dataset.rows && [JSON.parse(b.dataset.rows), Number(b.dataset.columns)];"), 30)
+        rows, width = chart
+        self.assertGreater(len(rows), width // 3)
+        # Every row of the table, column by column, for line N1.
+        expect = {}
+        for t, volts in linia_rows(os.path.join(site.folder(NAMES[0]), "rejestr", "linia.dbf")):
+            if not t0 <= t < t1:
+                continue
+            c = int((t - t0) / (t1 - t0) * width // 1)
+            cell = expect.setdefault(c, [None, None, None])
+            for k in range(3):
+                v = volts[k]
+                if v is None:
+                    continue
+                lo_hi = cell[k]
+                cell[k] = (v, v) if lo_hi is None else (min(lo_hi[0], v), max(lo_hi[1], v))
+        got = {}
+        for row in rows:
+            c = int((row[0] - t0) / (t1 - t0) * width // 1)
+            got[c] = [None if b is None else (b[0], b[2]) for b in row[1:]]
+        self.assertEqual(sorted(got), sorted(expect))
+        for c in expect:
+            self.assertEqual(got[c], expect[c], f"column {c}")
+        # The page drew it: dygraphs made its canvas.
+        self.assertTrue(d.find_elements(By.CSS_SELECTOR, "#chart canvas"))
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 // the live mimic (mimic.js).
 import { state, startPage, $, el, fmtTime, post } from './common.js';
 import { showMimic } from './mimic.js';
+import { showCharts } from './charts.js';
 
 const name = new URLSearchParams(location.search).get('n') || '';
 const LINK = { up: 'połączony', lost: 'brak połączenia', none: 'nie znaleziono sterownika' };
@@ -47,12 +48,13 @@ function header() {
 // --- views ---
 let view = '';
 function showView(v) {
-  view = ['schemat', 'rejestr', 'konfiguracja'].includes(v) ? v : 'schemat';
+  view = ['schemat', 'rejestr', 'wykresy', 'konfiguracja'].includes(v) ? v : 'schemat';
   for (const a of document.querySelectorAll('#views a'))
     a.classList.toggle('current', a.dataset.view === view);
   for (const s of document.querySelectorAll('.view')) s.hidden = s.id !== `view-${view}`;
   if (view === 'rejestr') loadEvents();
   else if (view === 'konfiguracja') loadConfig();
+  else if (view === 'wykresy') showCharts(name);
 }
 window.addEventListener('hashchange', () => showView(location.hash.slice(1)));
 
