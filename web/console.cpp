@@ -174,6 +174,8 @@ void TWebConsole::handle(const THttpRequest& r, const TReply& reply) {
         reply.send(eventLogPage(r, *s));
     else if (p == u"/api/events.csv")
         reply.send(eventLogCsv(r, *s));
+    else if (p == u"/api/report")
+        startReport(r, reply, *s); // answered when the report is drawn
     else if (p == u"/api/chart")
         reply.send(chartData(r));
     else if (p == u"/api/mimic-layout")

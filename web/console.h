@@ -86,6 +86,12 @@ private:
     THttpResponse configuration(const THttpRequest& r);
     THttpResponse mimicLayoutAnswer(const THttpRequest& r);
 
+    // reportdownload.cpp
+    void startReport(const THttpRequest& r, const TReply& reply, const TSession& s);
+    static constexpr int kMaxReports = 2;
+    static constexpr int kReportTimeoutMs = 15 * 60 * 1000;
+    int reportsRunning_ = 0;
+
     // chartviews.cpp
     THttpResponse chartData(const THttpRequest& r);
 

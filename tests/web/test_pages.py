@@ -320,6 +320,51 @@ class ControllerPage(unittest.TestCase):
         # The page drew it: dygraphs made its canvas.
         self.assertTrue(d.find_elements(By.CSS_SELECTOR, "#chart canvas"))
 
+    def test_9_report_downloads_as_pdf_and_the_loop_goes_on_meanwhile(self):
+        import threading
+        import time
+        op, _, _ = site.sign_in("jan", USERS["jan"][1])
+        viewer, _, _ = site.sign_in("ewa", USERS["ewa"][1])
+        path = f"/api/report?c={urllib.parse.quote(NAMES[0])}&od=2026-10-01&do=2026-10-31"
+        got = {}
+        worker = threading.Thread(target=lambda: got.update(answer=site.request(
+            "GET", path, None, {"Cookie": f"qta_sesja={op}"})))
+        worker.start()
+        # While the report is drawn, the collector answers at once.
+        waits = []
+        while worker.is_alive() and len(waits) < 20:
+            started = time.monotonic()
+            status, _, _ = site.request("GET", f"/api/events?c={urllib.parse.quote(NAMES[0])}",
+                                        None, {"Cookie": f"qta_sesja={op}"})
+            waits.append(time.monotonic() - started)
+            self.assertEqual(status, 200)
+        worker.join(120)
+        status, headers, body = got["answer"]
+        self.assertEqual(status, 200, body[:300])
+        self.assertEqual(dict(headers)["Content-Type"], "application/pdf")
+        self.assertIn("raport-N1-hala-2026-10-01-2026-10-31.pdf",
+                      dict(headers)["Content-Disposition"])
+        pdf = os.path.join(site.dir, "raport.pdf")
+        with open(pdf, "wb") as f:
+            f.write(body)
+        text = subprocess.run(["pdftotext", pdf, "-"], check=True, capture_output=True,
+                              text=True).stdout
+        self.assertIn("N1-hal", text)
+        self.assertIn("2026-10-01 – 2026-10-31", text)
+        if waits:
+            self.assertLess(max(waits), 0.5, waits)
+        self.assertIn('"action":"raport PDF","object":"N1-hala: 2026-10-01 – 2026-10-31",'
+                      '"result":"sukces"', activity())
+        # A viewer may not; a period backwards is refused before anything runs.
+        for cookie, query, status, text in (
+                (viewer, "od=2026-10-01&do=2026-10-31", 403, "Brak uprawnień"),
+                (op, "od=2026-10-31&do=2026-10-01", 400, "Początek okresu (2026-10-31)")):
+            got_status, _, answer = site.request(
+                "GET", f"/api/report?c={urllib.parse.quote(NAMES[0])}&{query}", None,
+                {"Cookie": f"qta_sesja={cookie}"})
+            self.assertEqual(got_status, status)
+            self.assertIn(text, answer.decode())
+
 
 if __name__ == "__main__":
     args = sys.argv[:1] + sys.argv[4:]

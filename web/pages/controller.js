@@ -28,6 +28,10 @@ let lastEvent = null;
 function header() {
   const t = state.tiles.find((x) => x.name === name);
   if (!t) { showError(`Nie ma sterownika „${name}”`); return; }
+  const operator = !!state.session?.canAct;
+  $('report-form').hidden = !operator;
+  $('report-note').hidden = !operator;
+  $('report-viewer').hidden = operator;
   document.title = `${t.name} – konsola obiektu QTA-504`;
   $('unit-name').textContent = t.name;
   $('unit-id').textContent = t.id ? `ID ${t.id}` : '';
@@ -48,7 +52,7 @@ function header() {
 // --- views ---
 let view = '';
 function showView(v) {
-  view = ['schemat', 'rejestr', 'wykresy', 'konfiguracja'].includes(v) ? v : 'schemat';
+  view = ['schemat', 'rejestr', 'wykresy', 'konfiguracja', 'raport'].includes(v) ? v : 'schemat';
   for (const a of document.querySelectorAll('#views a'))
     a.classList.toggle('current', a.dataset.view === view);
   for (const s of document.querySelectorAll('.view')) s.hidden = s.id !== `view-${view}`;
@@ -145,6 +149,18 @@ async function loadConfig() {
   } catch (e) {
     showError(e.message);
   }
+}
+
+// --- report ---
+{
+  const today = new Date();
+  const iso = (d) => `${d.getFullYear()}-${String(d.getMonth() + 1).padStart(2, '0')}-${String(d.getDate()).padStart(2, '0')}`;
+  $('report-do').value = iso(today);
+  $('report-od').value = iso(new Date(today.getFullYear(), today.getMonth() - 1, today.getDate()));
+  $('report-form').addEventListener('submit', (e) => {
+    e.preventDefault();
+    location.href = `/api/report?${q({ c: name, od: $('report-od').value, do: $('report-do').value })}`;
+  });
 }
 
 startPage({ snapshot: header, tile: (t) => { if (t.name === name) header(); } });
