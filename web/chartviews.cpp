@@ -8,11 +8,14 @@
 #include "web/console.h"
 
 #include "history/chartstate.h"
+#include "history/lineexport.h"
 #include "history/linehistory.h"
 #include "tables/table.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QTemporaryDir>
 
 namespace qta::web {
 
@@ -60,6 +63,99 @@ QJsonArray columnBands(const TChartSeries& s, const TColumns& cols) {
 
 } // namespace
 
+TLineHistory* TWebConsole::lineHistory(const QString& name) {
+    std::unique_ptr<TLineHistory>& history = histories_[name];
+    if (!history) {
+        history = std::make_unique<TLineHistory>([this, name]() -> TTable* {
+            for (const TSiteUnit& u : site_.units())
+                if (u.name == name)
+                    return u.core->Linia();
+            return nullptr;
+        });
+    }
+    history->refresh();
+    return history.get();
+}
+
+void TWebConsole::chartCsv(const THttpRequest& r, const TReply& reply, const TSession& s) {
+    const QString name = q(r, "c");
+    bool known = false;
+    for (const TSiteUnit& u : site_.units())
+        known |= u.name == name;
+    if (!known) {
+        reply.send(
+            THttpResponse::error(404, QStringLiteral("Nie ma sterownika „%1”").arg(name.left(64))));
+        return;
+    }
+    bool ok1 = false, ok2 = false, ok3 = false;
+    const int line = q(r, "linia").toInt(&ok1);
+    const TWallMs t0 = q(r, "od").toLongLong(&ok2);
+    const TWallMs t1 = q(r, "do").toLongLong(&ok3);
+    if (!ok1 || line < 1 || line > 3 || !ok2 || !ok3 || t1 <= t0) {
+        reply.send(THttpResponse::error(
+            400, QStringLiteral("Podaj linię (1–3) i okres (od, do w milisekundach, koniec po "
+                                "początku)")));
+        return;
+    }
+    const TLineIndex* index = nullptr;
+    try {
+        index = lineHistory(name)->index();
+    } catch (const ETable& e) {
+        reply.send(THttpResponse::error(503, e.message()));
+        return;
+    }
+    if (!index) {
+        reply.send(THttpResponse::error(
+            503, QStringLiteral("Indeks historii napięć jest budowany; spróbuj za chwilę")));
+        return;
+    }
+    TLineExport what(*index, line, t0, t1);
+    if (what.rowCount() > kMaxCsvRows) {
+        reply.send(THttpResponse::error(
+            400, QStringLiteral("Okres ma %1 pomiarów, a plik CSV najwyżej %2 (31 dni po "
+                                "pomiarze na sekundę); wybierz krótszy okres")
+                     .arg(what.rowCount())
+                     .arg(kMaxCsvRows)));
+        return;
+    }
+    auto dir = std::make_shared<QTemporaryDir>();
+    const QString file = dir->filePath(QStringLiteral("linia.csv"));
+    auto* job = new TLineExportJob(std::move(what), file, this);
+    const QString user = s.user;
+    const QHostAddress peer = r.peer;
+    const QString object = QStringLiteral("%1: linia N%2").arg(name).arg(line);
+    connect(
+        job, &TWorkerJob::finished, this,
+        [this, job, dir, file, reply, user, peer, object, line](bool done, const QString& error) {
+            QByteArray body;
+            QString why = error;
+            if (done && why.isEmpty()) {
+                QFile f(file);
+                if (f.open(QIODevice::ReadOnly))
+                    body = f.readAll();
+                else
+                    why = f.errorString();
+            } else if (why.isEmpty()) {
+                why = QStringLiteral("eksport przerwano");
+            }
+            record(user, peer, QStringLiteral("eksport napięć"), object,
+                   why.isEmpty() ? kSuccess : kFailed, why);
+            if (!why.isEmpty()) {
+                reply.send(THttpResponse::error(500, why));
+            } else {
+                THttpResponse out;
+                out.type = "text/csv; charset=utf-8";
+                out.body = body;
+                out.headers << qMakePair(QByteArray("Content-Disposition"),
+                                         QByteArray("attachment; filename=\"linia-N") +
+                                             QByteArray::number(line) + ".csv\"");
+                reply.send(out);
+            }
+            job->deleteLater();
+        });
+    job->start();
+}
+
 THttpResponse TWebConsole::chartData(const THttpRequest& r) {
     const QString name = q(r, "c");
     TSiteUnit unit;
@@ -92,17 +188,9 @@ THttpResponse TWebConsole::chartData(const THttpRequest& r) {
         return THttpResponse::error(
             400, QStringLiteral("Liczba kolumn wykresu musi wynosić od 1 do %1").arg(kMaxColumns));
 
-    std::unique_ptr<TLineHistory>& history = histories_[name];
-    if (!history) {
-        history = std::make_unique<TLineHistory>([this, name]() -> TTable* {
-            for (const TSiteUnit& u : site_.units())
-                if (u.name == name)
-                    return u.core->Linia();
-            return nullptr;
-        });
-    }
+    TLineHistory* history = nullptr;
     try {
-        history->refresh();
+        history = lineHistory(name);
     } catch (const ETable& e) {
         return THttpResponse::error(503, e.message());
     }

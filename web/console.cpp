@@ -176,6 +176,8 @@ void TWebConsole::handle(const THttpRequest& r, const TReply& reply) {
         reply.send(eventLogCsv(r, *s));
     else if (p == u"/api/report")
         startReport(r, reply, *s); // answered when the report is drawn
+    else if (p == u"/api/chart.csv")
+        chartCsv(r, reply, *s); // answered when the export is written
     else if (p == u"/api/chart")
         reply.send(chartData(r));
     else if (p == u"/api/mimic-layout")

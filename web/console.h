@@ -94,6 +94,11 @@ private:
 
     // chartviews.cpp
     THttpResponse chartData(const THttpRequest& r);
+    void chartCsv(const THttpRequest& r, const TReply& reply, const TSession& s);
+    // The controller's line index, brought up to its table's rows; raises
+    // ETable when the table is not open.
+    TLineHistory* lineHistory(const QString& name);
+    static constexpr qint64 kMaxCsvRows = 31LL * 86400;
 
     // admin.cpp
     THttpResponse activityPage(const THttpRequest& r);

@@ -319,6 +319,20 @@ class ControllerPage(unittest.TestCase):
             self.assertEqual(got[c], expect[c], f"column {c}")
         # The page drew it: dygraphs made its canvas.
         self.assertTrue(d.find_elements(By.CSS_SELECTOR, "#chart canvas"))
+        # The CSV of an hour: every row of it, in time order, as the desktop exports it.
+        all_rows = linia_rows(os.path.join(site.folder(NAMES[0]), "rejestr", "linia.dbf"))
+        h0 = all_rows[CHART_ROWS // 2][0] // 3600000 * 3600000
+        op, _, _ = site.sign_in("jan", USERS["jan"][1])
+        status, _, body = site.request(
+            "GET", f"/api/chart.csv?c={urllib.parse.quote(NAMES[0])}&linia=1&od={h0}"
+            f"&do={h0 + 3599999}", None, {"Cookie": f"qta_sesja={op}"})
+        self.assertEqual(status, 200, body[:200])
+        lines = body.decode("utf-8-sig").split("\r\n")
+        self.assertEqual(lines[0], "CZAS;N1L1;N1L2;N1L3")
+        hour = sorted((t, v[:3]) for t, v in all_rows if h0 <= t < h0 + 3600000)
+        self.assertGreater(len(hour), 1000)
+        self.assertEqual(len([x for x in lines[1:] if x]), len(hour))
+        self.assertEqual(lines[1].split(";")[1:], ["" if v is None else str(v) for v in hour[0][1]])
 
     def test_9_report_downloads_as_pdf_and_the_loop_goes_on_meanwhile(self):
         import threading

@@ -141,6 +141,11 @@ export function showCharts(name) {
     if (d) state.max = d.now;
     show();
   });
+  document.getElementById('chart-csv').addEventListener('click', () => {
+    const box = document.getElementById('chart');
+    const q = new URLSearchParams({ c: state.name, linia: state.line, od: box.dataset.t0, do: box.dataset.t1 });
+    location.href = `/api/chart.csv?${q}`;
+  });
   restartTimer();
   show();
 }
