@@ -173,7 +173,7 @@ void TWebConsole::handle(const THttpRequest& r, const TReply& reply) {
     else if (p == u"/api/events")
         reply.send(eventLogPage(r, *s));
     else if (p == u"/api/events.csv")
-        reply.send(eventLogCsv(r, *s));
+        eventLogCsv(r, reply, *s); // answered when the export is written
     else if (p == u"/api/report")
         startReport(r, reply, *s); // answered when the report is drawn
     else if (p == u"/api/chart.csv")

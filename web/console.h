@@ -81,7 +81,7 @@ private:
 
     // controllerviews.cpp
     THttpResponse eventLogPage(const THttpRequest& r, const TSession& s);
-    THttpResponse eventLogCsv(const THttpRequest& r, const TSession& s);
+    void eventLogCsv(const THttpRequest& r, const TReply& reply, const TSession& s);
     THttpResponse storeRemark(const THttpRequest& r, const TSession& s);
     THttpResponse configuration(const THttpRequest& r);
     THttpResponse mimicLayoutAnswer(const THttpRequest& r);

@@ -13,11 +13,12 @@
 #include "web/eventpage.h"
 #include "web/sitejson.h"
 
-#include <QBuffer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 
 namespace qta::web {
 
@@ -83,41 +84,61 @@ THttpResponse TWebConsole::eventLogPage(const THttpRequest& r, const TSession& s
     });
 }
 
-THttpResponse TWebConsole::eventLogCsv(const THttpRequest& r, const TSession& s) {
+void TWebConsole::eventLogCsv(const THttpRequest& r, const TReply& reply, const TSession& s) {
     const QString name = q(r, "c");
     const auto u = unitOf(site_, name);
-    if (!u)
-        return noController(name);
+    if (!u) {
+        reply.send(noController(name));
+        return;
+    }
     TTable* table = u->core->Rejestr();
-    if (!table || !table->Active())
-        return noLog(name);
+    if (!table || !table->Active()) {
+        reply.send(noLog(name));
+        return;
+    }
     QString problem;
     const TExportPeriod period = periodFromQuery(q(r, "od"), q(r, "do"), problem);
-    if (!problem.isEmpty())
-        return THttpResponse::error(400, problem);
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    qint64 rows = 0;
-    QString why;
-    try {
-        rows = exportTableCsv(*table, buffer, period);
-    } catch (const ETable& e) {
-        why = e.message();
+    if (!problem.isEmpty()) {
+        reply.send(THttpResponse::error(400, problem));
+        return;
     }
+    // Written by a worker through a table of its own (the rows there when it
+    // starts), as the event-log window's export is, into a file of its own.
+    auto dir = std::make_shared<QTemporaryDir>();
+    const QString file = dir->filePath(QStringLiteral("rejestr.csv"));
+    auto* job = new TTableExportJob(table->fileName(), file, period, this);
     const QString object = QStringLiteral("%1: %2 – %3")
                                .arg(name, period.from ? period.from->toString(Qt::ISODate) : "",
                                     period.to ? period.to->toString(Qt::ISODate) : "");
-    record(s.user, r.peer, QStringLiteral("eksport rejestru zdarzeń"), object,
-           why.isEmpty() ? kSuccess : kFailed,
-           why.isEmpty() ? QStringLiteral("wiersze: %1").arg(rows) : why);
-    if (!why.isEmpty())
-        return THttpResponse::error(500, why);
-    THttpResponse out;
-    out.type = "text/csv; charset=utf-8";
-    out.body = buffer.data();
-    out.headers << qMakePair(QByteArray("Content-Disposition"),
-                             QByteArray("attachment; filename=\"rejestr.csv\""));
-    return out;
+    const QString user = s.user;
+    const QHostAddress peer = r.peer;
+    connect(job, &TWorkerJob::finished, this,
+            [this, job, dir, file, reply, user, peer, object](bool done, const QString& error) {
+                QString why = done ? error : QStringLiteral("eksport przerwano");
+                QByteArray body;
+                if (why.isEmpty()) {
+                    QFile f(file);
+                    if (f.open(QIODevice::ReadOnly))
+                        body = f.readAll();
+                    else
+                        why = f.errorString();
+                }
+                record(user, peer, QStringLiteral("eksport rejestru zdarzeń"), object,
+                       why.isEmpty() ? kSuccess : kFailed,
+                       why.isEmpty() ? QStringLiteral("wiersze: %1").arg(job->rows()) : why);
+                if (!why.isEmpty()) {
+                    reply.send(THttpResponse::error(500, why));
+                } else {
+                    THttpResponse out;
+                    out.type = "text/csv; charset=utf-8";
+                    out.body = body;
+                    out.headers << qMakePair(QByteArray("Content-Disposition"),
+                                             QByteArray("attachment; filename=\"rejestr.csv\""));
+                    reply.send(out);
+                }
+                job->deleteLater();
+            });
+    job->start();
 }
 
 THttpResponse TWebConsole::storeRemark(const THttpRequest& r, const TSession& s) {
