@@ -319,6 +319,14 @@ class ControllerPage(unittest.TestCase):
             self.assertEqual(got[c], expect[c], f"column {c}")
         # The page drew it: dygraphs made its canvas.
         self.assertTrue(d.find_elements(By.CSS_SELECTOR, "#chart canvas"))
+        # At the present, scale 1 moves on by its period (5 s) with the new rows.
+        d.find_element(By.ID, "chart-now").click()
+        d.find_element(By.CSS_SELECTOR, '#chart-scales button[data-scale="1"]').click()
+        at = lambda: int(d.execute_script(  # noqa: E731
+            "return document.getElementById('chart').dataset.t1"))
+        wait_for("the minute's chart", lambda: at() > t1, 10)
+        start = at()
+        wait_for("the chart moving on", lambda: at() >= start + 5000, 10)
         # The CSV of an hour: every row of it, in time order, as the desktop exports it.
         all_rows = linia_rows(os.path.join(site.folder(NAMES[0]), "rejestr", "linia.dbf"))
         h0 = all_rows[CHART_ROWS // 2][0] // 3600000 * 3600000

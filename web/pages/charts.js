@@ -62,6 +62,7 @@ async function load(t0, t1) {
   try {
     const d = await fetchChart(t0, t1);
     if (!state.scales) { state.scales = d.scales; buttons(); }
+    state.offset = d.now - Date.now(); // the collector's wall clock
     message(d.rows.length ? '' : 'Brak pomiarów w tym okresie.');
     draw(d, t0, t1);
     document.getElementById('chart-period').textContent = `${fmt(t0)} – ${fmt(t1)}`;
@@ -120,12 +121,14 @@ function buttons() {
 
 function restartTimer() {
   clearInterval(state.timer);
-  // The window at the present moves on with the scale's period.
+  // The window at the present moves on by the scale's period once that has passed.
   state.timer = setInterval(async () => {
-    if (!state.atNow || document.getElementById('view-wykresy').hidden) return;
-    state.max += scaleStep().period;
+    if (!state.atNow || !state.scales || document.getElementById('view-wykresy').hidden) return;
+    const now = Date.now() + (state.offset || 0);
+    if (now - state.max < scaleStep().period) return;
+    state.max += scaleStep().period * Math.floor((now - state.max) / scaleStep().period);
     await show();
-  }, 5000);
+  }, 1000);
 }
 
 export function showCharts(name) {
@@ -134,11 +137,14 @@ export function showCharts(name) {
   state.init = true;
   document.getElementById('chart-line').addEventListener('change', (e) => { state.line = Number(e.target.value); show(); });
   document.getElementById('chart-left').addEventListener('click', () => { state.atNow = false; state.max -= scaleStep().move; show(); });
-  document.getElementById('chart-right').addEventListener('click', () => { state.max += scaleStep().move; show(); });
-  document.getElementById('chart-now').addEventListener('click', async () => {
+  const now = () => Date.now() + (state.offset || 0);
+  document.getElementById('chart-right').addEventListener('click', () => {
+    state.max = Math.min(state.max + scaleStep().move, now()); // never past the present
+    show();
+  });
+  document.getElementById('chart-now').addEventListener('click', () => {
     state.atNow = true;
-    const d = await fetchChart(state.max - 1000, state.max).catch(() => null);
-    if (d) state.max = d.now;
+    state.max = now();
     show();
   });
   document.getElementById('chart-csv').addEventListener('click', () => {
