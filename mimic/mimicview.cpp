@@ -83,12 +83,13 @@ std::vector<TMimicElement> mimicElements(const TMimicLayout& l) {
     return out;
 }
 
-TMimicView mimicView(const TMimicLayout& l, const TQTA504Core& state, int& diagram) {
+TMimicView mimicView(const TMimicLayout& l, const TQTA504Core& state, int& diagram,
+                     bool linkDownLong) {
     TMimicView v;
     // A window that tests the link blanks what would otherwise look live
     // while the link is down: readings, badges, lit Vok and Vmax lamps, the
     // supply picture (the all-off one stays as it was).
-    const bool blank = l.linkTest && !state.UART_Connect;
+    const bool blank = l.linkTest && !state.UART_Connect && linkDownLong;
     v.shown.insert(l.backgroundName);
     for (const TPanelLayout& pl : l.panels) {
         const TLinia1& line = state.linia(pl.line);

@@ -31,12 +31,16 @@ struct TMimicElement {
 std::vector<TMimicElement> mimicElements(const TMimicLayout& layout);
 
 // What a window shows for a state. `diagram` carries the supply picture last
-// selected (kOff at first), as the window keeps it between refreshes.
+// selected (kOff at first), as the window keeps it between refreshes. A
+// link-testing window blanks once the link has been down for kBlankAfterMs;
+// `linkDownLong` says whether it has.
 struct TMimicView {
     QSet<QString> shown;
     QMap<QString, QString> readings; // reading element -> its text
 };
-TMimicView mimicView(const TMimicLayout& layout, const TQTA504Core& state, int& diagram);
+TMimicView mimicView(const TMimicLayout& layout, const TQTA504Core& state, int& diagram,
+                     bool linkDownLong = true);
+inline constexpr int kBlankAfterMs = 2750;
 
 // The layout with its elements as JSON for the console's page.
 QJsonObject mimicLayoutJson(const TMimicLayout& layout);

@@ -86,7 +86,11 @@ QJsonObject TTileMemory::tile(const TSiteUnit& u) {
         if (m.mimicProgram != layout->program)
             m.diagram = TMimicLayout::kOff; // a new window starts with the all-off picture
         m.mimicProgram = layout->program;
-        const TMimicView view = mimicView(*layout, c, m.diagram);
+        // The window holds the picture for its first 2.75 s without link.
+        const bool downLong =
+            !up && (!m.lostSince.isValid() ||
+                    m.lostSince.msecsTo(QDateTime::currentDateTime()) >= kBlankAfterMs);
+        const TMimicView view = mimicView(*layout, c, m.diagram, downLong);
         QStringList shown(view.shown.begin(), view.shown.end());
         shown.sort();
         QJsonObject readings;

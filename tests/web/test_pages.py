@@ -285,6 +285,18 @@ class ControllerPage(unittest.TestCase):
         for name in ("N1_Status_A", "N2_Status_D", "N2_Aktywna", "N1L1_OK_Off", "N2L1_OK"):
             self.assertIn(name, shown)
         self.assertNotIn("N1_Aktywna", shown)
+        # Program 1 tests the link: with the controller silent the readings,
+        # badges and the feeding picture go blank, the header says so.
+        sim.command("program 1")
+        wait_for("program 1 again", lambda: self.mimic()[3] == "Aktualny program: N1 + N2 + N3"
+                 and "N1L1_U" in self.mimic()[0], 10)
+        sim.command("silent on")
+        wait_for("the blanking", lambda: "N1L1_U" not in self.mimic()[0], 30)
+        shown = self.mimic()[0]
+        self.assertFalse([n for n in shown if n.endswith("_U") or "_Status_" in n], shown)
+        self.assertTrue(d.find_element(By.ID, "unit-link").text.startswith("brak połączenia"))
+        sim.command("silent off")
+        wait_for("the mimic back", lambda: "N1L1_U" in self.mimic()[0], 30)
 
     def test_8_chart_shows_each_columns_lowest_and_highest(self):
         d = self.driver
