@@ -7,7 +7,9 @@
 // signin.cpp (sign-in, sign-out, the session and anti-forgery checks),
 // pages.cpp (pages, scripts, styles and icons from the resources),
 // alarmactions.cpp (acknowledge, shelve), admin.cpp (activity log, sessions),
-// controllerviews.cpp (a controller's event log, remarks, configuration).
+// controllerviews.cpp (a controller's event log, remarks, configuration, the
+// mimic's layout), chartviews.cpp (its voltage charts and their CSV),
+// reportdownload.cpp (its PDF report, drawn by a child process).
 #pragma once
 
 #include "web/activitylog.h"
@@ -90,7 +92,6 @@ private:
     void startReport(const THttpRequest& r, const TReply& reply, const TSession& s);
     static constexpr int kMaxReports = 2;
     static constexpr int kReportTimeoutMs = 15 * 60 * 1000;
-    int reportsRunning_ = 0;
 
     // chartviews.cpp
     THttpResponse chartData(const THttpRequest& r);
@@ -126,6 +127,7 @@ private:
     QSet<QString> signingIn_; // users and addresses with a delayed attempt waiting
     // The line index of each controller whose chart was asked for.
     std::map<QString, std::unique_ptr<TLineHistory>> histories_;
+    int reportsRunning_ = 0; // child processes drawing a report
 };
 
 } // namespace qta::web
