@@ -270,19 +270,17 @@ def dbf_append(path, rows):
         f.write(data)
 
 
-def linia_rows(path):
-    """(wall-clock ms, nine voltages or None) of every row of a line-voltage table."""
+def linia_rows(path, line=None):
+    """(wall-clock ms, voltages or None) of every row of a line-voltage table:
+    all nine, or the three of `line` (1..3)."""
     import struct
     with open(path, "rb") as f:
         data = f.read()
     count, header, length = struct.unpack("<IHH", data[4:12])
+    first, n = (0, 9) if line is None else (3 * (line - 1), 3)
+    fmt = struct.Struct("<xii" + "5s" * 9 + f"{length - 54}x")
     out = []
-    for r in range(count):
-        rec = data[header + r * length: header + (r + 1) * length]
-        day, ms = struct.unpack("<ii", rec[1:9])
-        volts = []
-        for k in range(9):
-            text = rec[9 + 5 * k: 14 + 5 * k].strip()
-            volts.append(int(text) if text else None)
-        out.append(((day - 2440588) * 86400000 + ms, volts))
+    for rec in fmt.iter_unpack(data[header:header + count * length]):
+        volts = [int(v) if v.strip() else None for v in rec[2 + first:2 + first + n]]
+        out.append(((rec[0] - 2440588) * 86400000 + rec[1], volts))
     return out
