@@ -63,7 +63,12 @@ THttpResponse TWebConsole::eventLogPage(const THttpRequest& r, const TSession& s
     const int page = pageText.isEmpty() ? 1 : pageText.toInt(&ok);
     if (!ok)
         return THttpResponse::error(400, QStringLiteral("Numer strony musi być liczbą"));
-    const TEventPage p = eventPage(*table, period, page);
+    TEventPage p;
+    try {
+        p = eventPage(*table, period, page);
+    } catch (const ETable& e) { // a date that cannot be read while bisecting
+        return THttpResponse::error(500, e.message());
+    }
     if (!p.problem.isEmpty())
         return THttpResponse::error(400, p.problem);
     QJsonArray rows;
@@ -177,7 +182,12 @@ THttpResponse TWebConsole::storeRemark(const THttpRequest& r, const TSession& s)
            problem.isEmpty() ? text : problem);
     if (!problem.isEmpty())
         return THttpResponse::error(409, problem);
-    return THttpResponse::json(QJsonObject{{"ok", true}, {"text", table->stringValue(row, field)}});
+    QString stored = text;
+    try {
+        stored = table->stringValue(row, field); // as the file now holds it
+    } catch (const ETable&) {
+    }
+    return THttpResponse::json(QJsonObject{{"ok", true}, {"text", stored}});
 }
 
 THttpResponse TWebConsole::configuration(const THttpRequest& r) {
