@@ -4,16 +4,16 @@ namespace qta {
 
 namespace {
 
-const QColor kYellow(0xFF, 0xFF, 0x00);
-const QColor kLightYellow(0xFF, 0xFF, 0x80);
-const QColor kRed(0xFF, 0x00, 0x00);
-const QColor kAzure(0x00, 0x80, 0xFF);
+constexpr unsigned kYellow = 0xFFFF00;
+constexpr unsigned kLightYellow = 0xFFFF80;
+constexpr unsigned kRed = 0xFF0000;
+constexpr unsigned kAzure = 0x0080FF;
 
-const std::array<QColor, 3> kUsual{kYellow, kRed, kAzure};
+constexpr std::array<unsigned, 3> kUsual{kYellow, kRed, kAzure};
 
 TPanelLayout panel(int line, QString tag, QString genitive, std::array<int, 3> readingX,
                    std::array<int, 3> lampX, int lampY, QPoint badge, QPoint chart,
-                   std::array<QColor, 3> colours = kUsual) {
+                   std::array<unsigned, 3> colours = kUsual) {
     TPanelLayout p;
     p.line = line;
     p.tag = std::move(tag);
@@ -28,14 +28,14 @@ TPanelLayout panel(int line, QString tag, QString genitive, std::array<int, 3> r
 }
 
 TPanelLayout lineN(int n, std::array<int, 3> readingX, std::array<int, 3> lampX, int lampY,
-                   QPoint badge, QPoint chart, std::array<QColor, 3> colours = kUsual) {
+                   QPoint badge, QPoint chart, std::array<unsigned, 3> colours = kUsual) {
     const QString tag = QStringLiteral("N%1").arg(n);
     return panel(n, tag, QStringLiteral("linii ") + tag, readingX, lampX, lampY, badge, chart,
                  colours);
 }
 
 TPanelLayout generator(std::array<int, 3> readingX, std::array<int, 3> lampX, QPoint badge,
-                       QPoint chart, std::array<QColor, 3> colours = kUsual) {
+                       QPoint chart, std::array<unsigned, 3> colours = kUsual) {
     return panel(3, QStringLiteral("G"), QStringLiteral("generatora"), readingX, lampX, 72, badge,
                  chart, colours);
 }
@@ -71,9 +71,9 @@ TMimicLayout threeSource(int program) {
                                         : "Aktualny program: N1 + N2 + N3",
                           withGenerator ? QSize(600, 456) : QSize(598, 455), QSize(601, 457));
     l.sizeable = withGenerator;
-    const std::array<QColor, 3> others = withGenerator
-                                             ? std::array<QColor, 3>{kLightYellow, kRed, kAzure}
-                                             : std::array<QColor, 3>{kYellow, kAzure, kRed};
+    const std::array<unsigned, 3> others = withGenerator
+                                               ? std::array<unsigned, 3>{kLightYellow, kRed, kAzure}
+                                               : std::array<unsigned, 3>{kYellow, kAzure, kRed};
     l.panels.push_back(
         lineN(1, {32, 86, 139}, {34, 88, 141}, 72, {70, 132}, {withGenerator ? 25 : 32, 188}));
     l.panels.push_back(
@@ -178,6 +178,24 @@ TMimicLayout singleLine(int program) {
 }
 
 } // namespace
+
+int badgeOfStatus(int status) {
+    switch (status) {
+    case 0: return 0;
+    case 1: return 2;
+    case 2: return 1;
+    case 3: return 3;
+    default: return -1;
+    }
+}
+
+QString mimicReadingText(int volts) {
+    if (volts <= 80)
+        return QStringLiteral("---");
+    if (volts >= 300)
+        return QStringLiteral("+++");
+    return QString::number(volts) + QLatin1Char('V');
+}
 
 const TMimicLayout* mimicLayout(int program) {
     static const std::array<TMimicLayout, 8> layouts{threeSource(1), threeSource(2), twoSource(3),

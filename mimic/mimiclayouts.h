@@ -3,7 +3,6 @@
 // diagram follows the active line. One window class draws them all.
 #pragma once
 
-#include <QColor>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
@@ -23,8 +22,8 @@ struct TPanelLayout {
     int lampY = 72; // Vmax row; Vok 16 px lower, Vmin 32 px lower
     QPoint badge;
     QPoint chart;
-    std::array<QColor, 3> colours{}; // series L1, L2, L3
-    int axisMin = 80;                // left axis, volts
+    std::array<unsigned, 3> colours{}; // series L1, L2, L3 as 0xRRGGBB
+    int axisMin = 80;                  // left axis, volts
     int axisMax = 305;
 };
 
@@ -69,5 +68,19 @@ constexpr QSize kChartSize{155, 125};
 
 // The table of a program, nullptr for a program without a mimic window.
 const TMimicLayout* mimicLayout(int program);
+
+// The status badges A..D: letter, what they say, their picture.
+inline constexpr std::array<const char*, 4> kBadgeLetters{"A", "B", "C", "D"};
+inline constexpr std::array<const char*, 4> kBadgeTexts{
+    "Linia zła", "Kwalifikacja linii jako złej", "Kwalifikacja linii jako dobrej", "Linia dobra"};
+inline constexpr std::array<const char*, 4> kBadgeFiles{"badge_a.svg", "badge_b.svg", "badge_c.svg",
+                                                        "badge_d.svg"};
+// Status 0..3 -> badge A, C, B, D (index into the tables above), -1 for
+// another value: a line being qualified as good (1) shows the pale green
+// badge C, one being qualified as bad (2) the orange badge B.
+int badgeOfStatus(int status);
+
+// Text of a phase-voltage reading: "---" up to 80 V, "81V" .. "299V", "+++" from 300 V.
+QString mimicReadingText(int volts);
 
 } // namespace qta

@@ -19,24 +19,6 @@ constexpr int kBlankAfter = 10; // refreshes without link before the blanking
 const QColor kPanelBeige(0xE8, 0xDB, 0xB9);
 const QColor kGrid(0x9C, 0x8F, 0x70);
 
-const std::array<const char*, 4> kBadgeLetters{"A", "B", "C", "D"};
-const std::array<const char*, 4> kBadgeTexts{"Linia zła", "Kwalifikacja linii jako złej",
-                                             "Kwalifikacja linii jako dobrej", "Linia dobra"};
-const std::array<const char*, 4> kBadgeFiles{"badge_a.svg", "badge_b.svg", "badge_c.svg",
-                                             "badge_d.svg"};
-
-// Status 0..3 -> badge A, C, B, D: a line being qualified as good (1) shows the
-// pale green badge C, one being qualified as bad (2) the orange badge B.
-int badgeOfStatus(int status) {
-    switch (status) {
-    case 0: return 0;
-    case 1: return 2;
-    case 2: return 1;
-    case 3: return 3;
-    default: return -1;
-    }
-}
-
 // Setting what an element already shows would repaint it four times a second.
 void setShown(QWidget* w, bool shown) {
     if (w->isHidden() == shown)
@@ -59,13 +41,7 @@ void tagComponent(QWidget* w, const QString& name, const QString& spoken) {
 
 } // namespace
 
-QString TMimicWindow::readingText(int volts) {
-    if (volts <= 80)
-        return QStringLiteral("---");
-    if (volts >= 300)
-        return QStringLiteral("+++");
-    return QString::number(volts) + QLatin1Char('V');
-}
+QString TMimicWindow::readingText(int volts) { return mimicReadingText(volts); }
 
 TMimicWindow::TMimicWindow(const TMimicLayout& layout, const TQTA504Core& state,
                            std::function<void()> showMain, QWidget* parent)
@@ -235,7 +211,7 @@ void TMimicWindow::buildChart(Panel& p) {
 
     for (size_t k = 0; k < 3; ++k) {
         QCPGraph* g = plot->addGraph(x, y);
-        g->setPen(QPen(pl.colours[k], 1));
+        g->setPen(QPen(QColor::fromRgb(pl.colours[k]), 1));
         g->setLineStyle(QCPGraph::lsLine);
         g->setScatterStyle(QCPScatterStyle::ssNone);
     }

@@ -65,8 +65,7 @@ private:
             block(Block::Heading, QStringLiteral("%1. %2").arg(++part_).arg(text)));
     }
     void add(Block b) { out_.blocks.push_back(std::move(b)); }
-    void settingsGroup(const QString& title, const std::vector<TFieldDesc>& fields,
-                       std::initializer_list<const char*> components);
+    void settingsGroup(const TSettingsGroup& g);
 
     const TReportData& d_;
     TReportDocument out_;
@@ -121,12 +120,11 @@ void TBuilder::titlePage() {
     add(sign);
 }
 
-void TBuilder::settingsGroup(const QString& title, const std::vector<TFieldDesc>& fields,
-                             std::initializer_list<const char*> components) {
-    add(block(Block::Subheading, title));
+void TBuilder::settingsGroup(const TSettingsGroup& g) {
     std::vector<QStringList> rows;
-    for (const char* c : components)
-        if (const TFieldDesc* f = findField(fields, QLatin1String(c)))
+    for (const char* c : g.components)
+        if (const TFieldDesc* f =
+                findField(g.custom ? customFields() : configFields(), QLatin1String(c)))
             rows.push_back(settingRow(*f, d_.konf));
     add(pairs(std::move(rows)));
 }
@@ -135,14 +133,11 @@ void TBuilder::configuration() {
     heading(QStringLiteral("Konfiguracja sterownika"));
     if (d_.hasConfig) {
         add(block(Block::Paragraph, QStringLiteral("Źródło: %1.").arg(d_.configSource)));
-        const auto& c = configFields();
-        settingsGroup(
-            QStringLiteral("Napięcia"), c,
-            {"Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9"});
-        settingsGroup(QStringLiteral("Czasy"), c, {"Edit10", "Edit12", "Edit11"});
-        settingsGroup(QStringLiteral("Aparaty"), c, {"TypAparatu", "Edit13", "Edit14", "Edit15"});
-        settingsGroup(QStringLiteral("Tryb: program pracy, linia główna, zrzut obciążenia"), c,
-                      {"WyborTrybu", "Linia_Glowna", "Znaczek_N1", "Znaczek_N2", "Znaczek_N3"});
+        for (const TSettingsGroup& g : settingsGroups())
+            if (!g.custom) {
+                add(block(Block::Subheading, g.title));
+                settingsGroup(g);
+            }
     } else {
         add(block(Block::Paragraph,
                   QStringLiteral("Konfiguracja nieznana: sterownik nie został jeszcze odczytany "
@@ -152,11 +147,9 @@ void TBuilder::configuration() {
     add(block(Block::Subheading, QStringLiteral("Dostosowanie")));
     if (d_.hasCustom) {
         add(block(Block::Paragraph, QStringLiteral("Źródło: %1.").arg(d_.customSource)));
-        std::vector<QStringList> rows;
-        for (const char* c : {"Kontrola", "Kontrola_Edit", "Podsw", "Podsw_Czas_Edit",
-                              "Podsw_Jasn_Edit", "Buczek", "Buczek_Czas", "Rejestr"})
-            rows.push_back(settingRow(*findField(customFields(), QLatin1String(c)), d_.konf));
-        add(pairs(std::move(rows)));
+        for (const TSettingsGroup& g : settingsGroups())
+            if (g.custom)
+                settingsGroup(g);
     } else {
         add(block(Block::Paragraph, QStringLiteral("Dostosowanie nieznane.")));
     }
@@ -310,5 +303,23 @@ QStringList settingRow(const TFieldDesc& f, const TKonf& konf) {
 }
 
 TReportDocument reportDocument(const TReportData& d) { return TBuilder(d).build(); }
+
+const std::vector<TSettingsGroup>& settingsGroups() {
+    static const std::vector<TSettingsGroup> groups = {
+        {QStringLiteral("Napięcia"),
+         false,
+         {"Edit1", "Edit2", "Edit3", "Edit4", "Edit5", "Edit6", "Edit7", "Edit8", "Edit9"}},
+        {QStringLiteral("Czasy"), false, {"Edit10", "Edit12", "Edit11"}},
+        {QStringLiteral("Aparaty"), false, {"TypAparatu", "Edit13", "Edit14", "Edit15"}},
+        {QStringLiteral("Tryb: program pracy, linia główna, zrzut obciążenia"),
+         false,
+         {"WyborTrybu", "Linia_Glowna", "Znaczek_N1", "Znaczek_N2", "Znaczek_N3"}},
+        {QStringLiteral("Dostosowanie"),
+         true,
+         {"Kontrola", "Kontrola_Edit", "Podsw", "Podsw_Czas_Edit", "Podsw_Jasn_Edit", "Buczek",
+          "Buczek_Czas", "Rejestr"}},
+    };
+    return groups;
+}
 
 } // namespace qta

@@ -15,6 +15,15 @@ TReportDocument reportDocument(const TReportData& d);
 // aparatu", "2,5 s"; "Typ aparatów", "Rozłączniki").
 QStringList settingRow(const TFieldDesc& f, const TKonf& konf);
 
+// The settings in the groups the report and the site console show them in:
+// the configuration editor's fields in four groups, then the customisation's.
+struct TSettingsGroup {
+    QString title;
+    bool custom = false; // customFields(), otherwise configFields()
+    std::vector<const char*> components;
+};
+const std::vector<TSettingsGroup>& settingsGroups();
+
 // "1 strona", "3 strony", "12 stron": the number with the noun's form for it.
 QString polishCount(qint64 n, const char* one, const char* few, const char* many);
 

@@ -1,5 +1,7 @@
 #include "web/console.h"
 
+#include "history/linehistory.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -88,7 +90,10 @@ void TWebConsole::reloadUsers() {
     sweep();
 }
 
-void TWebConsole::unitsChanged() { hub_.unitsChanged(); }
+void TWebConsole::unitsChanged() {
+    histories_.clear(); // their tables may be gone
+    hub_.unitsChanged();
+}
 
 void TWebConsole::sweep() {
     sessions_.sweep(
@@ -152,6 +157,8 @@ void TWebConsole::handle(const THttpRequest& r, const TReply& reply) {
             reply.send(signOut(r, *s));
         else if (p == u"/api/ack" || p == u"/api/ack-all" || p == u"/api/shelve")
             reply.send(alarmAction(p.mid(5), r, *s));
+        else if (p == u"/api/remark")
+            reply.send(storeRemark(r, *s));
         else if (p == u"/api/sessions/end")
             reply.send(admin ? endSession(r, *s)
                              : THttpResponse::error(403, QStringLiteral("Brak uprawnień")));
@@ -163,6 +170,20 @@ void TWebConsole::handle(const THttpRequest& r, const TReply& reply) {
         reply.send(sessionInfo(*s));
     else if (p.startsWith(u"/api/controller/"))
         reply.send(controllerTile(p.mid(16)));
+    else if (p == u"/api/events")
+        reply.send(eventLogPage(r, *s));
+    else if (p == u"/api/events.csv")
+        eventLogCsv(r, reply, *s); // answered when the export is written
+    else if (p == u"/api/report")
+        startReport(r, reply, *s); // answered when the report is drawn
+    else if (p == u"/api/chart.csv")
+        chartCsv(r, reply, *s); // answered when the export is written
+    else if (p == u"/api/chart")
+        reply.send(chartData(r));
+    else if (p == u"/api/mimic-layout")
+        reply.send(mimicLayoutAnswer(r));
+    else if (p == u"/api/config")
+        reply.send(configuration(r));
     else if (p == u"/api/activity")
         reply.send(admin ? activityPage(r)
                          : THttpResponse::error(403, QStringLiteral("Brak uprawnień")));

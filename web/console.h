@@ -6,7 +6,10 @@
 // Its request handlers live in files of their own, each one job:
 // signin.cpp (sign-in, sign-out, the session and anti-forgery checks),
 // pages.cpp (pages, scripts, styles and icons from the resources),
-// alarmactions.cpp (acknowledge, shelve), admin.cpp (activity log, sessions).
+// alarmactions.cpp (acknowledge, shelve), admin.cpp (activity log, sessions),
+// controllerviews.cpp (a controller's event log, remarks, configuration, the
+// mimic's layout), chartviews.cpp (its voltage charts and their CSV),
+// reportdownload.cpp (its PDF report, drawn by a child process).
 #pragma once
 
 #include "web/activitylog.h"
@@ -21,7 +24,12 @@
 #include <QObject>
 #include <QTimer>
 #include <functional>
+#include <map>
 #include <memory>
+
+namespace qta {
+class TLineHistory;
+}
 
 namespace qta::web {
 
@@ -73,6 +81,26 @@ private:
     THttpResponse alarmAction(const QString& action, const THttpRequest& r, const TSession& s);
     THttpResponse controllerTile(const QString& name);
 
+    // controllerviews.cpp
+    THttpResponse eventLogPage(const THttpRequest& r, const TSession& s);
+    void eventLogCsv(const THttpRequest& r, const TReply& reply, const TSession& s);
+    THttpResponse storeRemark(const THttpRequest& r, const TSession& s);
+    THttpResponse configuration(const THttpRequest& r);
+    THttpResponse mimicLayoutAnswer(const THttpRequest& r);
+
+    // reportdownload.cpp
+    void startReport(const THttpRequest& r, const TReply& reply, const TSession& s);
+    static constexpr int kMaxReports = 2;
+    static constexpr int kReportTimeoutMs = 15 * 60 * 1000;
+
+    // chartviews.cpp
+    THttpResponse chartData(const THttpRequest& r);
+    void chartCsv(const THttpRequest& r, const TReply& reply, const TSession& s);
+    // The controller's line index, brought up to its table's rows; raises
+    // ETable when the table is not open.
+    TLineHistory* lineHistory(const QString& name);
+    static constexpr qint64 kMaxCsvRows = 31LL * 86400;
+
     // admin.cpp
     THttpResponse activityPage(const THttpRequest& r);
     THttpResponse activityCsv(const THttpRequest& r, const TSession& s);
@@ -97,6 +125,9 @@ private:
     QTimer sweepTimer_;
     QList<qint64> hashTimes_; // sign-ins checked in the last second
     QSet<QString> signingIn_; // users and addresses with a delayed attempt waiting
+    // The line index of each controller whose chart was asked for.
+    std::map<QString, std::unique_ptr<TLineHistory>> histories_;
+    int reportsRunning_ = 0; // child processes drawing a report
 };
 
 } // namespace qta::web

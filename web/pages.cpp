@@ -8,8 +8,9 @@
 namespace qta::web {
 
 namespace {
-std::optional<THttpResponse> resource(const QString& name) {
-    QFile f(QStringLiteral(":/web/pages/") + name);
+std::optional<THttpResponse> resource(const QString& name,
+                                      const QString& folder = QStringLiteral(":/web/pages/")) {
+    QFile f(folder + name);
     if (!f.open(QIODevice::ReadOnly))
         return std::nullopt;
     THttpResponse r;
@@ -51,10 +52,23 @@ std::optional<THttpResponse> TWebConsole::page(const THttpRequest& r, const TSes
             return f;
         return THttpResponse::error(404, QStringLiteral("Nie ma takiego pliku"));
     }
-    const QString html = p == u"/"         ? QStringLiteral("overview.html")
-                         : p == u"/alarmy" ? QStringLiteral("alarms.html")
-                         : p == u"/admin"  ? QStringLiteral("admin.html")
-                                           : QString();
+    if (p.startsWith(u"/art/")) {
+        // The mimic windows' own pictures, from the same files.
+        static const QRegularExpression name(QStringLiteral("^[a-z0-9_]{1,40}\\.svg$"));
+        const QString file = p.mid(5);
+        if (!name.match(file).hasMatch())
+            return THttpResponse::error(404, QStringLiteral("Nie ma takiego pliku"));
+        if (!s)
+            return THttpResponse::error(401, QStringLiteral("Zaloguj się"));
+        if (auto f = resource(file, QStringLiteral(":/web/art/")))
+            return f;
+        return THttpResponse::error(404, QStringLiteral("Nie ma takiego pliku"));
+    }
+    const QString html = p == u"/"            ? QStringLiteral("overview.html")
+                         : p == u"/alarmy"    ? QStringLiteral("alarms.html")
+                         : p == u"/admin"     ? QStringLiteral("admin.html")
+                         : p == u"/sterownik" ? QStringLiteral("controller.html")
+                                              : QString();
     if (html.isEmpty())
         return std::nullopt;
     if (!s)

@@ -2,6 +2,7 @@
 
 #include "alarms/alarm.h"
 #include "link/eventrecord.h"
+#include "mimic/mimicview.h"
 #include "tables/table.h"
 
 namespace qta::web {
@@ -80,6 +81,31 @@ QJsonObject TTileMemory::tile(const TSiteUnit& u) {
     o[u"top"] = top;
     o[u"eventTime"] = m.eventTime;
     o[u"eventText"] = m.eventText;
+    // The mimic of the program it runs, by the desktop window's rules.
+    if (const TMimicLayout* layout = known ? mimicLayout(c.Aktywny_Program) : nullptr) {
+        if (m.mimicProgram != layout->program)
+            m.diagram = TMimicLayout::kOff; // a new window starts with the all-off picture
+        m.mimicProgram = layout->program;
+        // The window holds the picture for its first 2.75 s without link.
+        const bool downLong =
+            !up && (!m.lostSince.isValid() ||
+                    m.lostSince.msecsTo(QDateTime::currentDateTime()) >= kBlankAfterMs);
+        const TMimicView view = mimicView(*layout, c, m.diagram, downLong);
+        QStringList shown(view.shown.begin(), view.shown.end());
+        shown.sort();
+        QJsonObject readings;
+        for (auto it = view.readings.begin(); it != view.readings.end(); ++it)
+            readings[it.key()] = it.value();
+        QJsonArray volts;
+        for (const TPanelLayout& pl : layout->panels) {
+            const TLinia1& line = c.linia(pl.line);
+            volts.append(QJsonArray{line.U[1], line.U[2], line.U[3]});
+        }
+        o[u"mimic"] = QJsonObject{{"program", layout->program},
+                                  {"shown", QJsonArray::fromStringList(shown)},
+                                  {"readings", readings},
+                                  {"volts", volts}};
+    }
     return o;
 }
 

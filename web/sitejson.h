@@ -27,6 +27,8 @@ private:
         QDateTime lostSince;
         int rows = -1;
         QString eventTime, eventText;
+        int mimicProgram = -1;
+        int diagram = -1; // the supply picture the mimic shows, as the window keeps it
     };
     std::map<QString, Memory> memory_;
 };

@@ -4,6 +4,7 @@ second line, one with a tripped safety breaker, one whose link is lost):
     python3 console_shots.py QTA504D QTA504_SIM OUTDIR"""
 
 import os
+import subprocess
 import sys
 import time
 
@@ -18,8 +19,19 @@ USERS = {"ala": ("admin", "haslo-ali-123"), "ewa": ("viewer", "haslo-ewy-12"),
 
 def main():
     qta504d, sim, out = sys.argv[1:4]
+    tables = os.path.join(os.path.dirname(qta504d), "qta504-tables")
     os.makedirs(out, exist_ok=True)
-    site = Site(qta504d, sim, NAMES, USERS)
+
+    def history(s):
+        # Eight days of voltages behind N2-serwerownia, ending now.
+        folder = s.folder("N2-serwerownia")
+        subprocess.run([tables, "create", folder], check=True, capture_output=True)
+        linia = os.path.join(folder, "rejestr", "linia.dbf")
+        os.remove(linia)
+        end = time.strftime("%Y-%m-%d %H:%M:%S")
+        subprocess.run([tables, "generate", linia, "--rows", str(8 * 86400), "--end", end],
+                       check=True, capture_output=True)
+    site = Site(qta504d, sim, NAMES, USERS, before_start=history)
     d = browser(1280, 760)
     try:
         shot = lambda name: d.save_screenshot(os.path.join(out, name))  # noqa: E731
@@ -46,6 +58,39 @@ def main():
         wait_for("activity rows", lambda: d.find_elements(By.CSS_SELECTOR, "#activity tr"))
         time.sleep(0.5)
         shot("konsola-administracja.png")
+        # A controller's page: the mimic of two programs, the event log, the configuration.
+        site.sims["N2-serwerownia"].command("voltages 231 232 229 190 188 192 236 235 237")
+        d.get(site.base + "/sterownik?n=N2-serwerownia#schemat")
+        wait_for("the mimic", lambda: d.find_elements(By.CSS_SELECTOR, "#mimic img"))
+        time.sleep(4)
+        shot("konsola-schemat-prog1.png")
+        site.sims["N1-szpital"].command("program 4")
+        site.sims["N1-szpital"].command("active 3")
+        site.sims["N1-szpital"].command("voltages 228 230 231 0 0 0 236 241 239")
+        d.get(site.base + "/sterownik?n=N1-szpital#schemat")
+        wait_for("the mimic of program 4",
+                 lambda: d.find_element(By.ID, "mimic-caption").text.endswith("Generator"))
+        time.sleep(4)
+        shot("konsola-schemat-prog4.png")
+        d.get(site.base + "/sterownik?n=N2-serwerownia#rejestr")
+        wait_for("event rows", lambda: d.find_elements(By.CSS_SELECTOR, "#event-rows tr"))
+        box = d.find_element(By.CSS_SELECTOR, "#event-rows tr input.remark")
+        box.send_keys("Sprawdzone na miejscu – J. Kowalski")
+        box.send_keys("\n")
+        time.sleep(0.5)
+        shot("konsola-rejestr.png")
+        d.get(site.base + "/sterownik?n=N2-serwerownia#wykresy")
+        for scale, name in ((3, "konsola-wykres-doba.png"), (4, "konsola-wykres-tydzien.png")):
+            loads = d.execute_script("return document.getElementById('chart').dataset.loads || '0'")
+            wait_for("the scale buttons", lambda: d.find_elements(By.CSS_SELECTOR, "#chart-scales button"))
+            d.find_element(By.CSS_SELECTOR, f'#chart-scales button[data-scale="{scale}"]').click()
+            wait_for("the chart", lambda: d.execute_script(
+                "return document.getElementById('chart').dataset.loads") != loads, 30)
+            time.sleep(0.5)
+            shot(name)
+        d.get(site.base + "/sterownik?n=N2-serwerownia#konfiguracja")
+        wait_for("settings", lambda: d.find_elements(By.CSS_SELECTOR, "#config-groups h2"))
+        shot("konsola-konfiguracja.png")
         d.delete_all_cookies()
         sign_in_browser(d, site, "ewa", USERS["ewa"][1])
         wait_for("tiles", lambda: d.find_elements(By.CSS_SELECTOR, ".tile"))

@@ -38,8 +38,9 @@ def wait_for(what, predicate, timeout=15.0, step=0.05):
 class Sim:
     def __init__(self, binary, folder, name, period=500, extra=()):
         self.link = os.path.join(folder, name + ".pty")
+        events = [] if "--events-file" in extra else ["--events", "5"]
         self.proc = subprocess.Popen(
-            [binary, "--link", self.link, "--period", str(period), "--events", "5",
+            [binary, "--link", self.link, "--period", str(period), *events,
              "--id", name[:6], *extra],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         line = self.proc.stdout.readline()
@@ -64,12 +65,14 @@ class Sim:
 class Site:
     """Controllers `names` behind one collector with [web] on TLS."""
 
-    def __init__(self, qta504d, sim, names, users, period=500, tls=True, read_timeout=30):
+    def __init__(self, qta504d, sim, names, users, period=500, tls=True, read_timeout=30,
+                 sim_extra=None, before_start=None):
         self.qta504d = qta504d
         self.tmp = tempfile.TemporaryDirectory(prefix="qta-web-")
         self.dir = self.tmp.name
         self.names = names
-        self.sims = {n: Sim(sim, self.dir, n, period) for n in names}
+        self.sims = {n: Sim(sim, self.dir, n, period, (sim_extra or {}).get(n, ()))
+                     for n in names}
         self.port = free_port()
         self.tls = tls
         self.config = os.path.join(self.dir, "collector.ini")
@@ -92,14 +95,23 @@ class Site:
         self.data = data
         for user, (role, password) in users.items():
             self.add_user(user, role, password)
+        if before_start:
+            before_start(self)
         self.log_path = os.path.join(self.dir, "collector.log")
         self.log_file = open(self.log_path, "w")
-        self.proc = subprocess.Popen([qta504d, "--config", self.config],
-                                     stderr=self.log_file, stdout=subprocess.DEVNULL)
         self.base = f"{'https' if tls else 'http'}://127.0.0.1:{self.port}"
-        wait_for("the console", lambda: "konsola: http" in self.log(), 15)
+        self.start(read_timeout)
+
+    def start(self, read_timeout=30):
+        """Starts the collector (again) and waits until it has read every controller."""
+        consoles = self.log().count("konsola: http")
+        reads = self.log().count("odczytany (identyfikator")
+        self.proc = subprocess.Popen([self.qta504d, "--config", self.config],
+                                     stderr=self.log_file, stdout=subprocess.DEVNULL)
+        wait_for("the console", lambda: self.log().count("konsola: http") > consoles, 15)
         wait_for("every controller read",
-                 lambda: self.log().count("odczytany (identyfikator") >= len(names), read_timeout)
+                 lambda: self.log().count("odczytany (identyfikator") >= reads + len(self.names),
+                 read_timeout)
 
     def log(self):
         with open(self.log_path) as f:
@@ -207,3 +219,68 @@ def websocket_handshake(site, origin, cookie):
         data += chunk
     raw.close()
     return data.split(b"\r\n", 1)[0].decode()
+
+
+def dbf_read(path):
+    """(field names, rows as lists of stripped texts) of a dBase table."""
+    import struct
+    with open(path, "rb") as f:
+        data = f.read()
+    count, header, length = struct.unpack("<IHH", data[4:12])
+    fields = []
+    at, offset = 32, 1
+    while data[at] != 0x0D:
+        name = data[at:at + 11].split(b"\0")[0].decode()
+        width = data[at + 16]
+        fields.append((name, offset, width))
+        offset += width
+        at += 32
+    rows = []
+    for r in range(count):
+        rec = data[header + r * length: header + (r + 1) * length]
+        rows.append([rec[o:o + w].decode("cp1250").strip() for _, o, w in fields])
+    return [n for n, _, _ in fields], rows
+
+
+def dbf_append(path, rows):
+    """Appends rows (dicts of field name to text) to a dBase table of text
+    fields, as a test's seed of an event log."""
+    import struct
+    with open(path, "r+b") as f:
+        data = bytearray(f.read())
+        count, header, length = struct.unpack("<IHH", data[4:12])
+        fields = []
+        at = 32
+        while data[at] != 0x0D:
+            fields.append((data[at:at + 11].split(b"\0")[0].decode(), chr(data[at + 11]),
+                           data[at + 16]))
+            at += 32
+        body = bytearray()
+        for row in rows:
+            rec = b" "
+            for name, kind, width in fields:
+                text = str(row.get(name, "")).encode("cp1250")[:width]
+                rec += text.rjust(width, b" ") if kind == "N" else text.ljust(width, b" ")
+            body += rec
+        end = header + count * length
+        data[end:] = body + b"\x1a"
+        data[4:8] = struct.pack("<I", count + len(rows))
+        f.seek(0)
+        f.truncate()
+        f.write(data)
+
+
+def linia_rows(path, line=None):
+    """(wall-clock ms, voltages or None) of every row of a line-voltage table:
+    all nine, or the three of `line` (1..3)."""
+    import struct
+    with open(path, "rb") as f:
+        data = f.read()
+    count, header, length = struct.unpack("<IHH", data[4:12])
+    first, n = (0, 9) if line is None else (3 * (line - 1), 3)
+    fmt = struct.Struct("<xii" + "5s" * 9 + f"{length - 54}x")
+    out = []
+    for rec in fmt.iter_unpack(data[header:header + count * length]):
+        volts = [int(v) if v.strip() else None for v in rec[2 + first:2 + first + n]]
+        out.append(((rec[0] - 2440588) * 86400000 + rec[1], volts))
+    return out

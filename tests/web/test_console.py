@@ -94,8 +94,12 @@ class Console(unittest.TestCase):
         self.assertTrue(before)
         d.find_element(By.ID, "remark").send_keys("sprawdzone na miejscu")
         row[0].find_element(By.CSS_SELECTOR, "button.ack").click()
-        wait_for("acknowledged", lambda: "jan (www)" in
-                 (d.find_elements(By.CSS_SELECTOR, sel) or [None])[0].text, 5)
+        def acknowledged():
+            try:
+                return "jan (www)" in (d.find_elements(By.CSS_SELECTOR, sel) or [None])[0].text
+            except (AttributeError, StaleElementReferenceException):  # none yet, or replaced
+                return False
+        wait_for("acknowledged", acknowledged, 5)
         from dbfread import DBF
         path = os.path.join(site.folder("N1-szpital"), "rejestr", "alarmy.dbf")
 

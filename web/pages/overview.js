@@ -20,7 +20,7 @@ function tile(t) {
     : el('span', { class: 'tile-alarms none', text: 'Brak niepotwierdzonych alarmów' });
   return el('article', { class: `tile link-${t.link}`, 'data-name': t.name },
     el('header', {},
-      el('h2', { text: t.name }),
+      el('h2', {}, el('a', { href: `/sterownik?n=${encodeURIComponent(t.name)}`, text: t.name })),
       el('span', { class: 'ident', text: t.id ? `ID ${t.id}` : '' })),
     el('p', { class: `link link-${t.link}` },
       el('span', { class: 'dot' }), el('span', { class: 'link-text', text: link })),
