@@ -32,7 +32,7 @@ QString q(const THttpRequest& r, const char* key) {
 // phase has no value in the column): what dygraphs draws as a line in a band.
 QJsonArray columnBands(const TChartSeries& s, const TColumns& cols) {
     struct Cell {
-        int lo = 0, hi = 0, last = 0;
+        int lo = 0, hi = 0, first = 0, last = 0;
         bool any = false;
     };
     std::vector<std::array<Cell, 3>> cells(size_t(cols.width));
@@ -42,6 +42,8 @@ QJsonArray columnBands(const TChartSeries& s, const TColumns& cols) {
             if (c < 0 || c >= cols.width)
                 continue; // the nearest points beyond the edges
             Cell& cell = cells[size_t(c)][p];
+            if (!cell.any)
+                cell.first = pt.v;
             cell.lo = cell.any ? std::min(cell.lo, pt.v) : pt.v;
             cell.hi = cell.any ? std::max(cell.hi, pt.v) : pt.v;
             cell.last = pt.v; // the points come in time order
@@ -55,7 +57,7 @@ QJsonArray columnBands(const TChartSeries& s, const TColumns& cols) {
             continue;
         QJsonArray row{double(cols.t0 + qint64((double(c) + 0.5) * step))};
         for (const Cell& k : cell)
-            row.append(k.any ? QJsonValue(QJsonArray{k.lo, k.last, k.hi}) : QJsonValue());
+            row.append(k.any ? QJsonValue(QJsonArray{k.lo, k.last, k.hi, k.first}) : QJsonValue());
         rows.append(row);
     }
     return rows;

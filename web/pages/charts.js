@@ -38,8 +38,28 @@ async function fetchChart(t0, t1) {
   }
 }
 
+// A column's band is [lowest, last, highest, first]. Between two columns
+// with no rows between them the line runs straight from the one's last
+// value to the other's first, as the desktop draws it, with no band across.
+function chartRows(d, t0, t1) {
+  const step = (t1 - t0) / d.columns;
+  const band = (b) => (b ? [b[0], b[1], b[2]] : null);
+  const point = (b, k) => (b ? [b[k], b[k], b[k]] : null);
+  const rows = [];
+  let prev = null;
+  for (const r of d.rows) {
+    if (prev && r[0] - prev[0] > 1.5 * step) {
+      rows.push([new Date(prev[0] + step / 2), ...prev.slice(1).map((b) => point(b, 1))]);
+      rows.push([new Date(r[0] - step / 2), ...r.slice(1).map((b) => point(b, 3))]);
+    }
+    rows.push([new Date(r[0]), ...r.slice(1).map(band)]);
+    prev = r;
+  }
+  return rows;
+}
+
 function draw(d, t0, t1) {
-  const rows = d.rows.map((r) => [new Date(r[0]), ...r.slice(1)]);
+  const rows = chartRows(d, t0, t1);
   const box = document.getElementById('chart');
   const options = {
     labels: ['Czas', ...PHASES.map((p) => `N${state.line}${p}`)],
