@@ -1,6 +1,7 @@
 #include "email/emailsettings.h"
 
 #include "mqtt/mqttsettings.h"
+#include "tables/inifile.h"
 
 #include <QDir>
 #include <QFile>
@@ -118,24 +119,9 @@ TEmailSettings emailSettings(const std::function<QString(const char*)>& value,
     const int before = int(errors.size());
     const auto error = [&](const QString& text) { errors << QStringLiteral("[email]: ") + text; };
     const auto number = [&](const char* key, int def, int lo, int hi) {
-        const QString v = value(key);
-        if (v.isEmpty())
-            return def;
-        bool ok = false;
-        const int n = v.toInt(&ok);
-        if (!ok || n < lo || n > hi) {
-            error(QStringLiteral("%1=%2 poza zakresem %3..%4")
-                      .arg(QLatin1String(key), v)
-                      .arg(lo)
-                      .arg(hi));
-            return def;
-        }
-        return n;
+        return iniNumber("email", key, value(key), def, lo, hi, errors);
     };
-    const auto file = [&](const char* key) {
-        const QString v = value(key);
-        return v.isEmpty() ? v : QDir::cleanPath(QDir(baseDir).absoluteFilePath(v));
-    };
+    const auto file = [&](const char* key) { return iniFilePath(baseDir, value(key)); };
 
     const QString security = value("Security").toLower();
     if (security.isEmpty() || security == QLatin1String("starttls"))

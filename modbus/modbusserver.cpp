@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -151,30 +150,12 @@ void TModbusServer::onAccept() {
 }
 
 void TModbusServer::onReadable(int fd) {
-    serveOne(fd);
-    // Each turn of the event loop polls every controller's line as well:
-    // requests from other clients that are already waiting are served in
-    // this turn, a few rounds at most, so that the controllers' lines wait
-    // no longer than a round of answers.
-    std::vector<pollfd> ready;
-    for (int round = 0; round < kBurstRounds && !clients_.empty(); ++round) {
-        ready.clear();
-        for (const auto& [cfd, c] : clients_)
-            ready.push_back({cfd, POLLIN, 0});
-        if (::poll(ready.data(), nfds_t(ready.size()), 0) <= 0)
-            return;
-        for (const pollfd& p : ready)
-            if (p.revents != 0)
-                serveOne(p.fd);
-    }
-}
-
-void TModbusServer::serveOne(int fd) {
     const auto it = clients_.find(fd);
     if (it == clients_.end())
         return;
     Client& c = *it->second;
-    // One read per turn, so that a busy client cannot hold the others.
+    // One read per notification, so that a busy client cannot hold the
+    // others; the notifier comes again while bytes wait.
     const ssize_t n = ::recv(fd, c.buffer + c.used, sizeof c.buffer - c.used, 0);
     if (n == 0) {
         drop(fd, {});

@@ -19,7 +19,6 @@
 #include <functional>
 #include <map>
 #include <memory>
-#include <vector>
 
 namespace qta::modbus {
 
@@ -37,16 +36,11 @@ public:
     bool listening() const { return listenFd_ >= 0; }
     const TModbusSettings& settings() const { return settings_; }
 
-    int clientCount() const { return int(clients_.size()); }
-    quint64 requestsAnswered() const { return handler_.answered(); }
-
     static constexpr int kMaxClients = 128;
     static constexpr int kMaxClientsPerAddress = 8;
     // Answers a client has not read yet that the kernel may hold for it;
     // past that the client is dropped.
     static constexpr int kSendBufferBytes = 64 * 1024;
-    // Rounds of waiting requests served in one turn of the event loop.
-    static constexpr int kBurstRounds = 4;
 
 private:
     struct Client {
@@ -60,7 +54,6 @@ private:
 
     void onAccept();
     void onReadable(int fd);
-    void serveOne(int fd);
     void drop(int fd, const QString& why);
 
     Log log_;

@@ -30,10 +30,10 @@ public:
     void serveAs(TImageBoard* board, int unitId);
     // The answers as they stand now.
     const TImage& image();
-    // The state the answers are made of (tests, the benchmark).
-    TUnitState state();
 
 private:
+    // The state the answers are made of.
+    TUnitState state();
     void readLastEvent();
     void readSettingsFile();
     void changed();

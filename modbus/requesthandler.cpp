@@ -62,7 +62,6 @@ QString TRequestHandler::serve(std::uint8_t* buffer, std::size_t& used, int fd) 
                 drop = QStringLiteral("klient nie odbiera odpowiedzi");
                 break;
             }
-            ++answered_;
         }
         at += std::size_t(f.length);
     }

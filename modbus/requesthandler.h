@@ -38,12 +38,10 @@ public:
     // An empty string, or why the client must be dropped (a length that
     // cannot be right, an answer it does not take).
     QString serve(std::uint8_t* buffer, std::size_t& used, int fd);
-    quint64 answered() const { return answered_; }
 
 private:
     Lookup lookup_;
     _modbus* ctx_;
-    quint64 answered_ = 0;
 };
 
 } // namespace qta::modbus

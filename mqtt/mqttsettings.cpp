@@ -42,24 +42,9 @@ TMqttSettings mqttSettings(const std::function<QString(const char*)>& value, con
         return s;
     const int before = int(errors.size());
     const auto number = [&](const char* key, int def, int lo, int hi) {
-        const QString v = value(key);
-        if (v.isEmpty())
-            return def;
-        bool ok = false;
-        const int n = v.toInt(&ok);
-        if (!ok || n < lo || n > hi) {
-            errors << QStringLiteral("[mqtt]: %1=%2 poza zakresem %3..%4")
-                          .arg(QLatin1String(key), v)
-                          .arg(lo)
-                          .arg(hi);
-            return def;
-        }
-        return n;
+        return iniNumber("mqtt", key, value(key), def, lo, hi, errors);
     };
-    const auto file = [&](const char* key) {
-        const QString v = value(key);
-        return v.isEmpty() ? v : QDir::cleanPath(QDir(baseDir).absoluteFilePath(v));
-    };
+    const auto file = [&](const char* key) { return iniFilePath(baseDir, value(key)); };
     s.port = number("Port", 1883, 1, 65535);
     s.keepAlive = number("KeepAlive", 30, 5, 3600);
     s.clientId = value("ClientId");

@@ -1,5 +1,6 @@
 #include "tables/inifile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -97,6 +98,25 @@ TIniFile readIniFile(const QString& path, CSimpleIniA& ini) {
     r.status = TIniFile::Read;
     r.text = std::move(data);
     return r;
+}
+
+int iniNumber(const char* section, const char* key, const QString& text, int def, int lo, int hi,
+              QStringList& errors) {
+    if (text.isEmpty())
+        return def;
+    bool ok = false;
+    const int n = text.toInt(&ok);
+    if (ok && n >= lo && n <= hi)
+        return n;
+    errors << QStringLiteral("[%1]: %2=%3 poza zakresem %4..%5")
+                  .arg(QLatin1String(section), QLatin1String(key), text)
+                  .arg(lo)
+                  .arg(hi);
+    return def;
+}
+
+QString iniFilePath(const QString& baseDir, const QString& text) {
+    return text.isEmpty() ? text : QDir::cleanPath(QDir(baseDir).absoluteFilePath(text));
 }
 
 } // namespace qta

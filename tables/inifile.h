@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 // Narrow characters, no conversion: set here so that every file using the
 // reader sees the same type.
@@ -46,5 +47,14 @@ struct TIniFile {
 // holding a zero byte is refused: the reader would stop there and the rest of
 // the settings would silently vanish, or be cut off when the file is rewritten.
 TIniFile readIniFile(const QString& path, CSimpleIniA& ini);
+
+// A key of `section` that holds a whole number: `def` when `text` is empty;
+// outside lo..hi or not a number, `def` and one line in `errors`
+// ("[mqtt]: Port=0 poza zakresem 1..65535").
+int iniNumber(const char* section, const char* key, const QString& text, int def, int lo, int hi,
+              QStringList& errors);
+// A file a key names: relative names are taken from `baseDir` (the
+// configuration's folder); empty stays empty.
+QString iniFilePath(const QString& baseDir, const QString& text);
 
 } // namespace qta

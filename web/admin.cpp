@@ -39,12 +39,7 @@ THttpResponse TWebConsole::activityCsv(const THttpRequest& r, const TSession& s)
            why.isEmpty() ? kSuccess : kFailed, why);
     if (!why.isEmpty())
         return THttpResponse::error(500, why);
-    THttpResponse out;
-    out.type = "text/csv; charset=utf-8";
-    out.body = buffer.data();
-    out.headers << qMakePair(QByteArray("Content-Disposition"),
-                             QByteArray("attachment; filename=\"aktywnosc.csv\""));
-    return out;
+    return THttpResponse::csv(buffer.data(), "aktywnosc.csv");
 }
 
 THttpResponse TWebConsole::sessionList(const TSession& own) const {

@@ -145,13 +145,7 @@ void TWebConsole::chartCsv(const THttpRequest& r, const TReply& reply, const TSe
             if (!why.isEmpty()) {
                 reply.send(THttpResponse::error(500, why));
             } else {
-                THttpResponse out;
-                out.type = "text/csv; charset=utf-8";
-                out.body = body;
-                out.headers << qMakePair(QByteArray("Content-Disposition"),
-                                         QByteArray("attachment; filename=\"linia-N") +
-                                             QByteArray::number(line) + ".csv\"");
-                reply.send(out);
+                reply.send(THttpResponse::csv(body, "linia-N" + QByteArray::number(line) + ".csv"));
             }
             job->deleteLater();
         });

@@ -134,12 +134,7 @@ void TWebConsole::eventLogCsv(const THttpRequest& r, const TReply& reply, const 
                 if (!why.isEmpty()) {
                     reply.send(THttpResponse::error(500, why));
                 } else {
-                    THttpResponse out;
-                    out.type = "text/csv; charset=utf-8";
-                    out.body = body;
-                    out.headers << qMakePair(QByteArray("Content-Disposition"),
-                                             QByteArray("attachment; filename=\"rejestr.csv\""));
-                    reply.send(out);
+                    reply.send(THttpResponse::csv(body, "rejestr.csv"));
                 }
                 job->deleteLater();
             });

@@ -52,6 +52,16 @@ THttpResponse THttpResponse::error(int status, const QString& text) {
     return json(QJsonObject{{"error", text}}, status);
 }
 
+THttpResponse THttpResponse::attachment(const QByteArray& body, const QByteArray& type,
+                                        const QByteArray& fileName) {
+    THttpResponse out;
+    out.type = type;
+    out.body = body;
+    out.headers << qMakePair(QByteArray("Content-Disposition"),
+                             "attachment; filename=\"" + fileName + '"');
+    return out;
+}
+
 THttpResponse THttpResponse::redirect(const QByteArray& to) {
     THttpResponse r;
     r.status = 303;

@@ -43,6 +43,12 @@ struct THttpResponse {
     // {"error": text} with `status`.
     static THttpResponse error(int status, const QString& text);
     static THttpResponse redirect(const QByteArray& to);
+    // A file to save: `body` of `type` named `fileName` (ASCII).
+    static THttpResponse attachment(const QByteArray& body, const QByteArray& type,
+                                    const QByteArray& fileName);
+    static THttpResponse csv(const QByteArray& body, const QByteArray& fileName) {
+        return attachment(body, "text/csv; charset=utf-8", fileName);
+    }
     // The whole answer on the wire (HTTP/1.1, with Content-Length).
     QByteArray serialize(bool head = false) const;
 };

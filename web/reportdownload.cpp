@@ -115,12 +115,8 @@ void TWebConsole::startReport(const THttpRequest& r, const TReply& reply, const 
             reply.send(
                 THttpResponse::error(500, QStringLiteral("Raport nie powstał: %1").arg(why)));
         } else {
-            THttpResponse out;
-            out.type = "application/pdf";
-            out.body = body;
-            out.headers << qMakePair(QByteArray("Content-Disposition"),
-                                     "attachment; filename=\"" + file.toLatin1() + ".pdf\"");
-            reply.send(out);
+            reply.send(
+                THttpResponse::attachment(body, "application/pdf", file.toLatin1() + ".pdf"));
         }
         child->deleteLater();
     };
